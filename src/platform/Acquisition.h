@@ -1,0 +1,44 @@
+// The acquisition library as the camera code calls it: acquire one frame into a BMP file
+// through a modal dialog, and choose the image source.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <string>
+
+class QWidget;
+
+namespace lumenvale {
+
+// Results of TWAIN_AcquireToFilename.
+enum AcquireResult : std::int32_t {
+    AcquireOk = 0,
+    AcquireCancelled = 1,
+    AcquireNoSource = 2,
+    AcquireDeviceBusy = 3,
+    AcquirePermissionDenied = 4,
+    AcquireNoFrameInTime = 5,
+    AcquireWriteFailed = 6,
+    AcquireFailed = 7,
+};
+
+// A short text for a result, for messages ("cancelled", "device busy", ...).
+QString DescribeAcquireResult(std::int32_t result);
+
+class Acquisition {
+public:
+    virtual ~Acquisition() = default;
+
+    // Opens the modal acquisition dialog owned by `parent` and runs its event loop until it
+    // closes, so the caller's window timers fire meanwhile; one Return keystroke confirms it.
+    // On confirmation writes one 640 x 480, 24-bit, bottom-up BMP to `fileName` (relative to
+    // the current directory) and returns AcquireOk; otherwise writes nothing and returns
+    // another AcquireResult.
+    virtual std::int32_t TWAIN_AcquireToFilename(QWidget* parent, const std::string& fileName) = 0;
+
+    // Shows the modal source chooser owned by `parent`; the library remembers the choice.
+    virtual std::int32_t TWAIN_SelectImageSource(QWidget* parent) = 0;
+};
+
+} // namespace lumenvale

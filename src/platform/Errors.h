@@ -1,0 +1,25 @@
+// The errors the program raises instead of ending: each says what failed and, for files, which.
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace lumenvale {
+
+// A file operation that failed: the message names the file and the reason.
+class FileError : public std::runtime_error {
+public:
+    FileError(std::filesystem::path file, const std::string& reason)
+        : std::runtime_error(file.string() + ": " + reason), file_(std::move(file)),
+          reason_(reason) {}
+
+    const std::filesystem::path& file() const { return file_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::filesystem::path file_;
+    std::string reason_;
+};
+
+} // namespace lumenvale

@@ -1,0 +1,41 @@
+// Every line state written to the camera port, with its tick, for whoever listens in-process:
+// the simulated camera reads its exposure from it and the tests check line histories with it.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <vector>
+
+namespace lumenvale {
+
+struct LineWrite {
+    std::int32_t tick = 0;
+    std::uint8_t state = 0;
+};
+
+class LineMonitor {
+public:
+    using Listener = std::function<void(const LineWrite&)>;
+
+    // Returns an id for unsubscribe().
+    int subscribe(Listener listener);
+    void unsubscribe(int id);
+
+    void publish(const LineWrite& write);
+
+    // The most recent writes, oldest first (bounded, so hours of capture stay frugal).
+    std::vector<LineWrite> history() const { return {history_.begin(), history_.end()}; }
+    std::vector<std::uint8_t> states() const;
+    void clearHistory() { history_.clear(); }
+
+    static constexpr std::size_t HistoryLimit = 4096;
+
+private:
+    std::deque<LineWrite> history_;
+    std::map<int, Listener> listeners_;
+    int nextId_ = 1;
+};
+
+} // namespace lumenvale

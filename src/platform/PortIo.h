@@ -1,0 +1,25 @@
+// Direct access to the camera's parallel port: open it, write one-byte line states, close it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace lumenvale {
+
+class PortIo {
+public:
+    virtual ~PortIo() = default;
+
+    // Non-zero on success, 0 when the port cannot be opened or claimed.
+    virtual int InitializeWinIo() = 0;
+    // Writes `value` to the data register. Only port 888 and size 1 are ever used. Every
+    // write, open port or not, is also published to the line monitor with its tick.
+    virtual int SetPortVal(std::uint32_t port, std::uint32_t value, std::uint8_t size) = 0;
+    // Non-zero on success.
+    virtual int ShutdownWinIo() = 0;
+
+    // Why the last InitializeWinIo failed, in words for the user; empty after a success.
+    virtual std::string lastError() const = 0;
+};
+
+} // namespace lumenvale

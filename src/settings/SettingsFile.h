@@ -1,0 +1,29 @@
+// Reading and writing "config.dat".
+#pragma once
+
+#include "settings/Settings.h"
+
+#include <filesystem>
+#include <string>
+
+namespace lumenvale {
+
+inline constexpr const char* SettingsFileName = "config.dat";
+
+// Order 1, the current directory, pictured windows: what a first start uses.
+Settings DefaultSettings();
+
+struct SettingsLoad {
+    Settings settings;   // the fields read; the defaults where a field could not be read
+    bool found = false;  // whether the file existed
+    std::string problem; // empty, or a sentence for the user naming the line that is wrong
+};
+
+// Reads the three fields with the free-format rules (commas or line ends between fields,
+// quoted text). A missing file is not a problem; the file is never written here.
+SettingsLoad LoadSettings(const std::filesystem::path& file);
+
+// Writes exactly three CR LF lines, safely (temporary name, then rename). Throws FileError.
+void SaveSettings(const std::filesystem::path& file, const Settings& settings);
+
+} // namespace lumenvale

@@ -1,0 +1,17 @@
+// Everything the program keeps between event handlers, in one place owned by the application.
+#pragma once
+
+#include "camera/CaptureState.h"
+#include "settings/Settings.h"
+
+#include <cstdint>
+
+namespace lumenvale {
+
+struct ProgramState {
+    CaptureState capture;
+    Settings settings;
+    std::int16_t ControlShown = 0; // 1 once Camera > Control has shown the Control window
+};
+
+} // namespace lumenvale
