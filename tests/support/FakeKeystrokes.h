@@ -1,0 +1,25 @@
+// Counts Return keystrokes and, optionally, passes them on to the real sender.
+#pragma once
+
+#include "platform/Keystrokes.h"
+
+namespace lumenvale::test {
+
+class FakeKeystrokes : public Keystrokes {
+public:
+    explicit FakeKeystrokes(bool forward = true) : forward_(forward) {}
+    void SendEnter() override {
+        ++enters;
+        if (forward_) {
+            real_.SendEnter();
+        }
+    }
+
+    int enters = 0;
+
+private:
+    bool forward_;
+    QtKeystrokes real_;
+};
+
+} // namespace lumenvale::test
