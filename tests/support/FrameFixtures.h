@@ -1,0 +1,49 @@
+// Frame files made by the tests themselves: 640 x 480, 24-bit BMPs built from a pixel rule.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <vector>
+
+namespace lumenvale::test {
+
+inline constexpr int FixtureWidth = 640;
+inline constexpr int FixtureHeight = 480;
+inline constexpr std::size_t FixtureRowBytes = 1920;
+inline constexpr std::size_t FixturePixelBytes = FixtureRowBytes * FixtureHeight;
+
+// Blue, green, red: the order of the bytes of a pixel in the file.
+using FixturePixel = std::array<std::uint8_t, 3>;
+// The pixel at column x (0 = left) of stored row r (0 = bottom line of the picture).
+using PixelRule = std::function<FixturePixel(int x, int storedRow)>;
+
+// A bottom-up, uncompressed 640 x 480 x 24 BMP. infoHeaderSize is 40 (pixel data at offset 54,
+// 921,654 bytes in all) or 124 (the larger header, pixel data at offset 138).
+std::vector<std::uint8_t> MakeFrameBytes(const PixelRule& pixel, int infoHeaderSize = 40);
+
+// A rule under which no two stored rows are alike (and the columns differ too), so a row taken
+// from the wrong place shows. Different seeds give different pictures.
+PixelRule DistinctRows(std::uint32_t seed = 0);
+
+// Every byte of every pixel is `value`.
+PixelRule Uniform(std::uint8_t value);
+
+// Offset of the pixel data, from the header.
+std::size_t PixelDataOffset(std::span<const std::uint8_t> frame);
+// The 1920 bytes of stored row `storedRow`.
+std::span<const std::uint8_t> StoredRow(std::span<const std::uint8_t> frame, int storedRow);
+std::span<std::uint8_t> StoredRow(std::span<std::uint8_t> frame, int storedRow);
+
+// Little-endian header fields, for tests that spoil a header on purpose.
+void PutLe16(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint16_t value);
+void PutLe32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value);
+
+// Whole-file helpers; both fail the calling test (ADD_FAILURE) on an I/O error.
+void WriteBytes(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
+std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& file);
+
+} // namespace lumenvale::test
