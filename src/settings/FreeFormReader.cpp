@@ -1,0 +1,175 @@
+// Sequential free-format reading of the settings file.
+#include "settings/FreeFormReader.h"
+
+namespace lumenvale {
+
+namespace {
+
+constexpr int EndOfFile = std::char_traits<char>::eof();
+constexpr char Quote = '"';
+
+bool isBlank(int c) {
+    return c == ' ' || c == '\t';
+}
+
+bool isLineEnd(int c) {
+    return c == '\r' || c == '\n';
+}
+
+std::optional<std::int16_t> toInt16(const std::string& token) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (token[0] == '-' || token[0] == '+') {
+        negative = token[0] == '-';
+        i = 1;
+    }
+    if (i == token.size()) {
+        return std::nullopt;
+    }
+    long value = 0;
+    for (; i < token.size(); ++i) {
+        if (token[i] < '0' || token[i] > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (token[i] - '0');
+        if (value > 32768) { // stops long digit runs before they overflow
+            return std::nullopt;
+        }
+    }
+    value = negative ? -value : value;
+    if (value > 32767) {
+        return std::nullopt;
+    }
+    return static_cast<std::int16_t>(value);
+}
+
+// Field text for a message: control bytes shown as '?', and no longer than a screen line.
+std::string printable(const std::string& token) {
+    constexpr std::size_t Shown = 40;
+    std::string shown;
+    for (char c : token.substr(0, Shown)) {
+        shown.push_back(static_cast<unsigned char>(c) < 32 ? '?' : c);
+    }
+    return token.size() > Shown ? shown + "..." : shown;
+}
+
+} // namespace
+
+std::optional<std::int16_t> FreeFormReader::ReadNumber(bool last, FieldProblem& problem) {
+    if (missing(problem)) {
+        return std::nullopt;
+    }
+    problem.line = line_;
+    std::string token;
+    while (!atDelimiter() && !isBlank(in_.peek())) {
+        token.push_back(static_cast<char>(in_.get()));
+    }
+    if (token.empty()) {
+        problem.why = "holds no number";
+        return std::nullopt;
+    }
+    const std::optional<std::int16_t> value = toInt16(token);
+    if (!value) {
+        problem.why = "holds \"" + printable(token) + "\", not a whole number from -32768 to 32767";
+        return std::nullopt;
+    }
+    if (!last && !endField()) {
+        problem.why = "has more after the number " + token;
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::string> FreeFormReader::ReadText(FieldProblem& problem) {
+    if (missing(problem)) {
+        return std::nullopt;
+    }
+    problem.line = line_;
+    std::string text;
+    if (in_.peek() != Quote) {
+        while (!atDelimiter()) {
+            text.push_back(static_cast<char>(in_.get()));
+        }
+        endField();
+        return text;
+    }
+    in_.get();
+    for (;;) {
+        const int c = in_.get();
+        if (c == EndOfFile) {
+            problem.why = "has no closing quote";
+            return std::nullopt;
+        }
+        if (c == Quote) {
+            if (in_.peek() != Quote) {
+                break;
+            }
+            in_.get();
+        }
+        if (c == '\n' || (c == '\r' && in_.peek() != '\n')) {
+            ++line_;
+        }
+        text.push_back(static_cast<char>(c));
+    }
+    if (!endField()) {
+        problem.why = "has more after the closing quote";
+        return std::nullopt;
+    }
+    return text;
+}
+
+void FreeFormReader::SkipToNextField() {
+    while (!atDelimiter()) {
+        in_.get();
+    }
+    endField();
+}
+
+bool FreeFormReader::atDelimiter() {
+    const int c = in_.peek();
+    return c == EndOfFile || c == ',' || isLineEnd(c);
+}
+
+void FreeFormReader::skipBlanks() {
+    while (isBlank(in_.peek())) {
+        in_.get();
+    }
+}
+
+// A field the file ends before belongs on the next line, unless a line has just ended.
+bool FreeFormReader::missing(FieldProblem& problem) {
+    skipBlanks();
+    if (in_.peek() != EndOfFile) {
+        return false;
+    }
+    problem.line = atLineStart_ ? line_ : line_ + 1;
+    problem.why = "is missing";
+    return true;
+}
+
+// Skips trailing blanks and takes the comma or line end that closes a field; false when
+// something else follows.
+bool FreeFormReader::endField() {
+    skipBlanks();
+    const int c = in_.peek();
+    atLineStart_ = false;
+    if (c == EndOfFile) {
+        return true;
+    }
+    if (c == ',') {
+        in_.get();
+        return true;
+    }
+    if (isLineEnd(c)) {
+        in_.get();
+        if (c == '\r' && in_.peek() == '\n') {
+            in_.get();
+        }
+        ++line_;
+        atLineStart_ = true;
+        return true;
+    }
+    return false;
+}
+
+} // namespace lumenvale

@@ -1,0 +1,122 @@
+// Reading and writing "config.dat": three fields in sequential free-format text.
+#include "settings/SettingsFile.h"
+
+#include "platform/SafeWrite.h"
+#include "settings/FreeFormReader.h"
+
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace lumenvale {
+
+namespace {
+
+constexpr char Quote = '"';
+
+std::string describe(const fs::path& file, int line, const std::string& field,
+                     const std::string& why) {
+    return "Line " + std::to_string(line) + " of the settings file \"" + file.string() +
+           "\" is wrong: the " + field + " " + why +
+           ". The settings that could not be read are set to their defaults until the settings "
+           "are saved again.";
+}
+
+// The numbers as the print statement writes them: a blank instead of a plus sign, the digits,
+// one blank after.
+std::string numberText(std::int16_t value) {
+    return (value >= 0 ? " " : "") + std::to_string(value) + " ";
+}
+
+// A directory that would not read back whole as bare text is written between double quotes,
+// with any double quote inside it doubled. Other directories stay bare, as they always were.
+// A leading blank would be skipped and a line end would end the field early, so those are
+// quoted too.
+std::string directoryText(const std::string& dir) {
+    const bool bare = dir.find_first_of(",\"\r\n") == std::string::npos &&
+                      (dir.empty() || (dir.front() != ' ' && dir.front() != '\t'));
+    if (bare) {
+        return dir;
+    }
+    std::string quoted(1, Quote);
+    for (char c : dir) {
+        quoted.push_back(c);
+        if (c == Quote) {
+            quoted.push_back(Quote);
+        }
+    }
+    quoted.push_back(Quote);
+    return quoted;
+}
+
+} // namespace
+
+Settings DefaultSettings() {
+    Settings settings;
+    settings.DeinterlaceOrder = 1;
+    settings.PlainWindows = 1;
+    std::error_code ec;
+    const fs::path here = fs::current_path(ec);
+    settings.SaveDir = ec ? std::string(".") : here.string();
+    return settings;
+}
+
+SettingsLoad LoadSettings(const fs::path& file) {
+    SettingsLoad load;
+    load.settings = DefaultSettings();
+
+    std::error_code ec;
+    const fs::file_status status = fs::status(file, ec);
+    if (status.type() == fs::file_type::not_found) {
+        return load;
+    }
+    load.found = true;
+    std::ifstream in;
+    if (!fs::is_directory(status)) {
+        in.open(file, std::ios::binary);
+    }
+    if (!in) {
+        load.problem = "The settings file \"" + file.string() +
+                       "\" cannot be read; the default settings are used until the settings "
+                       "are saved again.";
+        return load;
+    }
+
+    // A wrong field leaves its variable at the default and does not stop the reading: the
+    // fields after it may well be fine. The first wrong line is the one the message names.
+    FreeFormReader reader(in);
+    FieldProblem problem;
+    auto note = [&](const char* field) {
+        if (load.problem.empty()) {
+            load.problem = describe(file, problem.line, field, problem.why);
+        }
+        reader.SkipToNextField();
+    };
+
+    if (auto order = reader.ReadNumber(false, problem)) {
+        load.settings.DeinterlaceOrder = *order;
+    } else {
+        note("de-interlace order");
+    }
+    if (auto dir = reader.ReadText(problem)) {
+        load.settings.SaveDir = *dir;
+    } else {
+        note("save directory");
+    }
+    if (auto plain = reader.ReadNumber(true, problem)) {
+        load.settings.PlainWindows = *plain;
+    } else {
+        note("plain windows setting");
+    }
+    return load;
+}
+
+void SaveSettings(const fs::path& file, const Settings& settings) {
+    const std::string content = numberText(settings.DeinterlaceOrder) + "\r\n" +
+                                directoryText(settings.SaveDir) + "\r\n" +
+                                numberText(settings.PlainWindows) + "\r\n";
+    WriteFileSafely(file, content);
+}
+
+} // namespace lumenvale
