@@ -1,0 +1,275 @@
+// The capture commands, frame by frame: lines, exposure, readout, raw copies, processing,
+// display, auto-save and count-down.
+#include "camera/CaptureCommands.h"
+
+#include "camera/CameraLines.h"
+#include "camera/CaptureState.h"
+#include "camera/ControlPanel.h"
+#include "camera/ExposureTiming.h"
+#include "camera/FrameDisplay.h"
+#include "camera/LineStates.h"
+#include "camera/NumberText.h"
+#include "frames/FrameSteps.h"
+#include "frames/SequenceSave.h"
+#include "platform/Acquisition.h"
+#include "platform/Clock.h"
+#include "platform/Errors.h"
+#include "platform/FileSystemObject.h"
+#include "platform/MessagePump.h"
+#include "platform/Messages.h"
+#include "platform/Pictures.h"
+#include "platform/Services.h"
+#include "settings/Settings.h"
+
+#include <exception>
+#include <utility>
+
+namespace lumenvale {
+
+struct CaptureCommands::RunEnd {
+    QString message; // empty: the run ends without a word (the program is closing)
+};
+
+namespace {
+
+QString CountRangeMessage(const QString& text) {
+    return QStringLiteral("The Number of Images \"%1\" is out of range: it must lie between "
+                          "-32768 and 32767. No frame was taken.")
+        .arg(text);
+}
+
+QString ExposureRangeMessage(const QString& text) {
+    return QStringLiteral("The Exposure time \"%1\" is out of range: it must lie between "
+                          "-2147483.648 and 2147483.647 seconds. The run was ended before the "
+                          "frame's exposure.")
+        .arg(text);
+}
+
+QString FileName(const char* file) {
+    return QString::fromUtf8(file);
+}
+
+} // namespace
+
+CaptureCommands::CaptureCommands(CaptureState& state, const Settings& settings, Services& services,
+                                 CameraLines& lines, ExposureTiming& timing, ControlPanel& panel,
+                                 FrameDisplay& viewer, std::filesystem::path workDir)
+    : state_(state), settings_(settings), services_(services), lines_(lines), timing_(timing),
+      panel_(panel), viewer_(viewer), workDir_(std::move(workDir)) {}
+
+bool CaptureCommands::Running() const {
+    return state_.CaptureBusy == 1;
+}
+
+void CaptureCommands::Focus() {
+    if (state_.CaptureBusy == 1) {
+        return;
+    }
+    state_.CaptureBusy = 1;
+    lines_.WritePulse();
+    // No readout timer: the user confirms or cancels the dialog, and the lines stay at 0x37.
+    const std::int32_t result =
+        services_.acquisition.TWAIN_AcquireToFilename(panel_.hwnd(), Path(TempFile).string());
+    state_.CaptureBusy = 0;
+    const bool quiet = std::exchange(ending_, false);
+    // Cancelling is the user's ordinary way out of a focus frame; a source that failed is not.
+    if (result != AcquireOk && result != AcquireCancelled && !quiet) {
+        services_.messages.MsgBox(QStringLiteral("The focus frame was not taken: %1.")
+                                      .arg(DescribeAcquireResult(result)));
+    }
+}
+
+void CaptureCommands::Binned() {
+    RunSequence(Mode::Binned);
+}
+
+void CaptureCommands::Hires() {
+    RunSequence(Mode::Hires);
+}
+
+void CaptureCommands::Stop() {
+    if (state_.CaptureBusy != 1) {
+        return;
+    }
+    state_.FramesRemaining = 0;
+    state_.ExposureMs = 0;
+    panel_.setCommand4Enabled(false);
+}
+
+void CaptureCommands::EndSoon() {
+    if (state_.CaptureBusy != 1) {
+        return;
+    }
+    ending_ = true;
+    Stop();
+}
+
+void CaptureCommands::RunSequence(Mode mode) {
+    if (state_.CaptureBusy == 1) {
+        return;
+    }
+    state_.CaptureBusy = 1;
+    panel_.setCommand4Enabled(true);
+
+    QString problem;
+    const QString countText = panel_.Text3();
+    const std::optional<std::int16_t> count = TextToCount(countText);
+    if (!count) {
+        // The box keeps what was typed: there is no count to show instead.
+        problem = CountRangeMessage(countText);
+    } else {
+        state_.FramesRequested = *count;
+        state_.FramesRemaining = *count;
+        try {
+            int frame = 0;
+            while (state_.FramesRemaining >= 1) {
+                ++frame;
+                if (mode == Mode::Binned) {
+                    TakeBinnedFrame(frame);
+                } else {
+                    TakeHiresFrame(frame);
+                }
+                // Never below -1: Stop sets 0 during a frame, the count-down takes it to -1.
+                state_.FramesRemaining = static_cast<std::int16_t>(state_.FramesRemaining - 1);
+                panel_.setText3(CountToText(state_.FramesRemaining));
+            }
+        } catch (const RunEnd& end) {
+            problem = end.message;
+        }
+        panel_.setText3(CountToText(state_.FramesRequested));
+    }
+    state_.CaptureBusy = 0;
+    // The message comes after the run has ended, so that nothing waits on the user's answer.
+    const bool quiet = std::exchange(ending_, false);
+    if (!problem.isEmpty() && !quiet) {
+        services_.messages.MsgBox(problem);
+    }
+}
+
+void CaptureCommands::TakeBinnedFrame(int frame) {
+    ExposeFrame(1);
+    Acquire(frame, BinnedTimerMs, TempFile, QString());
+    services_.pump.DoEvents();
+    FileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(BinnedRawFile)),
+             [&] { services_.files.CopyFile(Path(TempFile), Path(BinnedRawFile), true); });
+    FileStep(frame, QStringLiteral("line doubling"), [&] { DoubleFrameLines(workDir_); });
+    ShowAndSave(frame);
+}
+
+void CaptureCommands::TakeHiresFrame(int frame) {
+    ExposeFrame(0);
+    Acquire(frame, HiresTimerMs, TempFile, QStringLiteral("first field"));
+    FileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(Field1RawFile)),
+             [&] { services_.files.CopyFile(Path(TempFile), Path(Field1RawFile), true); });
+    if (ending_) {
+        throw RunEnd{};
+    }
+
+    // The second field has no exposure of its own: it is read out at once, and the lines stay
+    // at the first field's readout state until its timer ticks.
+    state_.ReadoutSelect = 1;
+    state_.TimerPhase = 0;
+    state_.ExposureMs = 0;
+    state_.ExposureStart = services_.clock.timeGetTime();
+    Acquire(frame, HiresTimerMs, Temp2File, QStringLiteral("second field"));
+    FileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(Field2RawFile)),
+             [&] { services_.files.CopyFile(Path(Temp2File), Path(Field2RawFile), true); });
+    services_.pump.DoEvents();
+
+    // Matching works on the fields as acquired, before any swap: "temp2.bmp" is the 0x37 field.
+    if (panel_.Check6() == 1) {
+        FileStep(frame, QStringLiteral("brightness matching"),
+                 [&] { MatchFieldBrightness(workDir_, services_.messages); });
+    }
+    if (settings_.DeinterlaceOrder == 2) {
+        FileStep(frame, QStringLiteral("swapping the fields"),
+                 [&] { SwapFieldFiles(workDir_, services_.files); });
+    }
+    FileStep(frame, QStringLiteral("interleaving the fields"), [&] { InterleaveFields(workDir_); });
+    ShowAndSave(frame);
+}
+
+void CaptureCommands::ExposeFrame(std::int16_t readoutSelect) {
+    // Checked before the first line of the frame is written, so that a time that cannot be
+    // taken leaves the camera alone. The box is read again below, where the exposure is set.
+    const QString plannedText = panel_.Text2();
+    if (!SecondsTextToMs(plannedText)) {
+        throw RunEnd{ExposureRangeMessage(plannedText)};
+    }
+
+    lines_.WritePulse();
+    timing_.SettleWait();
+    if (ending_) {
+        throw RunEnd{};
+    }
+    lines_.WriteSettled();
+    lines_.WriteExposureState(panel_.Check4());
+    state_.ExposureStart = services_.clock.timeGetTime();
+    state_.ReadoutSelect = readoutSelect;
+    state_.TimerPhase = 0;
+
+    // Read after the exposure has started, so an edit made during a run applies from the
+    // next frame on, not from the middle of a wait.
+    const QString exposureText = panel_.Text2();
+    const std::optional<std::int32_t> exposureMs = SecondsTextToMs(exposureText);
+    if (!exposureMs) {
+        throw RunEnd{ExposureRangeMessage(exposureText)};
+    }
+    state_.ExposureMs = *exposureMs;
+    panel_.setProgressMax(static_cast<float>(state_.ExposureMs));
+    panel_.setProgressValue(0.0F);
+    timing_.WaitForExposure(panel_);
+    panel_.setProgressValue(0.0F);
+    if (ending_) {
+        throw RunEnd{};
+    }
+}
+
+void CaptureCommands::Acquire(int frame, unsigned intervalMs, const char* file,
+                              const QString& what) {
+    const std::int32_t result =
+        timing_.AcquireWithReadoutTimer(panel_.hwnd(), intervalMs, Path(file).string());
+    if (result == AcquireOk) {
+        return;
+    }
+    if (ending_) {
+        throw RunEnd{};
+    }
+    // Whatever the working file holds now is an older frame: it is neither copied nor shown.
+    const QString part = what.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(what);
+    throw RunEnd{QStringLiteral("%1 was not taken: the acquisition into %2%3 ended without a "
+                                "picture: %4. The run was ended.")
+                     .arg(FrameOf(frame), FileName(file), part, DescribeAcquireResult(result))};
+}
+
+void CaptureCommands::ShowAndSave(int frame) {
+    FileStep(frame, QStringLiteral("loading the frame for display"),
+             [&] { viewer_.ShowPicture(LoadPicture(Path(TempFile))); });
+    if (panel_.Check5() == 1) {
+        FileStep(frame, QStringLiteral("saving the frame"), [&] {
+            SaveSequenceFrame(state_.FramesRequested, state_.FramesRemaining, settings_.SaveDir,
+                              panel_.Text4(), viewer_.Picture());
+        });
+    }
+}
+
+template <typename Work>
+void CaptureCommands::FileStep(int frame, const QString& step, Work&& work) {
+    try {
+        std::forward<Work>(work)();
+    } catch (const FileError& error) {
+        throw RunEnd{QStringLiteral("%1 was not finished: %2 failed on %3: %4. The run was "
+                                    "ended.")
+                         .arg(FrameOf(frame), step, QString::fromStdString(error.file().string()),
+                              QString::fromStdString(error.reason()))};
+    } catch (const std::exception& error) {
+        throw RunEnd{QStringLiteral("%1 was not finished: %2 failed: %3. The run was ended.")
+                         .arg(FrameOf(frame), step, QString::fromUtf8(error.what()))};
+    }
+}
+
+QString CaptureCommands::FrameOf(int frame) const {
+    return QStringLiteral("Frame %1 of %2").arg(frame).arg(state_.FramesRequested);
+}
+
+} // namespace lumenvale

@@ -1,0 +1,70 @@
+// The four commands of the Control window: Focus, 2x1 Binned, Hi-res and Stop.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <filesystem>
+
+namespace lumenvale {
+
+class CameraLines;
+class ControlPanel;
+class ExposureTiming;
+class FrameDisplay;
+struct CaptureState;
+struct Services;
+struct Settings;
+
+class CaptureCommands {
+public:
+    // `workDir` holds the working frame files and the raw copies; the program passes ".".
+    CaptureCommands(CaptureState& state, const Settings& settings, Services& services,
+                    CameraLines& lines, ExposureTiming& timing, ControlPanel& panel,
+                    FrameDisplay& viewer, std::filesystem::path workDir);
+
+    // Pulse, then one acquisition into "temp.bmp" that the user confirms or cancels; nothing
+    // is timed, processed or shown.
+    void Focus();
+    // A sequence of exposures, each read out once and line-doubled.
+    void Binned();
+    // A sequence of exposures, each read out as two fields and woven into one frame.
+    void Hires();
+    // Ends a running sequence after the frame in progress, cutting its exposure short.
+    void Stop();
+
+    // The program is closing while a command may be waiting: acts as Stop, and besides the
+    // command takes no further exposure or acquisition and shows no message, so it returns
+    // within the settle wait or the acquisition in progress. Nothing happens when no command
+    // runs. Closing an open acquisition dialog is the window's affair.
+    void EndSoon();
+
+    bool Running() const;
+
+private:
+    enum class Mode { Binned, Hires };
+    struct RunEnd; // thrown to end a run; carries the message for the user, if any
+
+    void RunSequence(Mode mode);
+    void TakeBinnedFrame(int frame);
+    void TakeHiresFrame(int frame);
+    // Frame start, exposure state, exposure wait; `readoutSelect` arms the first readout.
+    void ExposeFrame(std::int16_t readoutSelect);
+    void Acquire(int frame, unsigned intervalMs, const char* file, const QString& what);
+    void ShowAndSave(int frame);
+    template <typename Work> void FileStep(int frame, const QString& step, Work&& work);
+    QString FrameOf(int frame) const;
+    std::filesystem::path Path(const char* file) const { return workDir_ / file; }
+
+    CaptureState& state_;
+    const Settings& settings_;
+    Services& services_;
+    CameraLines& lines_;
+    ExposureTiming& timing_;
+    ControlPanel& panel_;
+    FrameDisplay& viewer_;
+    std::filesystem::path workDir_;
+    bool ending_ = false;
+};
+
+} // namespace lumenvale
