@@ -36,7 +36,16 @@ public:
     std::int32_t AcquireWithReadoutTimer(QWidget* window, unsigned intervalMs,
                                          const std::string& fileName);
 
+    // The exposure wait refreshes the progress at least this often (25 Hz).
+    static constexpr std::int32_t ProgressRefreshMs = 40;
+    // The last stretch before a deadline that is polled instead of blocked.
+    static constexpr std::int32_t FinalPollMs = 1;
+
 private:
+    // One turn's pause: handles events, blocking until one arrives or the wake-up that comes
+    // first of the deadline `remainingMs` away and the next refresh `refreshMs` away.
+    void PumpUntil(std::int32_t remainingMs, std::int32_t refreshMs);
+
     CaptureState& state_;
     Services& services_;
     CameraLines& lines_;
