@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <fstream>
+#include <string>
+#include <system_error>
 
 namespace lumenvale::test {
 
@@ -98,6 +102,19 @@ std::span<const std::uint8_t> StoredRow(std::span<const std::uint8_t> frame, int
 
 std::span<std::uint8_t> StoredRow(std::span<std::uint8_t> frame, int storedRow) {
     return frame.subspan(PixelDataOffset(frame) + FixtureRowBytes * storedRow, FixtureRowBytes);
+}
+
+ScratchDir::ScratchDir() {
+    std::string name = (std::filesystem::temp_directory_path() / "lumenvale-test-XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr) {
+        ADD_FAILURE() << "cannot make a scratch directory in " << name;
+    }
+    path_ = name;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
 }
 
 void WriteBytes(const std::filesystem::path& file, std::span<const std::uint8_t> bytes) {

@@ -42,6 +42,23 @@ std::span<std::uint8_t> StoredRow(std::span<std::uint8_t> frame, int storedRow);
 void PutLe16(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint16_t value);
 void PutLe32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value);
 
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::filesystem::path& name) const {
+        return path_ / name;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
 // Whole-file helpers; both fail the calling test (ADD_FAILURE) on an I/O error.
 void WriteBytes(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& file);

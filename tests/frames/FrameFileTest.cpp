@@ -1,0 +1,126 @@
+// Byte access to a frame file: 1-based positions, nothing written until Close, and only then
+// if something changed.
+#include "frames/FrameFile.h"
+#include "platform/Errors.h"
+#include "support/FrameFixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace lumenvale {
+namespace {
+
+using test::MakeFrameBytes;
+using test::ReadBytes;
+using test::WriteBytes;
+
+using Bytes = std::vector<std::uint8_t>;
+
+class FrameFileTest : public ::testing::Test {
+protected:
+    FrameFileTest() : original(MakeFrameBytes(test::DistinctRows(3))), file(dir / "frame.bmp") {
+        WriteBytes(file, original);
+        // Far enough in the past that any write back shows in the time stamp.
+        fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
+        stamp = fs::last_write_time(file);
+    }
+
+    test::ScratchDir dir;
+    const Bytes original;
+    const fs::path file;
+    fs::file_time_type stamp;
+};
+
+TEST_F(FrameFileTest, PositionsCountFromOne) {
+    FrameFile frame(file);
+
+    EXPECT_EQ(frame.ReadByte(1), 'B');
+    EXPECT_EQ(frame.ReadByte(2), 'M');
+    EXPECT_EQ(frame.DataOffset(), 54u);
+    EXPECT_EQ(frame.ReadByte(55), original[54]);
+    EXPECT_EQ(frame.ReadByte(original.size()), original.back());
+}
+
+TEST_F(FrameFileTest, LargerHeaderGivesItsOffset) {
+    WriteBytes(file, MakeFrameBytes(test::Uniform(9), 124));
+    FrameFile frame(file);
+
+    EXPECT_EQ(frame.DataOffset(), 138u);
+    EXPECT_EQ(frame.ReadByte(139), 9);
+}
+
+TEST_F(FrameFileTest, ChangesReachTheFileOnlyAtClose) {
+    FrameFile frame(file);
+    frame.WriteByte(100, static_cast<std::uint8_t>(original[99] + 1));
+    frame.WriteByte(original.size(), static_cast<std::uint8_t>(original.back() + 1));
+    EXPECT_TRUE(ReadBytes(file) == original);
+
+    frame.Close();
+
+    Bytes expected = original;
+    ++expected[99];
+    ++expected.back();
+    EXPECT_TRUE(ReadBytes(file) == expected);
+}
+
+TEST_F(FrameFileTest, ChangesNotClosedAreDropped) {
+    {
+        FrameFile frame(file);
+        frame.WriteByte(100, static_cast<std::uint8_t>(original[99] + 1));
+    }
+    EXPECT_TRUE(ReadBytes(file) == original);
+    EXPECT_EQ(fs::last_write_time(file), stamp);
+}
+
+TEST_F(FrameFileTest, RewritingTheSameBytesWritesNothing) {
+    FrameFile frame(file);
+    for (std::size_t p = 1; p <= original.size(); p += 7) {
+        frame.WriteByte(p, frame.ReadByte(p));
+    }
+    frame.Close();
+
+    EXPECT_EQ(fs::last_write_time(file), stamp);
+}
+
+TEST_F(FrameFileTest, BytesAfterTheFrameAreNeitherHeldNorTouched) {
+    Bytes longer = original;
+    longer.insert(longer.end(), 4096, 0xAB);
+    WriteBytes(file, longer);
+    FrameFile frame(file);
+    frame.WriteByte(original.size(), 0);
+    EXPECT_THROW(frame.ReadByte(original.size() + 1), FileError);
+    frame.Close();
+
+    const Bytes result = ReadBytes(file);
+    ASSERT_EQ(result.size(), longer.size());
+    EXPECT_EQ(result[original.size() - 1], 0);
+    EXPECT_EQ(result[original.size()], 0xAB);
+    EXPECT_EQ(result.back(), 0xAB);
+}
+
+TEST_F(FrameFileTest, PositionsOutsideTheFrameAreErrors) {
+    FrameFile frame(file);
+
+    EXPECT_THROW(frame.ReadByte(0), FileError);
+    EXPECT_THROW(frame.ReadByte(original.size() + 1), FileError);
+    EXPECT_THROW(frame.WriteByte(0, 1), FileError);
+    EXPECT_THROW(frame.WriteByte(original.size() + 1, 1), FileError);
+}
+
+TEST_F(FrameFileTest, DirectoryIsNotAFrame) {
+    EXPECT_THROW(FrameFile frame(dir.path()), FileError);
+    EXPECT_THROW(FrameFile::Check(dir.path()), FileError);
+}
+
+TEST_F(FrameFileTest, CheckReadsOnlyTheHeaderAndSize) {
+    EXPECT_NO_THROW(FrameFile::Check(file));
+    fs::resize_file(file, original.size() - 1);
+    EXPECT_THROW(FrameFile::Check(file), FileError);
+}
+
+} // namespace
+} // namespace lumenvale
