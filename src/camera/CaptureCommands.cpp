@@ -236,10 +236,11 @@ void CaptureCommands::Acquire(int frame, unsigned intervalMs, const char* file,
         throw RunEnd{};
     }
     // Whatever the working file holds now is an older frame: it is neither copied nor shown.
-    const QString part = what.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(what);
-    throw RunEnd{QStringLiteral("%1 was not taken: the acquisition into %2%3 ended without a "
-                                "picture: %4. The run was ended.")
-                     .arg(FrameOf(frame), FileName(file), part, DescribeAcquireResult(result))};
+    const QString readout =
+        what.isEmpty() ? QStringLiteral("reading out into %1").arg(FileName(file))
+                       : QStringLiteral("reading out the %1 into %2").arg(what, FileName(file));
+    throw RunEnd{QStringLiteral("%1 was not taken: %2 (%3). The run was ended.")
+                     .arg(FrameOf(frame), DescribeAcquireResult(result), readout)};
 }
 
 void CaptureCommands::ShowAndSave(int frame) {

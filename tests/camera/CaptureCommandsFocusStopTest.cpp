@@ -1,0 +1,223 @@
+// Focus, Stop, and a run told to end because the program is closing.
+#include "CaptureRig.h"
+
+#include "platform/Acquisition.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace lumenvale::test {
+namespace {
+
+using States = std::vector<std::uint8_t>;
+
+class FocusCommand : public ::testing::Test {
+protected:
+    // The user answers the dialog; no timer does it for them.
+    static ScriptedAcquisition::Step Answered(ScriptedAcquisition::Step step, bool accept) {
+        step.whileOpen = [accept](QDialog& dialog) { accept ? dialog.accept() : dialog.reject(); };
+        return step;
+    }
+
+    CaptureRig rig;
+};
+
+TEST_F(FocusCommand, PulsesAndAcquiresWithoutTouchingAnythingElse) {
+    for (const bool stopEnabled : {false, true}) {
+        CaptureRig r;
+        r.state.FramesRequested = 5;
+        r.state.FramesRemaining = -1;
+        r.state.ExposureMs = 1234;
+        r.state.PortState = LineReadoutField1;
+        r.panel.stopEnabled = stopEnabled;
+        const QByteArray frame = CaptureRig::Frame(DistinctRows(3));
+        std::int16_t busyWhileOpen = 0;
+        ScriptedAcquisition::Step step = Answered(ScriptedAcquisition::Confirm(frame), true);
+        const auto answer = step.whileOpen;
+        step.whileOpen = [&](QDialog& dialog) {
+            busyWhileOpen = r.state.CaptureBusy;
+            answer(dialog);
+        };
+        r.services.acquisition.script.push_back(step);
+        r.commands.Focus();
+
+        EXPECT_EQ(r.states(), (States{0x27, 0x37}));
+        EXPECT_EQ(busyWhileOpen, 1);
+        EXPECT_EQ(r.state.CaptureBusy, 0);
+        EXPECT_EQ(r.services.keys.enters, 0) << "the user confirms, not the program";
+        EXPECT_EQ(r.services.timers.activeCount(), 0U);
+        EXPECT_EQ(r.bytes("temp.bmp"), CaptureRig::Bytes(frame)) << "left as acquired";
+        EXPECT_TRUE(r.viewer.shown.empty());
+        EXPECT_EQ(r.state.FramesRequested, 5);
+        EXPECT_EQ(r.state.FramesRemaining, -1);
+        EXPECT_EQ(r.state.ExposureMs, 1234);
+        EXPECT_EQ(r.state.PortState, LineReadoutField1);
+        EXPECT_EQ(r.panel.stopEnabled, stopEnabled);
+        EXPECT_EQ(r.panel.progressCalls, 0);
+        EXPECT_TRUE(r.panel.text3History.isEmpty());
+        EXPECT_FALSE(r.exists("frame0x37.bmp"));
+        EXPECT_TRUE(r.services.messages.texts.isEmpty());
+    }
+}
+
+TEST_F(FocusCommand, CancellingIsSilentButAFailingSourceIsReported) {
+    rig.services.acquisition.script = {
+        Answered(ScriptedAcquisition::Cancel(), false),
+        Answered(ScriptedAcquisition::Fail(AcquireNoSource), true),
+    };
+    rig.commands.Focus();
+    EXPECT_TRUE(rig.services.messages.texts.isEmpty());
+    EXPECT_EQ(rig.state.CaptureBusy, 0);
+
+    rig.commands.Focus();
+    ASSERT_EQ(rig.services.messages.texts.size(), 1);
+    EXPECT_TRUE(rig.services.messages.texts[0].contains(QStringLiteral("focus")));
+    EXPECT_TRUE(rig.services.messages.texts[0].contains(QStringLiteral("not available")));
+    EXPECT_EQ(rig.state.CaptureBusy, 0);
+}
+
+TEST_F(FocusCommand, OtherCommandsWaitForTheDialogButStopActs) {
+    rig.state.FramesRemaining = 4;
+    rig.state.ExposureMs = 900;
+    rig.panel.stopEnabled = true;
+    ScriptedAcquisition::Step step;
+    step.whileOpen = [this](QDialog& dialog) {
+        rig.commands.Binned();
+        rig.commands.Hires();
+        rig.commands.Focus();
+        rig.commands.Stop();
+        dialog.accept();
+    };
+    rig.services.acquisition.script.push_back(step);
+    rig.commands.Focus();
+
+    EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
+    EXPECT_EQ(rig.states(), (States{0x27, 0x37}));
+    EXPECT_EQ(rig.state.FramesRemaining, 0);
+    EXPECT_EQ(rig.state.ExposureMs, 0);
+    EXPECT_FALSE(rig.panel.stopEnabled);
+}
+
+TEST_F(FocusCommand, FocusDuringARunDoesNothing) {
+    rig.panel.text3 = QStringLiteral("2");
+    ScriptedAcquisition::Step step = ScriptedAcquisition::Confirm();
+    step.whileOpen = [this](QDialog&) { rig.commands.Focus(); };
+    rig.services.acquisition.script.push_back(step);
+    rig.commands.Binned();
+    EXPECT_EQ(rig.services.acquisition.calls.size(), 2U);
+}
+
+TEST(StopCommand, DoesNothingWhileNoCommandRuns) {
+    for (const bool enabled : {false, true}) {
+        CaptureRig rig;
+        rig.state.FramesRemaining = 3;
+        rig.state.ExposureMs = 700;
+        rig.panel.stopEnabled = enabled;
+        rig.commands.Stop();
+        EXPECT_EQ(rig.state.FramesRemaining, 3);
+        EXPECT_EQ(rig.state.ExposureMs, 700);
+        EXPECT_EQ(rig.panel.stopEnabled, enabled);
+        EXPECT_TRUE(rig.states().empty());
+    }
+}
+
+// ---- The program closing while a command waits ----
+
+class EndingRun : public ::testing::Test {
+protected:
+    CaptureRig rig;
+};
+
+TEST_F(EndingRun, DuringTheExposureEndsWithoutAReadout) {
+    rig.panel.text2 = QStringLiteral("30");
+    rig.panel.text3 = QStringLiteral("3");
+    rig.panel.check4 = 1;
+    rig.panel.check5 = 1;
+    const int id = rig.services.lines.subscribe([this](const LineWrite& write) {
+        if (write.state == LineExposeAmpOff) {
+            QTimer::singleShot(0, [this] { rig.commands.EndSoon(); });
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+    rig.commands.Binned();
+    rig.services.lines.unsubscribe(id);
+
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(rig.services.acquisition.calls.empty());
+    EXPECT_EQ(rig.states(), (States{0x27, 0x37, 0x14, 0x34, 0x30}));
+    EXPECT_TRUE(rig.viewer.shown.empty());
+    EXPECT_EQ(rig.savedCount(), 0U);
+    EXPECT_TRUE(rig.services.messages.texts.isEmpty());
+    EXPECT_EQ(rig.panel.text3, QStringLiteral(" 3"));
+    EXPECT_FALSE(rig.panel.stopEnabled);
+    EXPECT_EQ(rig.state.CaptureBusy, 0);
+}
+
+TEST_F(EndingRun, DuringTheSettleWaitWritesNoExposureState) {
+    rig.panel.text2 = QStringLiteral("30");
+    QTimer::singleShot(0, [this] { rig.commands.EndSoon(); });
+    rig.commands.Hires();
+
+    EXPECT_EQ(rig.states(), (States{0x27, 0x37}));
+    EXPECT_TRUE(rig.services.acquisition.calls.empty());
+    EXPECT_EQ(rig.state.CaptureBusy, 0);
+}
+
+TEST_F(EndingRun, ACancelledFieldEndsTheRunQuietly) {
+    ScriptedAcquisition::Step first = ScriptedAcquisition::Confirm();
+    first.whileOpen = [this](QDialog& dialog) {
+        rig.commands.EndSoon();
+        dialog.reject();
+    };
+    rig.services.acquisition.script.push_back(first);
+    rig.panel.text3 = QStringLiteral("2");
+    rig.commands.Hires();
+
+    EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
+    EXPECT_TRUE(rig.services.messages.texts.isEmpty());
+    EXPECT_TRUE(rig.viewer.shown.empty());
+    EXPECT_EQ(rig.panel.text3, QStringLiteral(" 2"));
+    EXPECT_EQ(rig.state.CaptureBusy, 0);
+}
+
+TEST_F(EndingRun, AFrameAlreadyReadOutIsFinishedAndSaved) {
+    // The binned run lets events through once more after its readout; a close arriving then
+    // still lets the frame be copied, doubled, shown and saved.
+    rig.panel.text3 = QStringLiteral("2");
+    rig.panel.check5 = 1;
+    rig.panel.check4 = 1;
+    rig.services.acquisition.script.push_back(ScriptedAcquisition::ReturnAtOnce());
+    const int id = rig.services.lines.subscribe([this](const LineWrite& write) {
+        if (write.state == LineExposeAmpOff) {
+            // With no exposure time and an acquisition that handles no events, the first
+            // place this runs is the pump right after the readout.
+            QMetaObject::invokeMethod(
+                &rig.panel.window, [this] { rig.commands.EndSoon(); }, Qt::QueuedConnection);
+        }
+    });
+    rig.panel.text2 = QStringLiteral("0");
+    rig.commands.Binned();
+    rig.services.lines.unsubscribe(id);
+
+    EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
+    EXPECT_EQ(rig.viewer.shown.size(), 1U);
+    EXPECT_TRUE(std::filesystem::exists(rig.saved("image003.bmp")));
+    EXPECT_TRUE(rig.services.messages.texts.isEmpty());
+}
+
+TEST_F(EndingRun, HasNoEffectWhenNothingRunsNorOnTheNextRun) {
+    rig.commands.EndSoon();
+    rig.commands.Binned();
+    EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
+    EXPECT_EQ(rig.viewer.shown.size(), 1U);
+    EXPECT_TRUE(rig.panel.stopEnabled);
+}
+
+} // namespace
+} // namespace lumenvale::test

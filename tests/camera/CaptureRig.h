@@ -1,0 +1,91 @@
+// The capture commands wired to the test services, a plain Control panel, a list viewer and a
+// working directory of their own.
+#pragma once
+
+#include "support/FakeControlPanel.h"
+#include "support/FakeViewer.h"
+#include "support/FrameFixtures.h"
+#include "support/TestServices.h"
+
+#include "camera/CameraLines.h"
+#include "camera/CaptureCommands.h"
+#include "camera/CaptureState.h"
+#include "camera/ExposureTiming.h"
+#include "camera/LineStates.h"
+#include "settings/Settings.h"
+
+#include <QByteArray>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+namespace lumenvale::test {
+
+struct CaptureRig {
+    CaptureRig()
+        : dir(tmp.path().toStdString()),
+          commands(state, settings, services.services(), lines, timing, panel, viewer, dir) {
+        // Short exposures keep the suite quick; the rules do not depend on the length.
+        panel.text2 = QStringLiteral("0.05");
+        settings.SaveDir = (dir / "saved").string();
+        std::filesystem::create_directory(dir / "saved");
+    }
+
+    std::vector<std::uint8_t> states() const { return services.lines.states(); }
+    std::vector<std::uint8_t> bytes(const char* name) const { return ReadBytes(dir / name); }
+    bool exists(const char* name) const { return std::filesystem::exists(dir / name); }
+    std::filesystem::path saved(const char* name) const { return dir / "saved" / name; }
+    std::size_t savedCount() const {
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& entry :
+             std::filesystem::directory_iterator(dir / "saved")) {
+            ++count;
+        }
+        return count;
+    }
+
+    // Milliseconds from the exposure-state write of frame `frame` (0-based) to its first readout
+    // write, from the line monitor; -1 when the frame has no readout write.
+    std::int32_t exposureSeen(std::size_t frame = 0) const {
+        const auto history = services.lines.history();
+        std::size_t pulses = 0;
+        for (std::size_t i = 0; i < history.size(); ++i) {
+            if (history[i].state != LinePulseStart) {
+                continue;
+            }
+            if (pulses++ != frame) {
+                continue;
+            }
+            // 0x27, 0x37, 0x14, 0x34, exposure state, then the readout.
+            if (i + 5 >= history.size()) {
+                return -1;
+            }
+            return history[i + 5].tick - history[i + 4].tick;
+        }
+        return -1;
+    }
+
+    static QByteArray Frame(const PixelRule& rule) {
+        const std::vector<std::uint8_t> bytes = MakeFrameBytes(rule);
+        return QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                          static_cast<qsizetype>(bytes.size()));
+    }
+    static std::vector<std::uint8_t> Bytes(const QByteArray& frame) {
+        return {frame.begin(), frame.end()};
+    }
+
+    QTemporaryDir tmp;
+    std::filesystem::path dir;
+    TestServices services;
+    CaptureState state;
+    Settings settings;
+    CameraLines lines{services.port, state, services.messages};
+    ExposureTiming timing{state, services.services(), lines};
+    FakeControlPanel panel;
+    FakeViewer viewer;
+    CaptureCommands commands;
+};
+
+} // namespace lumenvale::test
