@@ -1,0 +1,317 @@
+// The Control window on screen: its controls, its load and closing steps, its buttons, and
+// closing it while a command is still waiting.
+#include "support/FakeViewer.h"
+#include "support/TestServices.h"
+
+#include "camera/LineStates.h"
+#include "settings/SettingsFile.h"
+#include "ui/Form1.h"
+#include "ui/ProgramState.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumenvale {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Form1Test : public ::testing::Test {
+protected:
+    Form1Test() { picture.fill(Qt::darkBlue); }
+
+    fs::path root() const { return fs::path(dir.path().toStdString()); }
+
+    Form1& open() {
+        window = std::make_unique<Form1>(program, services.services(), viewer, picture, root());
+        return *window;
+    }
+
+    template <typename T> T* control(const char* name) {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    // Lets the deferred close of the window happen; true once its closing steps have run.
+    bool closesWithin(QSignalSpy& closed, int ms) { return closed.count() > 0 || closed.wait(ms); }
+
+    QTemporaryDir dir;
+    test::TestServices services;
+    ProgramState program;
+    test::FakeViewer viewer;
+    QPixmap picture{8, 8};
+    std::unique_ptr<Form1> window;
+};
+
+struct Placed {
+    const char* name;
+    const char* text;             // nullptr: the control has no text
+    int left, top, width, height; // twips
+};
+
+TEST_F(Form1Test, ControlsStandWhereTheWindowDefinitionPutsThem) {
+    Form1& form = open();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Control"));
+    EXPECT_EQ(form.size(), QSize(266, 197));
+
+    const Placed table[] = {
+        {"Label1", "Exposure time", 120, 120, 1095, 375},
+        {"Text2", "2", 1800, 120, 495, 285},
+        {"Label2", "Number of Images", 120, 720, 1335, 255},
+        {"Text3", "1", 1800, 720, 495, 285},
+        {"ProgressBar1", nullptr, 120, 1200, 2535, 255},
+        {"Check6", "", 120, 1680, 255, 375},
+        {"Label3", "De interlace", 360, 1800, 855, 255},
+        {"Check4", "", 1440, 1680, 255, 375},
+        {"Label4", "Amp off", 1800, 1800, 855, 255},
+        {"Check5", "", 120, 2280, 255, 375},
+        {"Label5", "Save", 360, 2400, 735, 255},
+        {"Text4", "image", 1080, 2280, 1575, 285},
+        {"Line1", nullptr, 2760, 120, 15, 2640},
+        {"Command1", "Focus", 2880, 120, 975, 495},
+        {"Command2", "2x1 Binned", 2880, 840, 975, 495},
+        {"Command3", "Hi-res", 2880, 1560, 975, 495},
+        {"Command4", "Stop", 2880, 2280, 975, 495},
+    };
+    for (const Placed& p : table) {
+        auto* widget = control<QWidget>(p.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->geometry(), QRect(p.left / 15, p.top / 15, p.width / 15, p.height / 15))
+            << p.name;
+        if (p.text == nullptr) {
+            continue;
+        }
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            text = label->text();
+        } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+            text = edit->text();
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            text = button->text();
+        }
+        EXPECT_EQ(text, QString::fromUtf8(p.text)) << p.name;
+    }
+    EXPECT_EQ(control<QFrame>("Line1")->frameShape(), QFrame::VLine);
+}
+
+TEST_F(Form1Test, StartsWithStopDisabledBoxesClearAndTheBarAtZeroOfTen) {
+    Form1& form = open();
+    EXPECT_FALSE(control<QPushButton>("Command4")->isEnabled());
+    for (const char* name : {"Command1", "Command2", "Command3"}) {
+        EXPECT_TRUE(control<QPushButton>(name)->isEnabled()) << name;
+    }
+    for (const char* name : {"Check4", "Check5", "Check6"}) {
+        EXPECT_EQ(control<QCheckBox>(name)->checkState(), Qt::Unchecked) << name;
+    }
+    auto* bar = control<QProgressBar>("ProgressBar1");
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 10);
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(form.hwnd(), &form);
+}
+
+TEST_F(Form1Test, TabGoesThroughTheControlsThatTakeFocusInTheWindowsOrder) {
+    Form1& form = open();
+    std::vector<std::string> order;
+    QWidget* start = control<QWidget>("Command1");
+    QWidget* widget = start;
+    do {
+        if (widget->parentWidget() == &form && (widget->focusPolicy() & Qt::TabFocus) != 0) {
+            order.push_back(widget->objectName().toStdString());
+        }
+        widget = widget->nextInFocusChain();
+    } while (widget != start);
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"Command1", "Command2", "Command3", "Check4", "Text2",
+                                        "Text3", "Check5", "Text4", "Check6", "Command4"}));
+    for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5", "ProgressBar1"}) {
+        EXPECT_EQ(control<QWidget>(name)->focusPolicy(), Qt::NoFocus) << name;
+    }
+}
+
+TEST_F(Form1Test, LoadReadsTheSettingsAndOpensThePortWithZero) {
+    SaveSettings(root() / "config.dat", Settings{2, "/data/frames", 1});
+    program.capture.CaptureBusy = 1;
+    program.capture.PortState = LineReadout;
+    Form1& form = open();
+
+    EXPECT_EQ(program.settings, (Settings{2, "/data/frames", 1}));
+    EXPECT_TRUE(form.hasBackground());
+    EXPECT_EQ(program.capture.CaptureBusy, 0);
+    EXPECT_EQ(program.capture.PortState, 0);
+    EXPECT_EQ(services.port.log, (std::vector<std::string>{"init 1", "write 0x00"}));
+    EXPECT_TRUE(services.messages.texts.isEmpty());
+}
+
+TEST_F(Form1Test, PlainWindowsDropTheBackground) {
+    SaveSettings(root() / "config.dat", Settings{1, "/data/frames", 2});
+    EXPECT_FALSE(open().hasBackground());
+}
+
+TEST_F(Form1Test, APortThatWillNotOpenIsReportedOnceAndZeroIsStillWritten) {
+    services.port.initFailures = 2;
+    open();
+    ASSERT_EQ(services.messages.texts.size(), 1);
+    EXPECT_TRUE(services.messages.texts[0].startsWith(QStringLiteral("not initialised")));
+    EXPECT_EQ(services.port.initCalls, 2);
+    ASSERT_FALSE(services.port.log.empty());
+    EXPECT_EQ(services.port.log.back(), "write 0x00");
+    EXPECT_EQ(control<QProgressBar>("ProgressBar1")->maximum(), 10);
+}
+
+TEST_F(Form1Test, ClosingClosesThePortThenAsksTheOtherWindowsAndLeavesTheLinesAlone) {
+    Form1& form = open();
+    form.show();
+    program.ControlShown = 1;
+    services.port.shutdownFailures = 1;
+    std::vector<std::string> steps;
+    QObject::connect(&form, &Form1::viewerCloseRequested,
+                     [&] { steps.push_back("viewer, port " + services.port.log.back()); });
+    QObject::connect(&form, &Form1::settingsCloseRequested, [&] { steps.push_back("settings"); });
+    QObject::connect(&form, &Form1::closed, [&] {
+        steps.push_back("closed, shown " + std::to_string(program.ControlShown));
+    });
+    const std::size_t writes = services.port.writes.size();
+
+    EXPECT_TRUE(form.close());
+    EXPECT_EQ(steps,
+              (std::vector<std::string>{"viewer, port shutdown 1", "settings", "closed, shown 0"}));
+    EXPECT_EQ(services.port.shutdownCalls, 2);
+    EXPECT_EQ(services.port.writes.size(), writes);
+
+    // A second request finds the steps done.
+    form.show();
+    EXPECT_TRUE(form.close());
+    EXPECT_EQ(steps.size(), 3U);
+}
+
+TEST_F(Form1Test, BoxesAndBarAsTheCommandsSeeThem) {
+    Form1& form = open();
+    control<QCheckBox>("Check4")->setChecked(true);
+    control<QCheckBox>("Check6")->setTristate(true);
+    control<QCheckBox>("Check6")->setCheckState(Qt::PartiallyChecked);
+    EXPECT_EQ(form.Check4(), 1);
+    EXPECT_EQ(form.Check5(), 0);
+    EXPECT_EQ(form.Check6(), 2);
+
+    auto* bar = control<QProgressBar>("ProgressBar1");
+    form.setProgressMax(2e9F);
+    EXPECT_GT(bar->maximum(), 1'900'000'000);
+    form.setProgressValue(3e9F);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    form.setProgressMax(0.0F);
+    EXPECT_GE(bar->maximum(), 1) << "no endless busy bar for an exposure of 0";
+    form.setProgressValue(-5.0F);
+    EXPECT_EQ(bar->value(), 0);
+}
+
+TEST_F(Form1Test, ButtonsRunTheCommands) {
+    Form1& form = open();
+    control<QLineEdit>("Text2")->setText(QStringLiteral("0.05"));
+    control<QLineEdit>("Text3")->setText(QStringLiteral("2"));
+    test::ScriptedAcquisition::Step stop = test::ScriptedAcquisition::Confirm();
+    stop.whileOpen = [this](QDialog&) { control<QPushButton>("Command4")->click(); };
+    services.acquisition.script.push_back(stop);
+
+    control<QPushButton>("Command2")->click();
+    EXPECT_EQ(services.acquisition.calls.size(), 1U);
+    EXPECT_EQ(viewer.shown.size(), 1U);
+    EXPECT_EQ(control<QLineEdit>("Text3")->text(), QStringLiteral(" 2"));
+    EXPECT_FALSE(control<QPushButton>("Command4")->isEnabled());
+    EXPECT_EQ(control<QProgressBar>("ProgressBar1")->value(), 0);
+
+    control<QPushButton>("Command3")->click();
+    EXPECT_EQ(services.acquisition.calls.size(), 5U);
+    EXPECT_TRUE(control<QPushButton>("Command4")->isEnabled());
+
+    test::ScriptedAcquisition::Step focus;
+    focus.whileOpen = [](QDialog& dialog) { dialog.accept(); };
+    services.acquisition.script.push_back(focus);
+    control<QPushButton>("Command1")->click();
+    EXPECT_EQ(services.acquisition.calls.size(), 6U);
+    EXPECT_EQ(services.lines.states().back(), LineReadout);
+    EXPECT_EQ(form.Text3(), QStringLiteral(" 2"));
+}
+
+// ---- Closing while a command waits ----
+
+TEST_F(Form1Test, ClosingDuringAnExposureEndsTheRunThenTheWindowPortLast) {
+    Form1& form = open();
+    form.show();
+    control<QLineEdit>("Text2")->setText(QStringLiteral("60"));
+    control<QLineEdit>("Text3")->setText(QStringLiteral("5"));
+    control<QCheckBox>("Check4")->setChecked(true);
+    QSignalSpy closed(&form, &Form1::closed);
+    const int id = services.lines.subscribe([&](const LineWrite& write) {
+        if (write.state == LineExposeAmpOff) {
+            QTimer::singleShot(0, &form, [&] { EXPECT_FALSE(form.close()); });
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+
+    control<QPushButton>("Command2")->click();
+    services.lines.unsubscribe(id);
+    EXPECT_EQ(closed.count(), 0) << "not while the click is still on the stack";
+    EXPECT_TRUE(closesWithin(closed, 5000));
+    EXPECT_LT(clock.elapsed(), 5000);
+
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(services.acquisition.calls.empty());
+    EXPECT_TRUE(viewer.shown.empty());
+    EXPECT_TRUE(services.messages.texts.isEmpty());
+    EXPECT_EQ(program.capture.CaptureBusy, 0);
+    EXPECT_EQ(form.Text3(), QStringLiteral(" 5"));
+    ASSERT_FALSE(services.port.log.empty());
+    EXPECT_EQ(services.port.log.back(), "shutdown 1");
+    EXPECT_EQ(services.timers.activeCount(), 0U);
+}
+
+TEST_F(Form1Test, ClosingWhileTheAcquisitionDialogIsOpenCancelsIt) {
+    for (const char* button : {"Command1", "Command2", "Command3"}) {
+        test::TestServices local;
+        ProgramState state;
+        test::FakeViewer shown;
+        Form1 form(state, local.services(), shown, picture, root());
+        form.show();
+        form.findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(QStringLiteral("0"));
+        form.findChild<QLineEdit*>(QStringLiteral("Text3"))->setText(QStringLiteral("3"));
+        QSignalSpy closed(&form, &Form1::closed);
+        // Closed before anybody, user or readout timer, confirms the dialog.
+        test::ScriptedAcquisition::Step open = test::ScriptedAcquisition::Confirm();
+        open.whileOpen = [&](QDialog&) { form.close(); };
+        local.acquisition.script.push_back(open);
+
+        form.findChild<QPushButton*>(QString::fromLatin1(button))->click();
+        EXPECT_TRUE(closesWithin(closed, 5000)) << button;
+        ASSERT_EQ(local.acquisition.calls.size(), 1U) << button;
+        EXPECT_EQ(local.acquisition.calls[0].result, AcquireCancelled) << button;
+        EXPECT_FALSE(local.acquisition.calls[0].timedOut) << button;
+        EXPECT_TRUE(shown.shown.empty()) << button;
+        EXPECT_TRUE(local.messages.texts.isEmpty()) << button;
+        EXPECT_EQ(state.capture.CaptureBusy, 0) << button;
+        EXPECT_EQ(local.port.log.back(), "shutdown 1") << button;
+    }
+}
+
+} // namespace
+} // namespace lumenvale
