@@ -1,0 +1,39 @@
+// The acquisition library's own settings: which source acquires, and how many frames a webcam
+// lets pass after the readout. Kept in an INI file of its own in the user's configuration
+// directory, apart from the program's "config.dat".
+#pragma once
+
+#include <QString>
+
+#include <filesystem>
+#include <string>
+
+namespace lumenvale {
+
+struct AcquisitionConfig {
+    enum class Source {
+        Unset, // never chosen: a webcam if there is one, else the simulated camera
+        Simulated,
+        V4l2,
+    };
+
+    static constexpr int DefaultSkipFrames = 1;
+    static constexpr int MaxSkipFrames = 30;
+
+    Source source = Source::Unset;
+    std::string devicePath; // for V4l2
+    QString deviceName;
+    int skipFrames = DefaultSkipFrames;
+
+    // A missing or unreadable file gives the defaults; values out of range are brought in.
+    static AcquisitionConfig Load(const std::filesystem::path& file);
+    // False when the file could not be written.
+    bool save(const std::filesystem::path& file) const;
+
+    // "acquisition.ini" in QStandardPaths::AppConfigLocation.
+    static std::filesystem::path DefaultFile();
+
+    bool operator==(const AcquisitionConfig&) const = default;
+};
+
+} // namespace lumenvale

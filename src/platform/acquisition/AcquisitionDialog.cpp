@@ -1,0 +1,171 @@
+// The acquisition dialog.
+#include "platform/acquisition/AcquisitionDialog.h"
+
+#include "platform/Errors.h"
+#include "platform/acquisition/FrameBmp.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace lumenvale {
+
+AcquisitionDialog::AcquisitionDialog(QWidget* parent, FrameSource& source,
+                                     std::filesystem::path target, int failureLingerMs)
+    : QDialog(parent), source_(source), target_(std::move(target)),
+      failureLingerMs_(failureLingerMs) {
+    setObjectName(QStringLiteral("AcquisitionDialog"));
+    setWindowTitle(source_.name());
+    setModal(true);
+
+    preview_ = new QLabel(this);
+    preview_->setObjectName(QStringLiteral("Preview"));
+    preview_->setFixedSize(AcquiredFrame::Width, AcquiredFrame::Height);
+    preview_->setAutoFillBackground(true);
+    QPalette dark = preview_->palette();
+    dark.setColor(QPalette::Window, Qt::black);
+    preview_->setPalette(dark);
+
+    status_ = new QLabel(QStringLiteral("Starting the camera..."), this);
+    status_->setObjectName(QStringLiteral("Status"));
+    status_->setWordWrap(true);
+
+    acquireButton_ = new QPushButton(QStringLiteral("Acquire"), this);
+    acquireButton_->setObjectName(QStringLiteral("AcquireButton"));
+    acquireButton_->setDefault(true);
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton_->setObjectName(QStringLiteral("CancelButton"));
+    // Return typed while Cancel has the focus must still acquire, never cancel.
+    cancelButton_->setAutoDefault(false);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(status_, 1);
+    buttons->addWidget(acquireButton_);
+    buttons->addWidget(cancelButton_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(preview_);
+    layout->addLayout(buttons);
+    acquireButton_->setFocus();
+
+    connect(acquireButton_, &QPushButton::clicked, this, &AcquisitionDialog::acquire);
+    connect(cancelButton_, &QPushButton::clicked, this, &AcquisitionDialog::reject);
+    connect(&pollTimer_, &QTimer::timeout, this, &AcquisitionDialog::pollSource);
+}
+
+AcquisitionDialog::~AcquisitionDialog() {
+    source_.stop();
+}
+
+std::int32_t AcquisitionDialog::run() {
+    // Opening a device can take a while; it must not delay the event loop, in which the
+    // caller's readout timer ends the exposure.
+    QTimer::singleShot(0, this, &AcquisitionDialog::startSource);
+    exec();
+    return result_;
+}
+
+void AcquisitionDialog::startSource() {
+    if (started_ || finished_) {
+        return;
+    }
+    started_ = true;
+    if (const auto failure = source_.start()) {
+        fail(*failure);
+        return;
+    }
+    pollTimer_.start(source_.pollIntervalMs());
+    if (confirmed_) {
+        // The confirmation came before the device was ready.
+        source_.confirm();
+        pollSource();
+    } else {
+        status_->setText(QStringLiteral("Live picture. Acquire takes the frame."));
+    }
+}
+
+void AcquisitionDialog::acquire() {
+    if (confirmed_ || failed_ || finished_) {
+        return;
+    }
+    confirmed_ = true;
+    acquireButton_->setEnabled(false);
+    status_->setText(QStringLiteral("Reading out the frame..."));
+    if (!started_) {
+        startSource();
+        return;
+    }
+    source_.confirm();
+    pollSource();
+}
+
+void AcquisitionDialog::pollSource() {
+    if (failed_ || finished_) {
+        return;
+    }
+    handle(source_.poll());
+}
+
+void AcquisitionDialog::handle(SourcePoll&& poll) {
+    switch (poll.state) {
+    case SourcePoll::State::Failed:
+        fail(poll.failure);
+        return;
+    case SourcePoll::State::Captured:
+        try {
+            WriteFrameBmp(target_, *poll.frame);
+        } catch (const FileError& e) {
+            fail({AcquireWriteFailed, QStringLiteral("The frame could not be written: %1")
+                                          .arg(QString::fromLocal8Bit(e.what()))});
+            return;
+        }
+        finish(AcquireOk);
+        return;
+    case SourcePoll::State::Waiting:
+        if (poll.preview && !confirmed_) {
+            showPreview(*poll.preview);
+        }
+        return;
+    }
+}
+
+void AcquisitionDialog::fail(const SourceFailure& failure) {
+    failed_ = true;
+    result_ = failure.code;
+    pollTimer_.stop();
+    source_.stop();
+    acquireButton_->setEnabled(false);
+    cancelButton_->setText(QStringLiteral("Close"));
+    status_->setText(failure.reason);
+    QPalette warning = status_->palette();
+    warning.setColor(QPalette::WindowText, Qt::red);
+    status_->setPalette(warning);
+    if (failureLingerMs_ <= 0) {
+        finish(result_);
+    } else {
+        QTimer::singleShot(failureLingerMs_, this, [this] { finish(result_); });
+    }
+}
+
+void AcquisitionDialog::finish(std::int32_t result) {
+    if (finished_) {
+        return;
+    }
+    finished_ = true;
+    result_ = result;
+    pollTimer_.stop();
+    source_.stop();
+    done(result == AcquireOk ? Accepted : Rejected);
+}
+
+void AcquisitionDialog::reject() {
+    // Cancel, Escape and the close box; after a failure they only close sooner.
+    finish(failed_ ? result_ : AcquireCancelled);
+}
+
+void AcquisitionDialog::showPreview(const AcquiredFrame& frame) {
+    preview_->setPixmap(QPixmap::fromImage(frame.toImage()));
+}
+
+} // namespace lumenvale

@@ -1,0 +1,24 @@
+// Where the acquisition library finds its settings and cameras, and how patient it is; the
+// program uses the defaults, tests point them elsewhere.
+#pragma once
+
+#include <filesystem>
+
+namespace lumenvale {
+
+class V4l2Calls;
+
+struct AcquisitionOptions {
+    // The library's INI file; empty: "acquisition.ini" in the user's configuration directory.
+    std::filesystem::path configFile;
+    // Where the video* device nodes are looked for.
+    std::filesystem::path deviceDirectory = "/dev";
+    // Borrowed; null: the real calls through libv4l2.
+    V4l2Calls* v4l2 = nullptr;
+    // A webcam frame that has not arrived this long after the confirmation is a failure.
+    int frameTimeoutMs = 3000;
+    // How long a failure stays on the dialog's status line before it closes by itself.
+    int failureLingerMs = 4000;
+};
+
+} // namespace lumenvale

@@ -1,0 +1,53 @@
+// What the acquisition dialog needs of an image source: start the live picture, be told when
+// the user confirmed, and hand over the frame read out after that, all without blocking.
+#pragma once
+
+#include "platform/Acquisition.h"
+#include "platform/acquisition/AcquiredFrame.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace lumenvale {
+
+// Why a source cannot deliver: an AcquireResult and a sentence for the user.
+struct SourceFailure {
+    std::int32_t code = AcquireFailed;
+    QString reason;
+};
+
+struct SourcePoll {
+    enum class State { Waiting, Captured, Failed };
+    State state = State::Waiting;
+    std::optional<AcquiredFrame> preview; // a fresh live picture, while not yet confirmed
+    std::optional<AcquiredFrame> frame;   // the kept frame, when Captured
+    SourceFailure failure;                // when Failed
+};
+
+class FrameSource {
+public:
+    virtual ~FrameSource() = default;
+
+    // The source as the user knows it; the dialog is titled after it.
+    virtual QString name() const = 0;
+
+    // Opens the device and starts the live picture. Runs once the dialog's event loop is
+    // already running, since every millisecond before that lengthens the exposure.
+    virtual std::optional<SourceFailure> start() = 0;
+    // Stops and releases the device; harmless when not started.
+    virtual void stop() = 0;
+
+    // The user (or the readout timer's Return) confirmed: from now on only a frame read out
+    // after this moment may be kept.
+    virtual void confirm() = 0;
+
+    // Takes what the device has delivered so far; never blocks.
+    virtual SourcePoll poll() = 0;
+
+    // How often the dialog should poll while waiting.
+    virtual int pollIntervalMs() const = 0;
+};
+
+} // namespace lumenvale

@@ -1,0 +1,165 @@
+// The simulated camera's line handling and readout.
+#include "platform/acquisition/SimulatedCamera.h"
+
+#include "platform/Clock.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace lumenvale {
+
+namespace {
+
+// The line states the camera reacts to, as the port carries them.
+constexpr std::uint8_t LinesIdle = 0x00;
+constexpr std::uint8_t LinesPulseStart = 0x27;
+constexpr std::uint8_t LinesPulseEndOrReadout = 0x37; // after 0x27: pulse end; else readout
+constexpr std::uint8_t LinesExposeAmpOn = 0x34;
+constexpr std::uint8_t LinesExposeAmpOff = 0x30;
+constexpr std::uint8_t LinesReadoutFirstField = 0x35;
+
+// The sensor and its electronics.
+constexpr float BlackLevel = 10.0F;
+constexpr float ReadNoiseVariance = 1.6F * 1.6F;
+constexpr float ShotNoisePerLevel = 0.15F; // variance added per grey level of light
+
+// Normal deviates (a sum of twelve uniforms is close enough for picture noise), drawn once;
+// frames pick from them with a fast generator.
+std::vector<float> makeNoise() {
+    std::vector<float> values(SimulatedCamera::NoiseValues);
+    std::uint32_t s = 0x1234567U;
+    for (auto& v : values) {
+        float sum = 0;
+        for (int i = 0; i < 12; ++i) {
+            s ^= s << 13;
+            s ^= s >> 17;
+            s ^= s << 5;
+            sum += float(s >> 8) / float(1U << 24);
+        }
+        v = sum - 6.0F;
+    }
+    return values;
+}
+
+} // namespace
+
+SimulatedCamera::SimulatedCamera(LineMonitor& lines) : lines_(lines), noise_(makeNoise()) {
+    subscription_ = lines_.subscribe([this](const LineWrite& w) { onWrite(w); });
+}
+
+SimulatedCamera::~SimulatedCamera() {
+    lines_.unsubscribe(subscription_);
+}
+
+void SimulatedCamera::onWrite(const LineWrite& write) {
+    switch (write.state) {
+    case LinesIdle:
+        phase_ = Phase::Idle;
+        break;
+    case LinesPulseStart:
+        phase_ = Phase::PulseStarted;
+        break;
+    case LinesPulseEndOrReadout:
+        if (phase_ == Phase::PulseStarted) {
+            phase_ = Phase::FrameStarted;
+        } else if (phase_ == Phase::Exposing) {
+            exposureMs_ = std::max(0, TickDiff(write.tick, exposureStart_));
+            phase_ = Phase::ReadBinned;
+        } else if (phase_ == Phase::ReadFirst) {
+            phase_ = Phase::ReadSecond; // the same charge, read out as the other field
+        }
+        break;
+    case LinesExposeAmpOn:
+    case LinesExposeAmpOff:
+        // The exposure runs from the last exposure-state write: with the amplifier on, the
+        // state is written twice and the second write starts it.
+        if (phase_ == Phase::FrameStarted || phase_ == Phase::Exposing) {
+            phase_ = Phase::Exposing;
+            exposureStart_ = write.tick;
+            ampOff_ = write.state == LinesExposeAmpOff;
+        }
+        break;
+    case LinesReadoutFirstField:
+        if (phase_ == Phase::Exposing) {
+            exposureMs_ = std::max(0, TickDiff(write.tick, exposureStart_));
+            phase_ = Phase::ReadFirst;
+        }
+        break;
+    default:
+        break; // 0x14 after the settle wait, and anything else, changes nothing we model
+    }
+}
+
+SimulatedCamera::Exposure SimulatedCamera::pending() const {
+    switch (phase_) {
+    case Phase::ReadBinned:
+        return {Readout::Binned, exposureMs_, !ampOff_};
+    case Phase::ReadFirst:
+        return {Readout::FirstField, exposureMs_, !ampOff_};
+    case Phase::ReadSecond:
+        return {Readout::SecondField, exposureMs_, !ampOff_};
+    default:
+        // No exposure under our control (Focus, or no frame started): the webcam's own.
+        return {Readout::Full, ShortExposureMs, !(phase_ == Phase::Exposing && ampOff_)};
+    }
+}
+
+AcquiredFrame SimulatedCamera::preview() {
+    return render({Readout::Full, ShortExposureMs, true});
+}
+
+AcquiredFrame SimulatedCamera::render(const Exposure& exposure) {
+    const float* noise = noise_.data();
+    std::uint32_t state = 0x9E3779B9U ^ (++framesRendered_ * 0x85EBCA6BU);
+    auto nextNoise = [&state, noise] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return noise[state >> 20]; // the top 12 bits index the 4096 values
+    };
+    const float seconds = float(std::max(0, exposure.exposureMs)) / 1000.0F;
+    const float glow = exposure.ampGlow ? 1.0F : 0.0F;
+
+    AcquiredFrame frame;
+    for (int row = 0; row < AcquiredFrame::Height; ++row) {
+        // Which picture rows this stored row is read from, and with what gain.
+        int first = row;
+        int second = -1;
+        float gain = 1.0F;
+        const bool even = row % 2 == 0;
+        switch (exposure.readout) {
+        case Readout::Full:
+            break;
+        case Readout::Binned:
+            first = even ? row : -1;
+            second = even ? row + 1 : -1;
+            break;
+        case Readout::FirstField:
+            first = even ? row : -1;
+            break;
+        case Readout::SecondField:
+            first = even ? row + 1 : -1;
+            gain = SecondFieldGain;
+            break;
+        }
+        std::uint8_t* out = frame.storedRow(row);
+        const float scale = seconds * gain;
+        for (int i = 0; i < SimulatedSky::RowValues; ++i) {
+            float signal = 0;
+            if (first >= 0) {
+                signal = sky_.light(first)[i] + glow * sky_.glow(first)[i];
+                if (second >= 0) {
+                    signal += sky_.light(second)[i] + glow * sky_.glow(second)[i];
+                }
+                signal *= scale;
+            }
+            const float sigma = std::sqrt(ReadNoiseVariance + signal * ShotNoisePerLevel);
+            const float value = BlackLevel + signal + sigma * nextNoise();
+            out[i] = std::uint8_t(std::clamp(value + 0.5F, 0.0F, 255.0F));
+        }
+    }
+    return frame;
+}
+
+} // namespace lumenvale

@@ -1,0 +1,222 @@
+// TWAIN_SelectImageSource and the library's own settings file: what the chooser lists, that OK
+// keeps the choice and Cancel the old one, and what happens to a camera that has gone.
+#include "support/FakeV4l2Device.h"
+
+#include "platform/Clock.h"
+#include "platform/LineMonitor.h"
+#include "platform/acquisition/AcquisitionLibrary.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+using namespace lumenvale;
+using namespace lumenvale::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct SourceChooserTest : ::testing::Test {
+    QTemporaryDir dir;
+    fs::path root;
+    fs::path ini;
+    LineMonitor lines;
+    SystemClock clock;
+    FakeV4l2Device device;
+    QWidget window;
+
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        root = dir.path().toStdString();
+        ini = root / "acquisition.ini";
+        fs::create_directory(root / "dev");
+        addCamera("video0", "Left Camera");
+        addCamera("video2", "Right Camera");
+    }
+
+    void addCamera(const char* node, const char* card) {
+        const std::string path = (root / "dev" / node).string();
+        std::ofstream(path).put('\n');
+        device.cameras[path].card = card;
+    }
+
+    AcquisitionOptions options() {
+        AcquisitionOptions o;
+        o.configFile = ini;
+        o.deviceDirectory = root / "dev";
+        o.v4l2 = &device;
+        return o;
+    }
+
+    // Shows the chooser; `answer` looks at it and presses a button.
+    std::int32_t choose(AcquisitionLibrary& library, std::function<void(QDialog&)> answer) {
+        QTimer::singleShot(0, [answer = std::move(answer)] {
+            auto* chooser = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(chooser, nullptr);
+            answer(*chooser);
+        });
+        return library.TWAIN_SelectImageSource(&window);
+    }
+
+    static QListWidget& list(QDialog& d) {
+        return *d.findChild<QListWidget*>(QStringLiteral("SourceList"));
+    }
+    static QSpinBox& skip(QDialog& d) {
+        return *d.findChild<QSpinBox*>(QStringLiteral("SkipFrames"));
+    }
+    static void press(QDialog& d, QDialogButtonBox::StandardButton which) {
+        d.findChild<QDialogButtonBox*>()->button(which)->click();
+    }
+};
+
+} // namespace
+
+TEST_F(SourceChooserTest, ListsTheSimulatedCameraAndEveryWebcamAndKeepsTheChoiceOnOk) {
+    AcquisitionLibrary library(lines, clock, options());
+    QStringList shown;
+    bool skipForSimulated = true;
+    const auto result = choose(library, [&](QDialog& d) {
+        for (int i = 0; i < list(d).count(); ++i) {
+            shown << list(d).item(i)->text();
+        }
+        list(d).setCurrentRow(0);
+        skipForSimulated = skip(d).isEnabled();
+        list(d).setCurrentRow(2);
+        skip(d).setValue(3);
+        press(d, QDialogButtonBox::Ok);
+    });
+    EXPECT_EQ(result, AcquireOk);
+    ASSERT_EQ(shown.size(), 3);
+    EXPECT_TRUE(shown[0].contains(QStringLiteral("Simulated")));
+    EXPECT_TRUE(shown[1].contains(QStringLiteral("Left Camera")));
+    EXPECT_TRUE(shown[2].contains(QStringLiteral("Right Camera")));
+    EXPECT_TRUE(shown[2].contains(QString::fromStdString((root / "dev" / "video2").string())));
+    EXPECT_FALSE(skipForSimulated) << "skipping frames means nothing to the simulated camera";
+
+    // Kept in the library's own file, and found there by the next run of the program.
+    const AcquisitionConfig saved = AcquisitionConfig::Load(ini);
+    EXPECT_EQ(saved.source, AcquisitionConfig::Source::V4l2);
+    EXPECT_EQ(saved.devicePath, (root / "dev" / "video2").string());
+    EXPECT_EQ(saved.deviceName, QStringLiteral("Right Camera"));
+    EXPECT_EQ(saved.skipFrames, 3);
+    AcquisitionLibrary nextRun(lines, clock, options());
+    EXPECT_EQ(nextRun.config(), saved);
+}
+
+TEST_F(SourceChooserTest, CancelKeepsTheOldChoice) {
+    AcquisitionConfig old;
+    old.source = AcquisitionConfig::Source::Simulated;
+    old.skipFrames = 2;
+    ASSERT_TRUE(old.save(ini));
+    AcquisitionLibrary library(lines, clock, options());
+    int selected = -1;
+    const auto result = choose(library, [&](QDialog& d) {
+        selected = list(d).currentRow();
+        list(d).setCurrentRow(1);
+        skip(d).setValue(5);
+        press(d, QDialogButtonBox::Cancel);
+    });
+    EXPECT_EQ(result, AcquireCancelled);
+    EXPECT_EQ(selected, 0) << "the current choice is shown selected";
+    EXPECT_EQ(library.config(), old);
+    EXPECT_EQ(AcquisitionConfig::Load(ini), old);
+}
+
+TEST_F(SourceChooserTest, AVanishedCameraFallsBackToTheSimulatedOneWithANote) {
+    AcquisitionConfig old;
+    old.source = AcquisitionConfig::Source::V4l2;
+    old.devicePath = (root / "dev" / "video7").string();
+    old.deviceName = QStringLiteral("Unplugged Camera");
+    ASSERT_TRUE(old.save(ini));
+    AcquisitionLibrary library(lines, clock, options());
+    QString note;
+    int selected = -1;
+    choose(library, [&](QDialog& d) {
+        const auto* label = d.findChild<QLabel*>(QStringLiteral("Note"));
+        note = label->isVisibleTo(&d) ? label->text() : QString();
+        selected = list(d).currentRow();
+        press(d, QDialogButtonBox::Ok);
+    });
+    EXPECT_EQ(selected, 0);
+    EXPECT_TRUE(note.contains(QStringLiteral("Unplugged Camera"))) << note.toStdString();
+    EXPECT_TRUE(note.contains(QStringLiteral("video7")));
+    EXPECT_EQ(AcquisitionConfig::Load(ini).source, AcquisitionConfig::Source::Simulated);
+}
+
+TEST_F(SourceChooserTest, WithNothingChosenTheFirstUsableWebcamIsOffered) {
+    device.cameras[(root / "dev" / "video0").string()].openErrno = EACCES;
+    AcquisitionLibrary library(lines, clock, options());
+    QString first;
+    int selected = -1;
+    choose(library, [&](QDialog& d) {
+        first = list(d).item(1)->text();
+        selected = list(d).currentRow();
+        press(d, QDialogButtonBox::Cancel);
+    });
+    EXPECT_TRUE(first.contains(QStringLiteral("video group"))) << first.toStdString();
+    EXPECT_EQ(selected, 2);
+}
+
+TEST(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const fs::path ini = fs::path(dir.path().toStdString()) / "sub" / "acquisition.ini";
+    EXPECT_EQ(AcquisitionConfig::Load(ini), AcquisitionConfig{}) << "no file: the defaults";
+
+    AcquisitionConfig written;
+    written.source = AcquisitionConfig::Source::V4l2;
+    written.devicePath = "/dev/video3";
+    written.deviceName = QStringLiteral("Caméra = [1]; ok");
+    written.skipFrames = 0;
+    ASSERT_TRUE(written.save(ini)) << "the directory is made when missing";
+    EXPECT_EQ(AcquisitionConfig::Load(ini), written);
+
+    struct Case {
+        const char* text;
+        AcquisitionConfig::Source source;
+        int skip;
+    };
+    const std::vector<Case> cases = {
+        {"[v4l2]\nskipFrames=-4\n", AcquisitionConfig::Source::Unset, 0},
+        {"[v4l2]\nskipFrames=9999\n", AcquisitionConfig::Source::Unset,
+         AcquisitionConfig::MaxSkipFrames},
+        {"[v4l2]\nskipFrames=lots\n", AcquisitionConfig::Source::Unset, 1},
+        {"[source]\nkind=v4l2\n", AcquisitionConfig::Source::Unset, 1}, // no device named
+        {"[source]\nkind=simulated\n", AcquisitionConfig::Source::Simulated, 1},
+        {"[source]\nkind=twain\n", AcquisitionConfig::Source::Unset, 1},
+        {"\x01\x02 not an ini file at all", AcquisitionConfig::Source::Unset, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::ofstream(ini, std::ios::trunc) << c.text;
+        const AcquisitionConfig read = AcquisitionConfig::Load(ini);
+        EXPECT_EQ(read.source, c.source);
+        EXPECT_EQ(read.skipFrames, c.skip);
+    }
+}
+
+TEST(AcquisitionConfigTest, LivesInTheUsersConfigurationDirectory) {
+    QStandardPaths::setTestModeEnabled(true);
+    const fs::path file = AcquisitionConfig::DefaultFile();
+    QStandardPaths::setTestModeEnabled(false);
+    EXPECT_EQ(file.filename(), "acquisition.ini");
+    EXPECT_EQ(file.parent_path().string(), [] {
+        QStandardPaths::setTestModeEnabled(true);
+        const auto d = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+        QStandardPaths::setTestModeEnabled(false);
+        return d.toStdString();
+    }());
+    EXPECT_NE(file.filename(), "config.dat");
+}

@@ -1,0 +1,200 @@
+// The scripted V4L2 camera.
+#include "support/FakeV4l2Device.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/mman.h>
+
+namespace lumenvale::test {
+
+std::array<std::uint8_t, 3> FakeV4l2Device::PatternPixel(int seed, int x, int y) {
+    return {std::uint8_t(x * 3 + seed * 17), std::uint8_t(y * 5 + seed * 29),
+            std::uint8_t(x + 2 * y + seed * 41)};
+}
+
+void FakeV4l2Device::deliver(int seed, std::uint32_t flags, std::size_t shortBy) {
+    ready_.push_back({seed, flags, shortBy});
+}
+
+int FakeV4l2Device::fail(int error) {
+    errno = error;
+    return -1;
+}
+
+const FakeV4l2Camera* FakeV4l2Device::cameraOf(int fd) const {
+    const auto it = open_.find(fd);
+    if (it == open_.end()) {
+        return nullptr;
+    }
+    const auto camera = cameras.find(it->second);
+    return camera == cameras.end() ? nullptr : &camera->second;
+}
+
+int FakeV4l2Device::openDevice(const std::string& path, int /*flags*/) {
+    const auto it = cameras.find(path);
+    if (it == cameras.end()) {
+        return fail(ENOENT);
+    }
+    if (it->second.openErrno != 0) {
+        return fail(it->second.openErrno);
+    }
+    open_[nextFd_] = path;
+    return nextFd_++;
+}
+
+int FakeV4l2Device::closeDevice(int fd) {
+    if (open_.erase(fd) == 0) {
+        return fail(EBADF);
+    }
+    streaming_ = false;
+    queued_.clear();
+    ready_.clear();
+    return 0;
+}
+
+void* FakeV4l2Device::mapBuffer(int fd, std::size_t length, std::int64_t offset) {
+    const std::size_t index = std::size_t(offset / OffsetStep);
+    if (cameraOf(fd) == nullptr || index >= buffers_.size() || length > buffers_[index].size()) {
+        errno = EINVAL;
+        return MAP_FAILED;
+    }
+    return buffers_[index].data();
+}
+
+int FakeV4l2Device::unmapBuffer(void* /*start*/, std::size_t /*length*/) {
+    return 0;
+}
+
+void FakeV4l2Device::fill(std::vector<std::uint8_t>& memory, int seed) const {
+    std::fill(memory.begin(), memory.end(), std::uint8_t(0xEE)); // padding shows if used
+    for (int y = 0; y < height_; ++y) {
+        std::uint8_t* row = memory.data() + bytesPerLine_ * std::size_t(y);
+        for (int x = 0; x < width_; ++x) {
+            const auto px = PatternPixel(seed, x, y);
+            std::copy(px.begin(), px.end(), row + 3 * x);
+        }
+    }
+}
+
+int FakeV4l2Device::dequeue(v4l2_buffer& buffer) {
+    if (!streaming_) {
+        return fail(EINVAL);
+    }
+    if (ready_.empty() && streamIntervalMs_ > 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastStreamed_ >= std::chrono::milliseconds(streamIntervalMs_)) {
+            lastStreamed_ = now;
+            deliver(nextStreamSeed_++);
+        }
+    }
+    if (ready_.empty() || queued_.empty()) {
+        return fail(EAGAIN);
+    }
+    const std::uint32_t index = queued_.front();
+    queued_.pop_front();
+    const Delivery delivery = ready_.front();
+    ready_.pop_front();
+    fill(buffers_[index], delivery.seed);
+    buffer.index = index;
+    buffer.bytesused = std::uint32_t(buffers_[index].size() - delivery.shortBy);
+    buffer.flags = delivery.flags | V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE;
+    buffer.sequence = sequence_++;
+    buffer.field = V4L2_FIELD_NONE;
+    ++dequeued_;
+    return 0;
+}
+
+int FakeV4l2Device::ioctlDevice(int fd, unsigned long request, void* arg) {
+    const FakeV4l2Camera* camera = cameraOf(fd);
+    if (camera == nullptr) {
+        return fail(EBADF);
+    }
+    switch (request) {
+    case VIDIOC_QUERYCAP: {
+        auto& cap = *static_cast<v4l2_capability*>(arg);
+        cap = {};
+        std::strncpy(reinterpret_cast<char*>(cap.card), camera->card.c_str(), sizeof cap.card - 1);
+        cap.capabilities = camera->caps | V4L2_CAP_DEVICE_CAPS;
+        cap.device_caps = camera->caps;
+        return 0;
+    }
+    case VIDIOC_ENUM_FRAMESIZES: {
+        auto& size = *static_cast<v4l2_frmsizeenum*>(arg);
+        if (size.pixel_format != V4L2_PIX_FMT_RGB24 || size.index >= camera->sizes.size()) {
+            return fail(EINVAL);
+        }
+        size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
+        size.discrete.width = std::uint32_t(camera->sizes[size.index].first);
+        size.discrete.height = std::uint32_t(camera->sizes[size.index].second);
+        return 0;
+    }
+    case VIDIOC_S_FMT: {
+        auto& pix = static_cast<v4l2_format*>(arg)->fmt.pix;
+        // As a driver does: the offered size nearest to the one asked for.
+        const auto nearest = std::min_element(camera->sizes.begin(), camera->sizes.end(),
+                                              [&](const auto& a, const auto& b) {
+                                                  auto d = [&](const auto& s) {
+                                                      return std::abs(s.first - int(pix.width)) +
+                                                             std::abs(s.second - int(pix.height));
+                                                  };
+                                                  return d(a) < d(b);
+                                              });
+        width_ = nearest->first;
+        height_ = nearest->second;
+        bytesPerLine_ = std::size_t(width_) * 3 + camera->rowPadding;
+        pix.width = std::uint32_t(width_);
+        pix.height = std::uint32_t(height_);
+        pix.pixelformat = V4L2_PIX_FMT_RGB24;
+        pix.bytesperline = std::uint32_t(bytesPerLine_);
+        pix.sizeimage = std::uint32_t(bytesPerLine_ * std::size_t(height_));
+        pix.field = V4L2_FIELD_NONE;
+        return 0;
+    }
+    case VIDIOC_REQBUFS: {
+        auto& asked = *static_cast<v4l2_requestbuffers*>(arg);
+        queued_.clear();
+        buffers_.assign(std::min<std::uint32_t>(asked.count, 4),
+                        std::vector<std::uint8_t>(bytesPerLine_ * std::size_t(height_)));
+        asked.count = std::uint32_t(buffers_.size());
+        return 0;
+    }
+    case VIDIOC_QUERYBUF: {
+        auto& buffer = *static_cast<v4l2_buffer*>(arg);
+        if (buffer.index >= buffers_.size()) {
+            return fail(EINVAL);
+        }
+        buffer.length = std::uint32_t(buffers_[buffer.index].size());
+        buffer.m.offset = std::uint32_t(std::int64_t(buffer.index) * OffsetStep);
+        return 0;
+    }
+    case VIDIOC_QBUF: {
+        const auto& buffer = *static_cast<v4l2_buffer*>(arg);
+        if (buffer.index >= buffers_.size() ||
+            std::find(queued_.begin(), queued_.end(), buffer.index) != queued_.end()) {
+            return fail(EINVAL);
+        }
+        queued_.push_back(buffer.index);
+        return 0;
+    }
+    case VIDIOC_DQBUF:
+        return dequeue(*static_cast<v4l2_buffer*>(arg));
+    case VIDIOC_STREAMON:
+        if (camera->streamOnErrno != 0) {
+            return fail(camera->streamOnErrno);
+        }
+        streaming_ = true;
+        return 0;
+    case VIDIOC_STREAMOFF:
+        // A driver drops what was captured when streaming stops.
+        streaming_ = false;
+        queued_.clear();
+        ready_.clear();
+        return 0;
+    default:
+        return fail(ENOTTY);
+    }
+}
+
+} // namespace lumenvale::test
