@@ -1,14 +1,17 @@
 // Lumenvale: long exposures with a modified webcam whose exposure lines hang on the
 // parallel port.
+#include "platform/SystemServices.h"
+#include "ui/Program.h"
+#include "ui/QtFileDialogs.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumenvale"));
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Lumenvale"));
-    window.resize(663, 500);
-    window.show();
+    lumenvale::SystemServices system;
+    lumenvale::QtFileDialogs dialogs;
+    lumenvale::Program program(system.services(), dialogs);
+    program.Show();
     return QApplication::exec();
 }

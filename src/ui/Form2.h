@@ -1,0 +1,80 @@
+// The viewer window: the latest frame in one large image, and the program's menu bar.
+#pragma once
+
+#include "camera/FrameDisplay.h"
+#include "settings/SettingsFile.h"
+#include "ui/PictureFileCommands.h"
+
+#include <QImage>
+#include <QMainWindow>
+#include <QPixmap>
+
+#include <filesystem>
+
+class QAction;
+class QLabel;
+class QMenu;
+
+namespace lumenvale {
+
+class FileDialogs;
+class Messages;
+struct ProgramState;
+
+class Form2 : public QMainWindow, public FrameDisplay {
+    Q_OBJECT
+
+public:
+    // Runs the load steps at once: `ControlShown` = 0, the settings read from `settingsFile`
+    // into the program state (a problem with the file is shown as a message), and the
+    // background (`background`) dropped when plain windows are on.
+    Form2(ProgramState& program, Messages& messages, FileDialogs& dialogs,
+          const QPixmap& background, std::filesystem::path settingsFile = SettingsFileName,
+          QWidget* parent = nullptr);
+
+    // FrameDisplay: `Image1` takes the picture and its size, its corner staying in place.
+    void ShowPicture(const QImage& picture) override;
+    QImage Picture() const override;
+
+    // Replaces the background picture by none: the window shows its plain colour.
+    void dropBackground();
+    bool hasBackground() const { return !background_.isNull(); }
+
+signals:
+    // Settings: the Settings window is to be shown (created first if need be).
+    void settingsRequested();
+    // Camera > Control, the first time only: the Control window is to be shown.
+    void controlRequested();
+    // The window is closing (Exit or its close box): the other windows are to close too.
+    void closing();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void build();
+    void load(const std::filesystem::path& settingsFile);
+    void showControl();
+    void showVersion();
+
+    ProgramState& program_;
+    Messages& messages_;
+    PictureFileCommands files_;
+    QPixmap background_;
+    QImage picture_;
+    bool closed_ = false;
+
+    QWidget* client_ = nullptr;
+    QLabel* Image1 = nullptr;
+    QMenu* File = nullptr;
+    QAction* Open = nullptr;
+    QAction* Save = nullptr;
+    QAction* Exit = nullptr;
+    QAction* Settings = nullptr;
+    QMenu* Camera = nullptr;
+    QAction* Control = nullptr;
+    QMenu* About = nullptr;
+    QAction* Version = nullptr;
+};
+
+} // namespace lumenvale

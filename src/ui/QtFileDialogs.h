@@ -1,0 +1,20 @@
+// The viewer's file dialog on Qt.
+#pragma once
+
+#include "ui/FileDialogs.h"
+
+class QFileDialog;
+
+namespace lumenvale {
+
+class QtFileDialogs : public FileDialogs {
+public:
+    QString GetOpenFileName(QWidget* parent, const QString& filter) override;
+    QString GetSaveFileName(QWidget* parent, const QString& filter) override;
+
+    // How each dialog is set up before it is shown; separate so that tests can check it.
+    static void ConfigureForOpen(QFileDialog& dialog, const QString& filter);
+    static void ConfigureForSave(QFileDialog& dialog, const QString& filter);
+};
+
+} // namespace lumenvale

@@ -1,0 +1,48 @@
+// Any bytes as "config.dat": reading them must neither crash nor hang, and whatever the reading
+// keeps must save and read back as the same settings.
+#include "settings/SettingsFile.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One private folder per process, made on first use and left for the system to clear.
+const fs::path& workFolder() {
+    static const fs::path folder = [] {
+        std::string pattern = (fs::temp_directory_path() / "lumenvale-fuzz-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::abort();
+        }
+        return fs::path(pattern);
+    }();
+    return folder;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const fs::path file = workFolder() / "config.dat";
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    const lumenvale::SettingsLoad load = lumenvale::LoadSettings(file);
+    if (!load.found) {
+        std::abort();
+    }
+
+    lumenvale::SaveSettings(file, load.settings);
+    const lumenvale::SettingsLoad again = lumenvale::LoadSettings(file);
+    if (!again.problem.empty() || !(again.settings == load.settings)) {
+        std::abort();
+    }
+    return 0;
+}
