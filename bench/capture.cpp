@@ -1,0 +1,170 @@
+// Whole capture runs on the simulated camera, driven through the Control window's buttons:
+// 10 binned and 5 hi-res frames of 0.2 s with auto-save. Prints `name value` lines: the
+// exposure as the camera saw it beyond the time asked for, the time a binned frame takes beyond
+// its exposure, and the share of one CPU the process used over both runs.
+#include "camera/LineStates.h"
+#include "platform/Clock.h"
+#include "platform/FileSystemObject.h"
+#include "platform/Keystrokes.h"
+#include "platform/LineMonitor.h"
+#include "platform/MessagePump.h"
+#include "platform/Messages.h"
+#include "platform/PpdevPort.h"
+#include "platform/Services.h"
+#include "platform/WindowTimers.h"
+#include "platform/acquisition/AcquisitionLibrary.h"
+#include "settings/SettingsFile.h"
+#include "ui/Form1.h"
+#include "ui/Form2.h"
+#include "ui/ProgramState.h"
+#include "ui/QtFileDialogs.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <vector>
+
+using namespace lumenvale;
+
+namespace {
+
+constexpr int BinnedFrames = 10;
+constexpr int HiresFrames = 5;
+constexpr std::int32_t ExposureMs = 200;
+
+double ProcessCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+double Median(std::vector<double> values) {
+    if (values.empty()) {
+        return -1.0;
+    }
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
+}
+
+// Messages go to the terminal: nobody is there to close a box.
+class PrintedMessages : public Messages {
+public:
+    void MsgBox(const QString& text, const QString& /*title*/) override {
+        std::fprintf(stderr, "message: %s\n", text.toLocal8Bit().constData());
+        ++count;
+    }
+    void Beep() override {}
+    int count = 0;
+};
+
+template <typename T> T& Find(QWidget& window, const char* name) {
+    return *window.findChild<T*>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    QTemporaryDir dir;
+    const std::filesystem::path work(dir.path().toStdString());
+    std::filesystem::create_directory(work / "saved");
+    std::filesystem::create_directory(work / "dev"); // no webcam: the simulated camera
+    Settings settings = DefaultSettings();
+    settings.SaveDir = (work / "saved").string();
+    SaveSettings(work / SettingsFileName, settings);
+
+    AcquisitionOptions options;
+    options.configFile = work / "acquisition.ini";
+    options.deviceDirectory = work / "dev";
+
+    SystemClock clock;
+    LineMonitor lines;
+    // The line monitor sees every write whether or not a parallel port is there.
+    PpdevPort port(lines, clock, (work / "dev" / "parport0").string());
+    WindowTimers timers;
+    QtKeystrokes keys;
+    QtMessagePump pump;
+    PrintedMessages messages;
+    FileSystemObject files;
+    AcquisitionLibrary acquisition(lines, clock, options);
+    Services services{clock, lines, port, timers, keys, pump, messages, files, acquisition};
+
+    ProgramState program;
+    QtFileDialogs dialogs;
+    Form2 viewer(program, messages, dialogs, QPixmap(), work / SettingsFileName);
+    viewer.show();
+    Form1 control(program, services, viewer, QPixmap(), work);
+    control.show();
+    messages.count = 0; // the port that is not there was reported; that is expected here
+
+    Find<QLineEdit>(control, "Text2").setText(QStringLiteral("0.2"));
+    Find<QCheckBox>(control, "Check5").setChecked(true);
+
+    const double cpuStart = ProcessCpuMs();
+    const std::int32_t wallStart = clock.timeGetTime();
+
+    lines.clearHistory();
+    Find<QLineEdit>(control, "Text3").setText(QString::number(BinnedFrames));
+    Find<QPushButton>(control, "Command2").click();
+    const std::int32_t binnedEnd = clock.timeGetTime();
+    const std::vector<LineWrite> binned = lines.history();
+
+    lines.clearHistory();
+    Find<QLineEdit>(control, "Text3").setText(QString::number(HiresFrames));
+    Find<QLineEdit>(control, "Text4").setText(QStringLiteral("hires"));
+    Find<QPushButton>(control, "Command3").click();
+    const std::int32_t hiresEnd = clock.timeGetTime();
+    const std::vector<LineWrite> hires = lines.history();
+
+    const double cpuMs = ProcessCpuMs() - cpuStart;
+    const double wallMs = TickDiff(hiresEnd, wallStart);
+
+    // Each binned frame: 0x27, 0x37, 0x14, 0x34, exposure state, then the readout 0x37.
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < binned.size(); ++i) {
+        if (binned[i].state == LinePulseStart) {
+            starts.push_back(i);
+        }
+    }
+    std::vector<double> exposureErrors;
+    std::vector<double> overheads;
+    for (std::size_t k = 0; k < starts.size(); ++k) {
+        const std::size_t i = starts[k];
+        if (i + 5 < binned.size()) {
+            exposureErrors.push_back(TickDiff(binned[i + 5].tick, binned[i + 4].tick) - ExposureMs);
+        }
+        const std::int32_t end = k + 1 < starts.size() ? binned[starts[k + 1]].tick : binnedEnd;
+        overheads.push_back(TickDiff(end, binned[i].tick) - ExposureMs);
+    }
+    std::size_t hiresFramesSeen = 0;
+    for (const LineWrite& write : hires) {
+        hiresFramesSeen += write.state == LinePulseStart ? 1 : 0;
+    }
+    std::size_t saved = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(work / "saved")) {
+        ++saved;
+    }
+
+    std::printf("binned_frames %zu\n", starts.size());
+    std::printf("hires_frames %zu\n", hiresFramesSeen);
+    std::printf("saved_files %zu\n", saved);
+    std::printf("messages %d\n", messages.count);
+    std::printf("exposure_error_ms %.1f\n", Median(exposureErrors));
+    std::printf("frame_overhead_ms %.1f\n", Median(overheads));
+    std::printf("cpu_share %.3f\n", wallMs > 0 ? cpuMs / wallMs : -1.0);
+
+    control.close();
+    viewer.close();
+    return 0;
+}
