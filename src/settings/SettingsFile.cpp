@@ -19,8 +19,8 @@ std::string describe(const fs::path& file, int line, const std::string& field,
                      const std::string& why) {
     return "Line " + std::to_string(line) + " of the settings file \"" + file.string() +
            "\" is wrong: the " + field + " " + why +
-           ". The settings that could not be read are set to their defaults until the settings "
-           "are saved again.";
+           ". The settings that could not be read take their defaults; the file is left as it is "
+           "until the settings are saved.";
 }
 
 // The numbers as the print statement writes them: a blank instead of a plus sign, the digits,
@@ -78,8 +78,8 @@ SettingsLoad LoadSettings(const fs::path& file) {
     }
     if (!in) {
         load.problem = "The settings file \"" + file.string() +
-                       "\" cannot be read; the default settings are used until the settings "
-                       "are saved again.";
+                       "\" cannot be read. The default settings are used; the file is left as "
+                       "it is until the settings are saved.";
         return load;
     }
 

@@ -63,7 +63,7 @@ void Form2::build() {
     Open = named(File->addAction(QStringLiteral("Open")), "Open");
     Save = named(File->addAction(QStringLiteral("Save As")), "Save");
     Exit = named(File->addAction(QStringLiteral("Exit")), "Exit");
-    Settings = named(menuBar()->addAction(QStringLiteral("Settings")), "Settings");
+    SettingsCommand = named(menuBar()->addAction(QStringLiteral("Settings")), "Settings");
     Camera = named(menuBar()->addMenu(QStringLiteral("Camera")), "Camera");
     Control = named(Camera->addAction(QStringLiteral("Control")), "Control");
     About = named(menuBar()->addMenu(QStringLiteral("About")), "About");
@@ -72,7 +72,7 @@ void Form2::build() {
     connect(Open, &QAction::triggered, this, [this] { files_.Open(this); });
     connect(Save, &QAction::triggered, this, [this] { files_.SaveAs(this); });
     connect(Exit, &QAction::triggered, this, &QWidget::close);
-    connect(Settings, &QAction::triggered, this, &Form2::settingsRequested);
+    connect(SettingsCommand, &QAction::triggered, this, &Form2::settingsRequested);
     connect(Control, &QAction::triggered, this, &Form2::showControl);
     connect(Version, &QAction::triggered, this, &Form2::showVersion);
 

@@ -70,7 +70,7 @@ private:
     QAction* Open = nullptr;
     QAction* Save = nullptr;
     QAction* Exit = nullptr;
-    QAction* Settings = nullptr;
+    QAction* SettingsCommand = nullptr; // objectName "Settings"
     QMenu* Camera = nullptr;
     QAction* Control = nullptr;
     QMenu* About = nullptr;
