@@ -11,6 +11,7 @@
 namespace lumenvale {
 
 class FileDialogs;
+class Form1;
 class Form2;
 struct Services;
 
@@ -28,14 +29,21 @@ public:
 
     ProgramState& state() { return state_; }
     Form2& viewer() { return *viewer_; }
+    // The Control window once Camera > Control has created it, else null.
+    Form1* control() { return control_.get(); }
 
 private:
+    // Camera > Control: the Control window, created the first time.
+    void ShowControl();
+
     Services& services_;
     FileDialogs& dialogs_;
     std::filesystem::path workDir_;
     ProgramState state_;
     QPixmap background_;
     std::unique_ptr<Form2> viewer_;
+    // After the viewer, so that it goes first: it shows its frames in the viewer.
+    std::unique_ptr<Form1> control_;
 };
 
 } // namespace lumenvale

@@ -1,13 +1,17 @@
 // The Control window on screen: its controls, its load and closing steps, its buttons, and
 // closing it while a command is still waiting.
 #include "support/FakeViewer.h"
+#include "support/ScriptedFileDialogs.h"
 #include "support/TestServices.h"
 
 #include "camera/LineStates.h"
 #include "settings/SettingsFile.h"
 #include "ui/Form1.h"
+#include "ui/Form2.h"
+#include "ui/Program.h"
 #include "ui/ProgramState.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -24,6 +28,7 @@
 
 #include <climits>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -311,6 +316,68 @@ TEST_F(Form1Test, ClosingWhileTheAcquisitionDialogIsOpenCancelsIt) {
         EXPECT_EQ(state.capture.CaptureBusy, 0) << button;
         EXPECT_EQ(local.port.log.back(), "shutdown 1") << button;
     }
+}
+
+// ---- Within the program: Camera > Control, and closing the viewer ----
+
+class Form1InProgram : public ::testing::Test {
+protected:
+    Form1InProgram() {
+        std::ofstream(root() / "config.dat", std::ios::binary) << " 1 \r\n\"\"\r\n 1 \r\n";
+        program = std::make_unique<Program>(services.services(), dialogs, root());
+        program->Show();
+    }
+
+    fs::path root() const { return fs::path(dir.path().toStdString()); }
+    void cameraControl() {
+        program->viewer().findChild<QAction*>(QStringLiteral("Control"))->trigger();
+    }
+
+    QTemporaryDir dir;
+    test::TestServices services;
+    test::ScriptedFileDialogs dialogs;
+    std::unique_ptr<Program> program;
+};
+
+TEST_F(Form1InProgram, CameraControlShowsTheControlWindowOnce) {
+    EXPECT_EQ(program->control(), nullptr);
+    cameraControl();
+    Form1* control = program->control();
+    ASSERT_NE(control, nullptr);
+    EXPECT_TRUE(control->isVisible());
+    EXPECT_EQ(program->state().ControlShown, 1);
+
+    control->showMinimized();
+    cameraControl();
+    EXPECT_EQ(program->control(), control);
+    EXPECT_EQ(services.port.initCalls, 1) << "created once";
+}
+
+TEST_F(Form1InProgram, ClosingTheViewerDuringARunEndsItThenEverything) {
+    cameraControl();
+    Form1& control = *program->control();
+    control.findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(QStringLiteral("60"));
+    control.findChild<QCheckBox*>(QStringLiteral("Check4"))->setChecked(true);
+    QSignalSpy closed(&control, &Form1::closed);
+    const int id = services.lines.subscribe([this](const LineWrite& write) {
+        if (write.state == LineExposeAmpOff) {
+            QTimer::singleShot(0, &program->viewer(), [this] { program->viewer().close(); });
+        }
+    });
+    QElapsedTimer clock;
+    clock.start();
+
+    control.findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+    services.lines.unsubscribe(id);
+    EXPECT_TRUE(closed.count() > 0 || closed.wait(5000));
+    EXPECT_LT(clock.elapsed(), 5000);
+
+    EXPECT_FALSE(program->viewer().isVisible());
+    EXPECT_FALSE(control.isVisible());
+    EXPECT_TRUE(services.acquisition.calls.empty());
+    EXPECT_EQ(program->state().capture.CaptureBusy, 0);
+    EXPECT_EQ(program->state().ControlShown, 0);
+    EXPECT_EQ(services.port.log.back(), "shutdown 1");
 }
 
 } // namespace
