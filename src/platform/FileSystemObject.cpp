@@ -3,6 +3,9 @@
 
 #include "platform/Errors.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <system_error>
@@ -49,11 +52,29 @@ void FileSystemObject::DeleteFile(const fs::path& file, bool force) {
 
 void FileSystemObject::MoveFile(const fs::path& source, const fs::path& destination) {
     std::error_code ec;
-    if (!fs::exists(source, ec)) {
+    if (!fs::exists(fs::symlink_status(source, ec))) {
         throw FileError(source, "no such file to rename");
     }
-    if (fs::exists(destination, ec)) {
+    const auto refuseExisting = [&] {
         throw FileError(destination, "file exists; cannot rename " + source.string() + " to it");
+    };
+    // symlink_status: a dangling link is a name in use all the same.
+    if (fs::exists(fs::symlink_status(destination, ec))) {
+        refuseExisting();
+    }
+    // The kernel refuses an existing destination itself, so a file appearing between the test
+    // above and the rename is not overwritten; file systems without that fall back to rename.
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) ==
+        0) {
+        return;
+    }
+    const int error = errno;
+    if (error == EEXIST) {
+        refuseExisting();
+    }
+    if (error != EINVAL && error != ENOSYS) {
+        throw FileError(source, "cannot rename to " + destination.string() + ": " +
+                                    std::generic_category().message(error));
     }
     fs::rename(source, destination, ec);
     if (ec) {

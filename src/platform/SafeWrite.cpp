@@ -4,6 +4,8 @@
 #include "platform/Errors.h"
 
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <fstream>
 #include <system_error>
 #include <unistd.h>
@@ -21,6 +23,18 @@ fs::path temporaryNameFor(const fs::path& target) {
     return temp;
 }
 
+bool SyncFile(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool synced = ::fsync(fd) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return synced;
+}
+
 } // namespace
 
 void WriteFileSafely(const fs::path& target, const std::function<void(const fs::path&)>& write) {
@@ -34,6 +48,16 @@ void WriteFileSafely(const fs::path& target, const std::function<void(const fs::
     } catch (const std::exception& e) {
         fs::remove(temp, ec);
         throw FileError(target, e.what());
+    } catch (...) {
+        fs::remove(temp, ec);
+        throw;
+    }
+    // The content must be on the disk before the name points at it, or a power cut right
+    // after the rename could leave an empty file where the old one was.
+    if (!SyncFile(temp)) {
+        const int error = errno;
+        fs::remove(temp, ec);
+        throw FileError(target, "cannot write: " + std::generic_category().message(error));
     }
     if (fs::is_directory(target, ec)) {
         fs::remove(temp, ec);
