@@ -19,10 +19,17 @@ TEST(SequenceSaveTest, NumbersHaveAtLeastThreeDigits) {
         std::int16_t remaining;
         const char* text;
     } cases[] = {
-        {5, 5, "001"},     {9, 1, "009"},       {10, 1, "010"}, {99, 1, "099"}, {100, 1, "100"},
-        {1000, 1, "1000"}, {32767, 1, "32767"}, {5, 0, "006"}, // Stop during the second frame of
-                                                               // five
-        {0, 5, "0-4"}, // more remaining than requested: padded as any short text
+        {5, 5, "001"},
+        {9, 1, "009"},
+        {10, 1, "010"},
+        {99, 1, "099"},
+        {100, 1, "100"},
+        {1000, 1, "1000"},
+        {32767, 1, "32767"},
+        // Stop during the second frame of five.
+        {5, 0, "006"},
+        // More remaining than requested: padded as any short text.
+        {0, 5, "0-4"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
