@@ -1,0 +1,86 @@
+// The Return keystroke: posted, not sent, to the modal window if there is one, else to the
+// active window; nothing happens when no window is there.
+#include "platform/Keystrokes.h"
+#include "platform/Messages.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <QtTest/QTest>
+#include <gtest/gtest.h>
+
+using namespace lumenvale;
+
+namespace {
+
+struct DialogWithDefault {
+    QDialog dialog;
+    QPushButton* ok = new QPushButton(QStringLiteral("OK"), &dialog);
+    int clicks = 0;
+
+    explicit DialogWithDefault(QWidget* parent = nullptr) : dialog(parent) {
+        ok->setDefault(true);
+        QObject::connect(ok, &QPushButton::clicked, [this] { ++clicks; });
+        QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+    }
+};
+
+} // namespace
+
+TEST(Keystrokes, WithNoWindowNothingHappens) {
+    QtKeystrokes keys;
+    ASSERT_EQ(QApplication::activeModalWidget(), nullptr);
+    keys.SendEnter();
+    QCoreApplication::processEvents();
+    SUCCEED();
+}
+
+TEST(Keystrokes, ReturnIsPostedToTheActiveWindowWithoutWaiting) {
+    QtKeystrokes keys;
+    DialogWithDefault d;
+    d.dialog.show();
+    d.dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d.dialog));
+
+    keys.SendEnter();
+    EXPECT_EQ(d.clicks, 0) << "posted: handled only once events are";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(d.clicks, 1);
+}
+
+TEST(Keystrokes, TheModalDialogGetsItRatherThanTheActiveWindow) {
+    QtKeystrokes keys;
+    DialogWithDefault main;
+    main.dialog.show();
+    main.dialog.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main.dialog));
+
+    DialogWithDefault modal(&main.dialog);
+    QTimer::singleShot(0, [&] { keys.SendEnter(); });
+    QTimer::singleShot(5000, &modal.dialog, &QDialog::reject); // never hang
+    EXPECT_EQ(modal.dialog.exec(), QDialog::Accepted);
+    EXPECT_EQ(modal.clicks, 1);
+    EXPECT_EQ(main.clicks, 0);
+}
+
+TEST(Messages, MessageBoxShowsTheTextUnderTheProgramsNameWithOneOk) {
+    QtMessages messages;
+    QString text;
+    QString title;
+    int buttons = 0;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        text = box->text();
+        title = box->windowTitle();
+        buttons = static_cast<int>(box->buttons().size());
+        box->button(QMessageBox::Ok)->click();
+    });
+    messages.MsgBox(QStringLiteral("not initialised"));
+    EXPECT_EQ(text, "not initialised");
+    EXPECT_EQ(title, "Lumenvale");
+    EXPECT_EQ(buttons, 1);
+}

@@ -1,0 +1,122 @@
+// Window timers: keyed by window and id, ticking only while events are handled, and safe to
+// kill from their own callback.
+#include "platform/WindowTimers.h"
+#include "platform/MessagePump.h"
+
+#include <QElapsedTimer>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+using namespace lumenvale;
+
+namespace {
+
+struct WindowTimersTest : ::testing::Test {
+    WindowTimers timers;
+    QtMessagePump pump;
+    QWidget window;
+    QWidget otherWindow;
+
+    // Handles events for `ms` milliseconds.
+    void pumpFor(int ms) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            pump.WaitForEvents(ms - static_cast<int>(t.elapsed()));
+        }
+    }
+
+    // Handles events until `done` or 5 s.
+    template <typename Done> void pumpUntil(Done done) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < 5000) {
+            pump.WaitForEvents(10);
+        }
+    }
+};
+
+} // namespace
+
+TEST_F(WindowTimersTest, TicksOnlyWhileEventsAreHandledWithItsWindowAndId) {
+    int ticks = 0;
+    QWidget* seenWindow = nullptr;
+    std::uintptr_t seenId = 99;
+    unsigned seenMessage = 0;
+    EXPECT_EQ(timers.SetTimer(&window, 0, 1,
+                              [&](QWidget* w, unsigned message, std::uintptr_t id, std::uint32_t) {
+                                  ++ticks;
+                                  seenWindow = w;
+                                  seenId = id;
+                                  seenMessage = message;
+                              }),
+              0U);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(ticks, 0) << "a window timer is delivered by the event loop only";
+
+    pumpUntil([&] { return ticks >= 3; });
+    EXPECT_GE(ticks, 3) << "it repeats";
+    EXPECT_EQ(seenWindow, &window);
+    EXPECT_EQ(seenId, 0U);
+    EXPECT_EQ(seenMessage, 0x0113U);
+}
+
+TEST_F(WindowTimersTest, KilledTimerTicksNoMore) {
+    int ticks = 0;
+    timers.SetTimer(&window, 0, 1, [&](auto...) { ++ticks; });
+    pumpUntil([&] { return ticks >= 1; });
+    EXPECT_TRUE(timers.KillTimer(&window, 0));
+    const int atKill = ticks;
+    pumpFor(40);
+    EXPECT_EQ(ticks, atKill);
+    EXPECT_FALSE(timers.KillTimer(&window, 0)) << "nothing left to kill";
+    EXPECT_EQ(timers.activeCount(), 0U);
+}
+
+TEST_F(WindowTimersTest, ACallbackMayKillItsOwnTimer) {
+    int ticks = 0;
+    timers.SetTimer(&window, 0, 1, [&](QWidget* w, unsigned, std::uintptr_t id, std::uint32_t) {
+        ++ticks;
+        timers.KillTimer(w, id);
+    });
+    pumpUntil([&] { return ticks >= 1; });
+    pumpFor(40);
+    EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(timers.activeCount(), 0U);
+}
+
+TEST_F(WindowTimersTest, SettingTheSameTimerAgainReplacesItAndOtherWindowsAreSeparate) {
+    int first = 0;
+    int second = 0;
+    int other = 0;
+    timers.SetTimer(&window, 0, 1, [&](auto...) { ++first; });
+    timers.SetTimer(&window, 0, 1, [&](auto...) { ++second; });
+    timers.SetTimer(&otherWindow, 0, 1, [&](auto...) { ++other; });
+    EXPECT_EQ(timers.activeCount(), 2U);
+
+    pumpUntil([&] { return second >= 2 && other >= 2; });
+    EXPECT_EQ(first, 0);
+    EXPECT_GE(second, 2);
+
+    timers.KillTimer(&window, 0);
+    const int otherAtKill = other;
+    pumpUntil([&] { return other > otherAtKill; });
+    EXPECT_GT(other, otherAtKill) << "killing one window's timer leaves the other's running";
+}
+
+TEST_F(WindowTimersTest, FiftyMillisecondIntervalIsKept) {
+    int ticks = 0;
+    QElapsedTimer t;
+    t.start();
+    qint64 firstTick = -1;
+    timers.SetTimer(&window, 0, 50, [&](auto...) {
+        if (ticks++ == 0) {
+            firstTick = t.elapsed();
+        }
+    });
+    pumpUntil([&] { return ticks >= 1; });
+    EXPECT_GE(firstTick, 45) << "not before its interval";
+}
