@@ -7,7 +7,9 @@
 #include "platform/Keystrokes.h"
 #include "platform/LineMonitor.h"
 #include "platform/WindowTimers.h"
+#include "platform/acquisition/AcquisitionDialog.h"
 #include "platform/acquisition/AcquisitionLibrary.h"
+#include "platform/acquisition/V4l2Source.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -16,6 +18,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -212,6 +215,45 @@ TEST_F(AcquireToFilenameTest, AWebcamFrameArrivesThroughTheDialog) {
                   std::uint8_t(bmp[bottomRight + 2]) == last[0];
     }
     EXPECT_TRUE(matched);
+}
+
+TEST_F(AcquireToFilenameTest, TheCameraIsOpenedOnlyOnceTheDialogsEventLoopRuns) {
+    chooseWebcam();
+    device.streamEvery(5);
+    int loopLevelAtOpen = -1;
+    device.onOpen = [&](const std::string&) {
+        loopLevelAtOpen = QThread::currentThread()->loopLevel();
+    };
+    AcquisitionLibrary library(lines, clock, options());
+    ASSERT_EQ(QThread::currentThread()->loopLevel(), 0);
+    ASSERT_EQ(acquire(library, "temp.bmp"), AcquireOk);
+    EXPECT_GE(loopLevelAtOpen, 1) << "the readout timer must not wait for the camera";
+}
+
+TEST_F(AcquireToFilenameTest, AReturnBeforeTheCameraIsOpenStillTakesAFrameReadOutAfterIt) {
+    chooseWebcam();
+    V4l2Source::Settings settings;
+    settings.path = webcamPath;
+    settings.name = QStringLiteral("Fake Camera");
+    settings.skipFrames = 1;
+    V4l2Source source(device, clock, settings);
+    AcquisitionDialog dialog(&window, source, root / "temp.bmp", 0);
+    // Handled before the dialog's own start-up step, which is queued by run().
+    QCoreApplication::postEvent(&dialog,
+                                new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
+    device.onOpen = [&](const std::string&) {
+        QTimer::singleShot(20, [&] {
+            for (int seed = 1; seed <= 3; ++seed) {
+                device.deliver(seed);
+            }
+        });
+    };
+    ASSERT_EQ(dialog.run(), AcquireOk);
+    const std::string bmp = readFile(root / "temp.bmp");
+    ASSERT_EQ(bmp.size(), 921654U);
+    const auto expected = FakeV4l2Device::PatternPixel(2, 0, 0); // 1 skipped, 2 kept
+    EXPECT_EQ(std::uint8_t(bmp[54 + 1920 * 479 + 2]), expected[0]);
+    EXPECT_EQ(std::uint8_t(bmp[54 + 1920 * 479]), expected[2]);
 }
 
 TEST_F(AcquireToFilenameTest, FailuresShowTheirReasonAndReturnTheirCode) {

@@ -41,6 +41,9 @@ int FakeV4l2Device::openDevice(const std::string& path, int /*flags*/) {
         return fail(it->second.openErrno);
     }
     open_[nextFd_] = path;
+    if (onOpen) {
+        onOpen(path);
+    }
     return nextFd_++;
 }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -41,6 +42,9 @@ public:
     // A streaming camera: a new frame (seeds counting up from 1000) every `intervalMs` of real
     // time while nothing else waits. 0 stops it.
     void streamEvery(int intervalMs) { streamIntervalMs_ = intervalMs; }
+
+    // Called on every successful open, with the path.
+    std::function<void(const std::string&)> onOpen;
 
     // What the source negotiated and how it used the device.
     int width() const { return width_; }

@@ -44,7 +44,13 @@ std::vector<float> makeNoise() {
 
 } // namespace
 
-SimulatedCamera::SimulatedCamera(LineMonitor& lines) : lines_(lines), noise_(makeNoise()) {
+SimulatedCamera::SimulatedCamera(LineMonitor& lines)
+    : lines_(lines), noise_(makeNoise()), sigma_(SigmaLevels) {
+    // Read noise plus shot noise, by whole grey levels of light; above the top level the
+    // pixel saturates whatever the noise.
+    for (std::size_t level = 0; level < SigmaLevels; ++level) {
+        sigma_[level] = std::sqrt(ReadNoiseVariance + float(level) * ShotNoisePerLevel);
+    }
     subscription_ = lines_.subscribe([this](const LineWrite& w) { onWrite(w); });
 }
 
@@ -111,17 +117,13 @@ AcquiredFrame SimulatedCamera::preview() {
 
 AcquiredFrame SimulatedCamera::render(const Exposure& exposure) {
     const float* noise = noise_.data();
+    const float* sigmaOf = sigma_.data();
     std::uint32_t state = 0x9E3779B9U ^ (++framesRendered_ * 0x85EBCA6BU);
-    auto nextNoise = [&state, noise] {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return noise[state >> 20]; // the top 12 bits index the 4096 values
-    };
     const float seconds = float(std::max(0, exposure.exposureMs)) / 1000.0F;
     const float glow = exposure.ampGlow ? 1.0F : 0.0F;
 
     AcquiredFrame frame;
+    std::vector<float> light(SimulatedSky::RowValues);
     for (int row = 0; row < AcquiredFrame::Height; ++row) {
         // Which picture rows this stored row is read from, and with what gain.
         int first = row;
@@ -143,20 +145,33 @@ AcquiredFrame SimulatedCamera::render(const Exposure& exposure) {
             gain = SecondFieldGain;
             break;
         }
-        std::uint8_t* out = frame.storedRow(row);
         const float scale = seconds * gain;
-        for (int i = 0; i < SimulatedSky::RowValues; ++i) {
-            float signal = 0;
-            if (first >= 0) {
-                signal = sky_.light(first)[i] + glow * sky_.glow(first)[i];
-                if (second >= 0) {
-                    signal += sky_.light(second)[i] + glow * sky_.glow(second)[i];
-                }
-                signal *= scale;
+        if (first < 0) {
+            std::fill(light.begin(), light.end(), 0.0F);
+        } else {
+            const float* sky = sky_.light(first);
+            const float* amp = sky_.glow(first);
+            for (int i = 0; i < SimulatedSky::RowValues; ++i) {
+                light[i] = (sky[i] + glow * amp[i]) * scale;
             }
-            const float sigma = std::sqrt(ReadNoiseVariance + signal * ShotNoisePerLevel);
-            const float value = BlackLevel + signal + sigma * nextNoise();
-            out[i] = std::uint8_t(std::clamp(value + 0.5F, 0.0F, 255.0F));
+        }
+        if (second >= 0) {
+            const float* sky = sky_.light(second);
+            const float* amp = sky_.glow(second);
+            for (int i = 0; i < SimulatedSky::RowValues; ++i) {
+                light[i] += (sky[i] + glow * amp[i]) * scale;
+            }
+        }
+        std::uint8_t* out = frame.storedRow(row);
+        for (int i = 0; i < SimulatedSky::RowValues; ++i) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            const float signal = light[i];
+            const int level = int(std::min(signal, float(SigmaLevels - 1)));
+            // The top 12 bits of the generator pick one of the 4096 deviates.
+            const float value = BlackLevel + 0.5F + signal + sigmaOf[level] * noise[state >> 20];
+            out[i] = value <= 0.0F ? 0 : value >= 255.0F ? 255 : std::uint8_t(value);
         }
     }
     return frame;

@@ -35,6 +35,7 @@ public:
     // How much more light the second field carries than the first.
     static constexpr float SecondFieldGain = 1.2F;
     static constexpr std::size_t NoiseValues = 4096;
+    static constexpr std::size_t SigmaLevels = 512;
 
     explicit SimulatedCamera(LineMonitor& lines);
     ~SimulatedCamera();
@@ -73,6 +74,7 @@ private:
     std::int32_t exposureMs_ = 0;
     bool ampOff_ = false;
     std::vector<float> noise_;
+    std::vector<float> sigma_;
     std::uint32_t framesRendered_ = 0;
 };
 
