@@ -12,6 +12,7 @@
 #include "camera/CaptureState.h"
 #include "camera/ExposureTiming.h"
 #include "camera/LineStates.h"
+#include "platform/acquisition/AcquisitionLibrary.h"
 #include "settings/Settings.h"
 
 #include <QByteArray>
@@ -19,14 +20,31 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 namespace lumenvale::test {
 
 struct CaptureRig {
-    CaptureRig()
+    enum class Camera {
+        Scripted,  // the scripted acquisition dialog of the tests
+        Simulated, // the real acquisition library, on its simulated camera (no webcam seen)
+    };
+
+    explicit CaptureRig(Camera camera = Camera::Scripted)
         : dir(tmp.path().toStdString()),
-          commands(state, settings, services.services(), lines, timing, panel, viewer, dir) {
+          library(MakeLibrary(camera, dir, services)), wired{services.clock,
+                                                             services.lines,
+                                                             services.port,
+                                                             services.timers,
+                                                             services.keys,
+                                                             services.pump,
+                                                             services.messages,
+                                                             services.files,
+                                                             library ? static_cast<Acquisition&>(
+                                                                           *library)
+                                                                     : services.acquisition},
+          commands(state, settings, wired, lines, timing, panel, viewer, dir) {
         // Short exposures keep the suite quick; the rules do not depend on the length.
         panel.text2 = QStringLiteral("0.05");
         settings.SaveDir = (dir / "saved").string();
@@ -67,6 +85,19 @@ struct CaptureRig {
         return -1;
     }
 
+    static std::unique_ptr<AcquisitionLibrary>
+    MakeLibrary(Camera camera, const std::filesystem::path& dir, TestServices& services) {
+        if (camera != Camera::Simulated) {
+            return nullptr;
+        }
+        std::filesystem::create_directory(dir / "dev");
+        AcquisitionOptions options;
+        options.configFile = dir / "acquisition.ini";
+        options.deviceDirectory = dir / "dev";
+        options.failureLingerMs = 0;
+        return std::make_unique<AcquisitionLibrary>(services.lines, services.clock, options);
+    }
+
     static QByteArray Frame(const PixelRule& rule) {
         const std::vector<std::uint8_t> bytes = MakeFrameBytes(rule);
         return QByteArray(reinterpret_cast<const char*>(bytes.data()),
@@ -79,10 +110,12 @@ struct CaptureRig {
     QTemporaryDir tmp;
     std::filesystem::path dir;
     TestServices services;
+    std::unique_ptr<AcquisitionLibrary> library; // only on the simulated camera
+    Services wired;
     CaptureState state;
     Settings settings;
     CameraLines lines{services.port, state, services.messages};
-    ExposureTiming timing{state, services.services(), lines};
+    ExposureTiming timing{state, wired, lines};
     FakeControlPanel panel;
     FakeViewer viewer;
     CaptureCommands commands;
