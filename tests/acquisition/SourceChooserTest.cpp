@@ -198,10 +198,13 @@ TEST(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
         {"[source]\nkind=twain\n", AcquisitionConfig::Source::Unset, 1},
         {"\x01\x02 not an ini file at all", AcquisitionConfig::Source::Unset, 1},
     };
+    int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        std::ofstream(ini, std::ios::trunc) << c.text;
-        const AcquisitionConfig read = AcquisitionConfig::Load(ini);
+        // A file of its own for each case: QSettings caches files by name, size and time.
+        const fs::path file = ini.parent_path() / ("case" + std::to_string(n++) + ".ini");
+        std::ofstream(file) << c.text;
+        const AcquisitionConfig read = AcquisitionConfig::Load(file);
         EXPECT_EQ(read.source, c.source);
         EXPECT_EQ(read.skipFrames, c.skip);
     }
