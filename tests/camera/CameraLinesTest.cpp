@@ -68,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OpeningCase{1, {"init 0", "shutdown 1", "init 1", "write 0x00"}, false},
                       OpeningCase{2, {"init 0", "shutdown 1", "init 0", "write 0x00"}, true},
                       // A port that never opens is still tried only twice.
-                      OpeningCase{5, {"init 0", "shutdown 1", "init 0", "write 0x00"}, true}));
+                      OpeningCase{5, {"init 0", "shutdown 1", "init 0", "write 0x00"}, true}),
+    [](const auto& info) { return "InitFails" + std::to_string(info.param.initFailures); });
 
 TEST_F(CameraLinesTest, NotInitialisedAloneWhenThePortGivesNoReason) {
     port.initFailures = 2;
@@ -107,7 +108,10 @@ TEST_P(PortClosing, ShutsDownOnceMoreOnlyAfterAFailureAndLeavesTheLines) {
 INSTANTIATE_TEST_SUITE_P(CameraLines, PortClosing,
                          ::testing::Values(ClosingCase{0, {"shutdown 1"}},
                                            ClosingCase{1, {"shutdown 0", "shutdown 1"}},
-                                           ClosingCase{2, {"shutdown 0", "shutdown 0"}}));
+                                           ClosingCase{2, {"shutdown 0", "shutdown 0"}}),
+                         [](const auto& info) {
+                             return "ShutdownFails" + std::to_string(info.param.shutdownFailures);
+                         });
 
 TEST_F(CameraLinesTest, FrameStartPiecesWriteTheirStatesBackToBack) {
     state.PortState = 0x35;
@@ -141,7 +145,12 @@ INSTANTIATE_TEST_SUITE_P(CameraLines, ExposureState,
                                            // Clear: 0x34 twice in a row, both written.
                                            ExposureCase{0, LineExposeAmpOn},
                                            ExposureCase{2, LineExposeAmpOn},
-                                           ExposureCase{-1, LineExposeAmpOn}));
+                                           ExposureCase{-1, LineExposeAmpOn}),
+                         [](const auto& info) {
+                             const int v = info.param.ampOff;
+                             return "Check4Is" +
+                                    (v < 0 ? "Minus" + std::to_string(-v) : std::to_string(v));
+                         });
 
 TEST_F(CameraLinesTest, EachWriteCarriesTheClockTick) {
     const std::int32_t before = clock.timeGetTime();

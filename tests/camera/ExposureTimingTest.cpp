@@ -182,7 +182,13 @@ TEST_P(NoExposure, ReturnsOnTheFirstTurnWithoutTouchingTheProgress) {
     EXPECT_EQ(clock.now, 123);
 }
 
-INSTANTIATE_TEST_SUITE_P(ExposureTiming, NoExposure, ::testing::Values(0, -1, -5000, Int32Min));
+INSTANTIATE_TEST_SUITE_P(ExposureTiming, NoExposure, ::testing::Values(0, -1, -5000, Int32Min),
+                         [](const auto& info) {
+                             return info.param == 0
+                                        ? std::string("Zero")
+                                        : "Minus" + std::to_string(
+                                                        -static_cast<std::int64_t>(info.param));
+                         });
 
 TEST_F(HandTimed, HandlerSettingLengthZeroEndsTheWaitOnTheNextTurn) {
     startExposure(0, 60'000);
@@ -290,7 +296,11 @@ INSTANTIATE_TEST_SUITE_P(ExposureTiming, ReadoutTick,
                          ::testing::Values(ReadoutCase{1, 0, {LineReadout}, 1},
                                            ReadoutCase{0, 0, {LineReadoutField1}, 1},
                                            ReadoutCase{1, 1, {LineReadout}, 1},
-                                           ReadoutCase{1, 2, {}, 0}, ReadoutCase{0, 2, {}, 0}));
+                                           ReadoutCase{1, 2, {}, 0}, ReadoutCase{0, 2, {}, 0}),
+                         [](const auto& info) {
+                             return "Select" + std::to_string(info.param.readoutSelect) + "Phase" +
+                                    std::to_string(info.param.phaseBefore);
+                         });
 
 TEST_F(HandTimed, LaterTicksOfTheSameArmingWriteAndSendNothing) {
     state.ReadoutSelect = 1;
@@ -481,4 +491,7 @@ TEST_P(LiveWrap, ExposureAcrossTheBoundaryOfTheRealClockEndsOnTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ExposureTiming, LiveWrap,
-                         ::testing::Values(std::int64_t{1} << 31, std::int64_t{1} << 32));
+                         ::testing::Values(std::int64_t{1} << 31, std::int64_t{1} << 32),
+                         [](const auto& info) {
+                             return info.param == std::int64_t{1} << 31 ? "Signed" : "Unsigned";
+                         });

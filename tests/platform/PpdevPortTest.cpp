@@ -100,6 +100,7 @@ TEST_F(PpdevPortTest, SecondInitialisationKeepsTheOpenPort) {
 }
 
 struct FailureCase {
+    const char* name;
     const char* call;
     int error;
     const char* wordsForTheUser;
@@ -121,25 +122,23 @@ TEST_P(PpdevPortFailure, ReturnsZeroSaysWhyAndLeavesNothingOpen) {
     EXPECT_EQ(port.SetPortVal(888, 0x27, 1), 0) << "a port that did not open is not written";
 }
 
+const Calls OpenOnly{"open /dev/parport0"};
+const Calls UpToExcl{"open /dev/parport0", "excl 7", "close 7"};
+const Calls UpToClaim{"open /dev/parport0", "excl 7", "claim 7", "close 7"};
+
 INSTANTIATE_TEST_SUITE_P(
     PpdevPort, PpdevPortFailure,
     ::testing::Values(
-        FailureCase{"open", ENOENT, "No parallel port", {"open /dev/parport0"}},
-        FailureCase{"open", ENODEV, "No parallel port", {"open /dev/parport0"}},
-        FailureCase{"open", EACCES, "lp group", {"open /dev/parport0"}},
-        FailureCase{"open", EPERM, "lp group", {"open /dev/parport0"}},
-        FailureCase{"open", EBUSY, "in use by another program", {"open /dev/parport0"}},
-        FailureCase{"open", EIO, "cannot be opened", {"open /dev/parport0"}},
-        FailureCase{
-            "excl", EINVAL, "cannot be claimed", {"open /dev/parport0", "excl 7", "close 7"}},
-        FailureCase{"claim",
-                    ENXIO,
-                    "in use by another program",
-                    {"open /dev/parport0", "excl 7", "claim 7", "close 7"}},
-        FailureCase{"claim",
-                    EBUSY,
-                    "in use by another program",
-                    {"open /dev/parport0", "excl 7", "claim 7", "close 7"}}));
+        FailureCase{"OpenMissing", "open", ENOENT, "No parallel port", OpenOnly},
+        FailureCase{"OpenNoDevice", "open", ENODEV, "No parallel port", OpenOnly},
+        FailureCase{"OpenNoAccess", "open", EACCES, "lp group", OpenOnly},
+        FailureCase{"OpenNotPermitted", "open", EPERM, "lp group", OpenOnly},
+        FailureCase{"OpenBusy", "open", EBUSY, "in use by another program", OpenOnly},
+        FailureCase{"OpenIoError", "open", EIO, "cannot be opened", OpenOnly},
+        FailureCase{"ExclRefused", "excl", EINVAL, "cannot be claimed", UpToExcl},
+        FailureCase{"ClaimHeldElsewhere", "claim", ENXIO, "in use by another program", UpToClaim},
+        FailureCase{"ClaimBusy", "claim", EBUSY, "in use by another program", UpToClaim}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PpdevPortTest, ASuccessClearsTheEarlierReason) {
     sys.failures["claim"] = ENXIO;
