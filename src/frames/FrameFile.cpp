@@ -1,14 +1,18 @@
 // Positioned one-byte access to a frame file, kept in memory and written back once on close.
 #include "frames/FrameFile.h"
 
+#include "frames/FrameAccess.h"
+
 #include "platform/Errors.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -188,14 +192,15 @@ FrameFile::FrameFile(std::filesystem::path file) : path_(std::move(file)) {
     Descriptor fd(OpenFrame(path_, O_RDWR));
     std::uint8_t header[HeaderBytes];
     const std::size_t frameBytes = CheckOpenFrame(path_, fd.get(), header);
-    bytes_.resize(frameBytes);
+    size_ = frameBytes;
+    bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(size_);
     int error = 0;
-    if (!ReadAt(fd.get(), bytes_.data(), bytes_.size(), 0, error)) {
+    if (!ReadAt(fd.get(), bytes_.get(), size_, 0, error)) {
         throw FileError(path_, "cannot read: " + (error ? SystemReason(error)
                                                         : std::string("file shrank while read")));
     }
     // What was checked must be what the steps work on.
-    if (std::memcmp(header, bytes_.data(), HeaderBytes) != 0) {
+    if (std::memcmp(header, bytes_.get(), HeaderBytes) != 0) {
         throw FileError(path_, "changed while being read");
     }
     fd_ = fd.release();
@@ -213,14 +218,28 @@ void FrameFile::Check(const std::filesystem::path& file) {
     CheckOpenFrame(file, fd.get(), header);
 }
 
+std::uint8_t FrameFile::ReadByte(std::size_t position) const {
+    if (position - 1 >= size_) {
+        OutsideFrame(position);
+    }
+    return bytes_[position - 1];
+}
+
+void FrameFile::WriteByte(std::size_t position, std::uint8_t value) {
+    FrameAccess(*this).WriteByte(position, value);
+}
+
 void FrameFile::Close() {
+    if (accesses_ != 0) {
+        throw std::logic_error("frame file closed during a pass over its bytes");
+    }
     if (fd_ < 0) {
         return;
     }
     Descriptor fd(std::exchange(fd_, -1));
     if (changedBegin_ < changedEnd_) {
         int error = 0;
-        if (!WriteAt(fd.get(), bytes_.data() + changedBegin_, changedEnd_ - changedBegin_,
+        if (!WriteAt(fd.get(), bytes_.get() + changedBegin_, changedEnd_ - changedBegin_,
                      changedBegin_, error)) {
             throw FileError(path_, "cannot write: " + SystemReason(error));
         }

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <vector>
+#include <memory>
 
 namespace lumenvale {
 
@@ -35,45 +35,37 @@ public:
     // Throws FileError when `file` is missing, unreadable or not a frame; reads only the header.
     static void Check(const std::filesystem::path& file);
 
-    std::uint8_t ReadByte(std::size_t position) const {
-        if (position - 1 >= bytes_.size()) {
-            OutsideFrame(position);
-        }
-        return bytes_[position - 1];
-    }
-
-    void WriteByte(std::size_t position, std::uint8_t value) {
-        if (position - 1 >= bytes_.size()) {
-            OutsideFrame(position);
-        }
-        std::uint8_t& byte = bytes_[position - 1];
-        if (byte != value) {
-            byte = value;
-            MarkChanged(position - 1);
-        }
-    }
+    // One byte at a 1-based position. The steps' loops use FrameAccess, which is the same
+    // thing made cheap enough for a million calls.
+    std::uint8_t ReadByte(std::size_t position) const;
+    void WriteByte(std::size_t position, std::uint8_t value);
 
     // D: the pixel data begins at position D + 1.
     std::size_t DataOffset() const { return ReadByte(DataOffsetPosition); }
 
-    // Writes back the changed bytes, if any, and closes. Throws FileError if that fails.
+    // Writes back the changed bytes, if any, and closes. Throws FileError if that fails. Every
+    // FrameAccess on the file must have ended.
     void Close();
 
     const std::filesystem::path& path() const { return path_; }
 
 private:
+    friend class FrameAccess;
+
     [[noreturn]] void OutsideFrame(std::size_t position) const;
-    void MarkChanged(std::size_t index) {
-        changedBegin_ = index < changedBegin_ ? index : changedBegin_;
-        changedEnd_ = index + 1 > changedEnd_ ? index + 1 : changedEnd_;
+    void NoteChanged(std::size_t begin, std::size_t end) {
+        changedBegin_ = begin < changedBegin_ ? begin : changedBegin_;
+        changedEnd_ = end > changedEnd_ ? end : changedEnd_;
     }
 
     std::filesystem::path path_;
     int fd_ = -1;
-    std::vector<std::uint8_t> bytes_;
-    // Changed bytes lie in [changedBegin_, changedEnd_); empty when begin >= end.
+    std::size_t size_ = 0;
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    // Bytes [changedBegin_, changedEnd_) hold every change; empty while begin >= end.
     std::size_t changedBegin_ = SIZE_MAX;
     std::size_t changedEnd_ = 0;
+    int accesses_ = 0;
 };
 
 } // namespace lumenvale

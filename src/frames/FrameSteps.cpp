@@ -1,6 +1,7 @@
 // The in-place processing steps of frame files in the working directory.
 #include "frames/FrameSteps.h"
 
+#include "frames/FrameAccess.h"
 #include "frames/FrameFile.h"
 #include "platform/Errors.h"
 #include "platform/FileSystemObject.h"
@@ -42,16 +43,19 @@ std::array<std::uint8_t, 256> ScaleTable(double ratio) {
 } // namespace
 
 void DoubleFrameLines(const fs::path& dir) {
-    FrameFile frame(dir / TempFile);
-    std::size_t p = frame.DataOffset() + 1;
-    for (int pair = 0; pair <= LastPairRow; pair += PairStep) {
-        for (std::size_t j = 0; j < FrameRowBytes; ++j) {
-            frame.WriteByte(p + FrameRowBytes, frame.ReadByte(p));
-            ++p;
+    FrameFile file(dir / TempFile);
+    {
+        FrameAccess frame(file);
+        std::size_t p = frame.DataOffset() + 1;
+        for (int pair = 0; pair <= LastPairRow; pair += PairStep) {
+            for (std::size_t j = 0; j < FrameRowBytes; ++j) {
+                frame.WriteByte(p + FrameRowBytes, frame.ReadByte(p));
+                ++p;
+            }
+            p += FrameRowBytes;
         }
-        p += FrameRowBytes;
     }
-    frame.Close();
+    file.Close();
 }
 
 void MatchFieldBrightness(const fs::path& dir, Messages& messages) {
@@ -59,22 +63,26 @@ void MatchFieldBrightness(const fs::path& dir, Messages& messages) {
     double secondSum = 0;
     {
         // Both fields are checked before either is touched.
-        FrameFile first(dir / TempFile);
-        FrameFile second(dir / Temp2File);
-        // Each file is read from its own pixel data, so fields whose headers differ in size
-        // are still compared row for row.
-        std::size_t p1 = first.DataOffset() + 1;
-        std::size_t p2 = second.DataOffset() + 1;
-        for (int count = 0; count <= LastSampleCount; count += SampleCountStep) {
-            for (std::size_t j = 0; j < FrameRowBytes; ++j) {
-                secondSum += second.ReadByte(p2++);
-                firstSum += first.ReadByte(p1++);
+        FrameFile firstFile(dir / TempFile);
+        FrameFile secondFile(dir / Temp2File);
+        {
+            const FrameAccess first(firstFile);
+            const FrameAccess second(secondFile);
+            // Each file is read from its own pixel data, so fields whose headers differ in
+            // size are still compared row for row.
+            std::size_t p1 = first.DataOffset() + 1;
+            std::size_t p2 = second.DataOffset() + 1;
+            for (int count = 0; count <= LastSampleCount; count += SampleCountStep) {
+                for (std::size_t j = 0; j < FrameRowBytes; ++j) {
+                    secondSum += second.ReadByte(p2++);
+                    firstSum += first.ReadByte(p1++);
+                }
+                p1 += SampleSkip;
+                p2 += SampleSkip;
             }
-            p1 += SampleSkip;
-            p2 += SampleSkip;
         }
-        second.Close();
-        first.Close();
+        secondFile.Close();
+        firstFile.Close();
     }
 
     // An all-black sample of the second field gives nothing to match against: leave it as is.
@@ -84,16 +92,19 @@ void MatchFieldBrightness(const fs::path& dir, Messages& messages) {
     }
     const std::array<std::uint8_t, 256> scaled = ScaleTable(ratio);
 
-    FrameFile second(dir / Temp2File);
-    std::size_t p = second.DataOffset() + 1;
-    for (int pair = 0; pair <= LastPairRow; pair += PairStep) {
-        for (std::size_t j = 0; j < FrameRowBytes; ++j) {
-            second.WriteByte(p, scaled[second.ReadByte(p)]);
-            ++p;
+    FrameFile secondFile(dir / Temp2File);
+    {
+        FrameAccess second(secondFile);
+        std::size_t p = second.DataOffset() + 1;
+        for (int pair = 0; pair <= LastPairRow; pair += PairStep) {
+            for (std::size_t j = 0; j < FrameRowBytes; ++j) {
+                second.WriteByte(p, scaled[second.ReadByte(p)]);
+                ++p;
+            }
+            p += FrameRowBytes;
         }
-        p += FrameRowBytes;
     }
-    second.Close();
+    secondFile.Close();
     messages.Beep();
 }
 
@@ -140,22 +151,26 @@ void SwapFieldFiles(const fs::path& dir, FileSystemObject& files) {
 }
 
 void InterleaveFields(const fs::path& dir) {
-    FrameFile base(dir / TempFile);
-    FrameFile source(dir / Temp2File);
-    // The source is read from its own pixel data (see MatchFieldBrightness).
-    std::size_t p = base.DataOffset() + 1 + InterleaveStart;
-    std::size_t q = source.DataOffset() + 1 + InterleaveStart;
-    for (int pair = 0; pair <= LastPairRow; pair += PairStep) {
-        for (std::size_t j = 0; j < FrameRowBytes; ++j) {
-            base.WriteByte(p + FrameRowBytes, source.ReadByte(q));
-            ++p;
-            ++q;
+    FrameFile baseFile(dir / TempFile);
+    FrameFile sourceFile(dir / Temp2File);
+    {
+        FrameAccess base(baseFile);
+        const FrameAccess source(sourceFile);
+        // The source is read from its own pixel data (see MatchFieldBrightness).
+        std::size_t p = base.DataOffset() + 1 + InterleaveStart;
+        std::size_t q = source.DataOffset() + 1 + InterleaveStart;
+        for (int pair = 0; pair <= LastPairRow; pair += PairStep) {
+            for (std::size_t j = 0; j < FrameRowBytes; ++j) {
+                base.WriteByte(p + FrameRowBytes, source.ReadByte(q));
+                ++p;
+                ++q;
+            }
+            p += FrameRowBytes;
+            q += FrameRowBytes;
         }
-        p += FrameRowBytes;
-        q += FrameRowBytes;
     }
-    source.Close();
-    base.Close();
+    sourceFile.Close();
+    baseFile.Close();
 }
 
 } // namespace lumenvale

@@ -1,12 +1,15 @@
 // Byte access to a frame file: 1-based positions, nothing written until Close, and only then
 // if something changed.
 #include "frames/FrameFile.h"
+
+#include "frames/FrameAccess.h"
 #include "platform/Errors.h"
 #include "support/FrameFixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -102,9 +105,29 @@ TEST_F(FrameFileTest, BytesAfterTheFrameAreNeitherHeldNorTouched) {
     EXPECT_EQ(result.back(), 0xAB);
 }
 
+TEST_F(FrameFileTest, AccessHandsItsChangesToTheFileWhenItEnds) {
+    FrameFile frame(file);
+    {
+        FrameAccess access(frame);
+        EXPECT_EQ(access.DataOffset(), 54u);
+        access.WriteByte(55, static_cast<std::uint8_t>(original[54] ^ 0xFF));
+        EXPECT_EQ(frame.ReadByte(55), original[54] ^ 0xFF);
+        // Closing in the middle of a pass would lose what the pass changed.
+        EXPECT_THROW(frame.Close(), std::logic_error);
+    }
+    frame.Close();
+
+    Bytes expected = original;
+    expected[54] ^= 0xFF;
+    EXPECT_TRUE(ReadBytes(file) == expected);
+}
+
 TEST_F(FrameFileTest, PositionsOutsideTheFrameAreErrors) {
     FrameFile frame(file);
+    FrameAccess access(frame);
 
+    EXPECT_THROW(access.ReadByte(0), FileError);
+    EXPECT_THROW(access.WriteByte(original.size() + 1, 1), FileError);
     EXPECT_THROW(frame.ReadByte(0), FileError);
     EXPECT_THROW(frame.ReadByte(original.size() + 1), FileError);
     EXPECT_THROW(frame.WriteByte(0, 1), FileError);
