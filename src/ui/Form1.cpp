@@ -5,6 +5,7 @@
 #include "platform/Services.h"
 #include "settings/SettingsFile.h"
 #include "ui/ProgramState.h"
+#include "ui/TwipsPlacement.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -26,19 +27,6 @@
 namespace lumenvale {
 
 namespace {
-
-// Window definitions give places in twips; the screen has 15 twips to the pixel.
-constexpr int px(int twips) {
-    return twips / 15;
-}
-
-template <typename Control>
-Control* place(QWidget* window, const char* name, int left, int top, int width, int height) {
-    auto* control = new Control(window);
-    control->setObjectName(QString::fromLatin1(name));
-    control->setGeometry(px(left), px(top), px(width), px(height));
-    return control;
-}
 
 QLabel* label(QWidget* window, const char* name, const char* caption, int left, int top, int width,
               int height) {

@@ -3,6 +3,7 @@
 
 #include "platform/Acquisition.h"
 #include "ui/DirectoryList.h"
+#include "ui/TwipsPlacement.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -17,19 +18,6 @@
 namespace lumenvale {
 
 namespace {
-
-// Window definitions give places in twips; the screen has 15 twips to the pixel.
-constexpr int px(int twips) {
-    return twips / 15;
-}
-
-template <typename Control>
-Control* place(QWidget* window, const char* name, int left, int top, int width, int height) {
-    auto* control = new Control(window);
-    control->setObjectName(QString::fromLatin1(name));
-    control->setGeometry(px(left), px(top), px(width), px(height));
-    return control;
-}
 
 QFrame* horizontalLine(QWidget* window, const char* name, int x1, int x2, int y) {
     auto* line = place<QFrame>(window, name, x1, y, x2 - x1, 15);

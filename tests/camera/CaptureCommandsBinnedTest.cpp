@@ -178,14 +178,8 @@ TEST_F(BinnedRun, StopDuringTheExposureCutsItShortAndStillSavesTheFrame) {
     rig.panel.text3 = QStringLiteral("3");
     rig.panel.check4 = 1;
     rig.panel.check5 = 1;
-    // The exposure wait is the first place events run after the exposure state is written.
-    const int id = rig.services.lines.subscribe([this](const LineWrite& write) {
-        if (write.state == LineExposeAmpOff) {
-            QTimer::singleShot(0, [this] { rig.commands.Stop(); });
-        }
-    });
+    rig.afterAmpOffExposureStarts([this] { rig.commands.Stop(); });
     rig.commands.Binned();
-    rig.services.lines.unsubscribe(id);
 
     EXPECT_LT(rig.exposureSeen(), 10000);
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
@@ -248,13 +242,7 @@ TEST_F(BinnedRun, AcquisitionThatReturnsBeforeTheTimerLeavesTheExposureStateOn) 
 class BinnedRunError : public BinnedRun {
 protected:
     void expectEndedWith(std::initializer_list<const char*> words) {
-        ASSERT_EQ(rig.services.messages.texts.size(), 1)
-            << rig.services.messages.texts.join('|').toStdString();
-        const QString& text = rig.services.messages.texts[0];
-        for (const char* word : words) {
-            EXPECT_TRUE(text.contains(QString::fromUtf8(word)))
-                << text.toStdString() << " / " << word;
-        }
+        rig.expectOneMessage(words);
         EXPECT_EQ(rig.state.CaptureBusy, 0);
         EXPECT_EQ(rig.services.timers.activeCount(), 0U);
     }

@@ -75,9 +75,7 @@ TEST_F(FocusCommand, CancellingIsSilentButAFailingSourceIsReported) {
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 
     rig.commands.Focus();
-    ASSERT_EQ(rig.services.messages.texts.size(), 1);
-    EXPECT_TRUE(rig.services.messages.texts[0].contains(QStringLiteral("focus")));
-    EXPECT_TRUE(rig.services.messages.texts[0].contains(QStringLiteral("not available")));
+    rig.expectOneMessage({"focus", "not available"});
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 
@@ -138,15 +136,10 @@ TEST_F(EndingRun, DuringTheExposureEndsWithoutAReadout) {
     rig.panel.text3 = QStringLiteral("3");
     rig.panel.check4 = 1;
     rig.panel.check5 = 1;
-    const int id = rig.services.lines.subscribe([this](const LineWrite& write) {
-        if (write.state == LineExposeAmpOff) {
-            QTimer::singleShot(0, [this] { rig.commands.EndSoon(); });
-        }
-    });
+    rig.afterAmpOffExposureStarts([this] { rig.commands.EndSoon(); });
     QElapsedTimer clock;
     clock.start();
     rig.commands.Binned();
-    rig.services.lines.unsubscribe(id);
 
     EXPECT_LT(clock.elapsed(), 10000);
     EXPECT_TRUE(rig.services.acquisition.calls.empty());
@@ -193,17 +186,11 @@ TEST_F(EndingRun, AFrameAlreadyReadOutIsFinishedAndSaved) {
     rig.panel.check5 = 1;
     rig.panel.check4 = 1;
     rig.services.acquisition.script.push_back(ScriptedAcquisition::ReturnAtOnce());
-    const int id = rig.services.lines.subscribe([this](const LineWrite& write) {
-        if (write.state == LineExposeAmpOff) {
-            // With no exposure time and an acquisition that handles no events, the first
-            // place this runs is the pump right after the readout.
-            QMetaObject::invokeMethod(
-                &rig.panel.window, [this] { rig.commands.EndSoon(); }, Qt::QueuedConnection);
-        }
-    });
+    // With no exposure time and an acquisition that handles no events, the first place this
+    // runs is the pump right after the readout.
+    rig.afterAmpOffExposureStarts([this] { rig.commands.EndSoon(); });
     rig.panel.text2 = QStringLiteral("0");
     rig.commands.Binned();
-    rig.services.lines.unsubscribe(id);
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
     EXPECT_EQ(rig.viewer.shown.size(), 1U);

@@ -174,10 +174,7 @@ TEST_F(HiresRun, CancelledSecondFieldEndsTheRunWithoutWeaving) {
                                        ScriptedAcquisition::Cancel()};
     rig.commands.Hires();
 
-    ASSERT_EQ(rig.services.messages.texts.size(), 1);
-    const QString& text = rig.services.messages.texts[0];
-    EXPECT_TRUE(text.contains(QStringLiteral("Frame 1 of 2"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QStringLiteral("second field"))) << text.toStdString();
+    rig.expectOneMessage({"Frame 1 of 2", "second field"});
     EXPECT_TRUE(rig.viewer.shown.empty());
     EXPECT_EQ(rig.bytes("temp.bmp"), CaptureRig::Bytes(field1)) << "not woven";
     EXPECT_EQ(rig.bytes("hires0x35.bmp"), CaptureRig::Bytes(field1));
@@ -194,10 +191,7 @@ TEST_F(HiresRun, SwapThatCannotDeleteTheLeftoverEndsTheRunWithBothFieldsIntact) 
     scriptFields();
     rig.commands.Hires();
 
-    ASSERT_EQ(rig.services.messages.texts.size(), 1);
-    const QString& text = rig.services.messages.texts[0];
-    EXPECT_TRUE(text.contains(QStringLiteral("swapping"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QStringLiteral("temp3.bmp"))) << text.toStdString();
+    rig.expectOneMessage({"swapping", "temp3.bmp"});
     EXPECT_EQ(rig.bytes("temp.bmp"), CaptureRig::Bytes(field1));
     EXPECT_EQ(rig.bytes("temp2.bmp"), CaptureRig::Bytes(field2));
     EXPECT_TRUE(rig.viewer.shown.empty());
@@ -209,10 +203,7 @@ TEST_F(HiresRun, SecondFieldThatIsNoFrameIsRefusedByTheWeave) {
                                        ScriptedAcquisition::Confirm(QByteArray("junk"))};
     rig.commands.Hires();
 
-    ASSERT_EQ(rig.services.messages.texts.size(), 1);
-    const QString& text = rig.services.messages.texts[0];
-    EXPECT_TRUE(text.contains(QStringLiteral("interleaving"))) << text.toStdString();
-    EXPECT_TRUE(text.contains(QStringLiteral("temp2.bmp"))) << text.toStdString();
+    rig.expectOneMessage({"interleaving", "temp2.bmp"});
     EXPECT_EQ(rig.bytes("temp.bmp"), CaptureRig::Bytes(field1)) << "left as it was";
     EXPECT_TRUE(rig.viewer.shown.empty());
 }

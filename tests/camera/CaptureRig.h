@@ -17,9 +17,13 @@
 
 #include <QByteArray>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 
@@ -83,6 +87,27 @@ struct CaptureRig {
             return history[i + 5].tick - history[i + 4].tick;
         }
         return -1;
+    }
+
+    // Runs `action` at the first event the run lets through after it has written the "Amp off"
+    // exposure state: in the exposure wait, or later when there is none.
+    void afterAmpOffExposureStarts(std::function<void()> action) {
+        services.lines.subscribe([action = std::move(action)](const LineWrite& write) {
+            if (write.state == LineExposeAmpOff) {
+                QTimer::singleShot(0, action);
+            }
+        });
+    }
+
+    // The run ended with exactly one message, holding each of `words`.
+    void expectOneMessage(std::initializer_list<const char*> words) const {
+        ASSERT_EQ(services.messages.texts.size(), 1)
+            << services.messages.texts.join('|').toStdString();
+        const QString& text = services.messages.texts[0];
+        for (const char* word : words) {
+            EXPECT_TRUE(text.contains(QString::fromUtf8(word)))
+                << text.toStdString() << " / " << word;
+        }
     }
 
     static std::unique_ptr<AcquisitionLibrary>
