@@ -1,8 +1,8 @@
 // Copying, testing, deleting and renaming the working frame files.
 #include "platform/FileSystemObject.h"
 #include "platform/Errors.h"
+#include "support/TempDirTest.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,26 +15,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct FileSystemObjectTest : ::testing::Test {
-    QTemporaryDir tmp;
-    fs::path dir;
+struct FileSystemObjectTest : test::TempDirTest {
     FileSystemObject files;
-
-    void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        dir = tmp.path().toStdString();
-    }
-
-    fs::path make(const std::string& name, const std::string& content) const {
-        const fs::path p = dir / name;
-        std::ofstream(p, std::ios::binary) << content;
-        return p;
-    }
-
-    static std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
 };
 
 // Runs `op`, expecting a FileError whose message names `file`.

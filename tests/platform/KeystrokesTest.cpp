@@ -26,6 +26,13 @@ struct DialogWithDefault {
         QObject::connect(ok, &QPushButton::clicked, [this] { ++clicks; });
         QObject::connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
     }
+
+    // Shows the dialog as the active window.
+    bool showActive() {
+        dialog.show();
+        dialog.activateWindow();
+        return QTest::qWaitForWindowActive(&dialog);
+    }
 };
 
 } // namespace
@@ -41,9 +48,7 @@ TEST(Keystrokes, WithNoWindowNothingHappens) {
 TEST(Keystrokes, ReturnIsPostedToTheActiveWindowWithoutWaiting) {
     QtKeystrokes keys;
     DialogWithDefault d;
-    d.dialog.show();
-    d.dialog.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&d.dialog));
+    ASSERT_TRUE(d.showActive());
 
     keys.SendEnter();
     EXPECT_EQ(d.clicks, 0) << "posted: handled only once events are";
@@ -54,9 +59,7 @@ TEST(Keystrokes, ReturnIsPostedToTheActiveWindowWithoutWaiting) {
 TEST(Keystrokes, TheModalDialogGetsItRatherThanTheActiveWindow) {
     QtKeystrokes keys;
     DialogWithDefault main;
-    main.dialog.show();
-    main.dialog.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&main.dialog));
+    ASSERT_TRUE(main.showActive());
 
     DialogWithDefault modal(&main.dialog);
     QTimer::singleShot(0, [&] { keys.SendEnter(); });

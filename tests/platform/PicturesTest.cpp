@@ -1,9 +1,9 @@
 // Loading and saving BMP pictures.
 #include "platform/Pictures.h"
 #include "platform/Errors.h"
+#include "support/TempDirTest.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,15 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct PicturesTest : ::testing::Test {
-    QTemporaryDir tmp;
-    fs::path dir;
-
-    void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        dir = tmp.path().toStdString();
-    }
-
+struct PicturesTest : test::TempDirTest {
     static QImage Pattern() {
         QImage picture(640, 480, QImage::Format_RGB32);
         for (int y = 0; y < 480; ++y) {
@@ -52,7 +44,7 @@ TEST_F(PicturesTest, SavesA24BitBmpUnderExactlyTheNameGiven) {
         EXPECT_EQ(static_cast<unsigned char>(bytes[10]), 54) << "pixel data right after header";
         EXPECT_EQ(static_cast<unsigned char>(bytes[28]), 24) << "bits per pixel";
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 3);
+    EXPECT_EQ(entries(), 3U);
 }
 
 TEST_F(PicturesTest, SavedPictureLoadsBackPixelForPixel) {
@@ -75,7 +67,7 @@ TEST_F(PicturesTest, PicturesWithTransparencyAreSavedOpaqueIn24Bits) {
 
 TEST_F(PicturesTest, LoadRefusesMissingAndNonPictureFilesNamingThem) {
     EXPECT_THROW(LoadPicture(dir / "missing.bmp"), FileError);
-    std::ofstream(dir / "garbage.bmp") << "BM but not really a picture";
+    make("garbage.bmp", "BM but not really a picture");
     try {
         LoadPicture(dir / "garbage.bmp");
         ADD_FAILURE() << "no error";

@@ -1,8 +1,8 @@
 // Whole-file writes: the new content or the old, never half of one, and no stray temporaries.
 #include "platform/SafeWrite.h"
 #include "platform/Errors.h"
+#include "support/TempDirTest.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,25 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct SafeWriteTest : ::testing::Test {
-    QTemporaryDir tmp;
-    fs::path dir;
-
-    void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        dir = tmp.path().toStdString();
-    }
-
-    static std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-
-    std::size_t entries() const {
-        return static_cast<std::size_t>(
-            std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
-    }
-};
+struct SafeWriteTest : test::TempDirTest {};
 
 } // namespace
 

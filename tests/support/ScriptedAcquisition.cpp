@@ -82,6 +82,10 @@ std::int32_t ScriptedAcquisition::TWAIN_AcquireToFilename(QWidget* parent,
     cancel->setObjectName(QStringLiteral("Cancel"));
     layout->addWidget(acquire);
     layout->addWidget(cancel);
+    // Without auto-default, a button taking the focus does not become the default: Return
+    // presses exactly the button the step names.
+    acquire->setAutoDefault(false);
+    cancel->setAutoDefault(false);
     (step.mode == Mode::Cancel ? cancel : acquire)->setDefault(true);
     QObject::connect(acquire, &QPushButton::clicked, &dialog, &QDialog::accept);
     QObject::connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
