@@ -139,6 +139,8 @@ int main(int argc, char** argv) {
     }
     std::vector<double> exposureErrors;
     std::vector<double> overheads;
+    std::vector<double> settles;      // pulse end to the first state after the settle wait
+    std::vector<double> afterReadout; // readout write to the end of the frame
     for (std::size_t k = 0; k < starts.size(); ++k) {
         const std::size_t i = starts[k];
         if (i + 5 < binned.size()) {
@@ -146,6 +148,10 @@ int main(int argc, char** argv) {
         }
         const std::int32_t end = k + 1 < starts.size() ? binned[starts[k + 1]].tick : binnedEnd;
         overheads.push_back(TickDiff(end, binned[i].tick) - ExposureMs);
+        if (i + 5 < binned.size()) {
+            settles.push_back(TickDiff(binned[i + 2].tick, binned[i + 1].tick));
+            afterReadout.push_back(TickDiff(end, binned[i + 5].tick));
+        }
     }
     std::size_t hiresFramesSeen = 0;
     for (const LineWrite& write : hires) {
@@ -163,6 +169,10 @@ int main(int argc, char** argv) {
     std::printf("exposure_error_ms %.1f\n", Median(exposureErrors));
     std::printf("frame_overhead_ms %.1f\n", Median(overheads));
     std::printf("cpu_share %.3f\n", wallMs > 0 ? cpuMs / wallMs : -1.0);
+    // Where a binned frame's overhead goes: the settle wait, and everything from the readout
+    // write on (rest of the acquisition, copy, doubling, display, save).
+    std::printf("settle_ms %.1f\n", Median(settles));
+    std::printf("after_readout_ms %.1f\n", Median(afterReadout));
 
     control.close();
     viewer.close();

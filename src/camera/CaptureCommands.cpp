@@ -40,8 +40,7 @@ QString CountRangeMessage(const QString& text) {
 
 QString ExposureRangeMessage(const QString& text) {
     return QStringLiteral("The Exposure time \"%1\" is out of range: it must lie between "
-                          "-2147483.648 and 2147483.647 seconds. The run was ended before the "
-                          "frame's exposure.")
+                          "-2147483.648 and 2147483.647 seconds. The run was ended.")
         .arg(text);
 }
 
