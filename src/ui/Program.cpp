@@ -5,6 +5,7 @@
 #include "settings/SettingsFile.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
+#include "ui/Form3.h"
 #include "ui/ProgramPictures.h"
 
 #include <QApplication>
@@ -23,10 +24,14 @@ Program::Program(Services& services, FileDialogs& dialogs, std::filesystem::path
                      [this] { ShowControl(); });
     // Closing the viewer closes the Control window; a command still running there ends
     // first, and the program with the Control window once it has.
+    QObject::connect(viewer_.get(), &Form2::settingsRequested, viewer_.get(),
+                     [this] { ShowSettings(); });
     QObject::connect(viewer_.get(), &Form2::closing, viewer_.get(), [this] {
+        ending_ = true;
         if (control_) {
             control_->close();
         }
+        CloseSettings();
     });
 }
 
@@ -37,12 +42,55 @@ void Program::Show() {
 }
 
 void Program::ShowControl() {
+    CreateControl().show();
+}
+
+Form1& Program::CreateControl() {
     if (!control_) {
         control_ = std::make_unique<Form1>(state_, services_, *viewer_, background_, workDir_);
         QObject::connect(control_.get(), &Form1::viewerCloseRequested, viewer_.get(),
                          &QWidget::close);
+        QObject::connect(control_.get(), &Form1::settingsCloseRequested, viewer_.get(),
+                         [this] { CloseSettings(); });
     }
-    control_->show();
+    return *control_;
+}
+
+void Program::ShowSettings() {
+    if (settingsOpen_) {
+        settings_->raise();
+        settings_->activateWindow();
+        return;
+    }
+    settings_.reset();
+    settings_ =
+        std::make_unique<Form3>(state_.settings, services_.messages, services_.acquisition,
+                                background_, (workDir_ / SettingsFileName).lexically_normal());
+    settingsOpen_ = true;
+    QObject::connect(settings_.get(), &Form3::plainWindowsClosed, viewer_.get(),
+                     [this] { DropBackgrounds(); });
+    QObject::connect(settings_.get(), &Form3::closed, viewer_.get(),
+                     [this] { settingsOpen_ = false; });
+    settings_->show();
+}
+
+void Program::CloseSettings() {
+    if (settingsOpen_) {
+        settings_->close();
+    }
+}
+
+void Program::DropBackgrounds() {
+    // Setting the Control window's picture creates that window if need be, hidden, with its
+    // load steps (port access opened), and Camera > Control shows it later. Not while the
+    // program ends, though: such a window would outlive the viewer and keep the process going.
+    if (!control_ && !ending_) {
+        CreateControl();
+    }
+    if (control_) {
+        control_->dropBackground();
+    }
+    viewer_->dropBackground();
 }
 
 } // namespace lumenvale

@@ -13,6 +13,7 @@ namespace lumenvale {
 class FileDialogs;
 class Form1;
 class Form2;
+class Form3;
 struct Services;
 
 class Program {
@@ -31,10 +32,21 @@ public:
     Form2& viewer() { return *viewer_; }
     // The Control window once Camera > Control has created it, else null.
     Form1* control() { return control_.get(); }
+    // The Settings window while it is open, else null.
+    Form3* settings() { return settingsOpen_ ? settings_.get() : nullptr; }
 
 private:
     // Camera > Control: the Control window, created the first time.
     void ShowControl();
+    // The Control window, created hidden if it does not exist yet (its load steps run).
+    Form1& CreateControl();
+
+    // Settings: a new Settings window after every close (its load steps run again), else the
+    // open one brought forward.
+    void ShowSettings();
+    void CloseSettings();
+    // The Settings window closed with plain windows on.
+    void DropBackgrounds();
 
     Services& services_;
     FileDialogs& dialogs_;
@@ -44,6 +56,12 @@ private:
     std::unique_ptr<Form2> viewer_;
     // After the viewer, so that it goes first: it shows its frames in the viewer.
     std::unique_ptr<Form1> control_;
+    // The last Settings window; a closed one stays until the next Settings command replaces
+    // it, so that it is never destroyed while its own closing is still on the stack.
+    std::unique_ptr<Form3> settings_;
+    bool settingsOpen_ = false;
+    // The viewer is closing, so the program ends: no window may be created any more.
+    bool ending_ = false;
 };
 
 } // namespace lumenvale
