@@ -10,12 +10,15 @@ namespace lumenvale {
 
 namespace {
 constexpr int PathRole = Qt::UserRole;
-constexpr int IndentPerLevel = 2; // blanks per level of the tree
+constexpr int IndentPerLevel = 1; // blanks per level of the tree
 } // namespace
 
 DirectoryList::DirectoryList(QWidget* parent) : QListWidget(parent) {
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The list is only three entries high: a horizontal scroll bar would take one of them. A
+    // name cut off at the right shows whole as the entry's tool tip.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(this, &QListWidget::itemDoubleClicked, this, &DirectoryList::openEntry);
     setPath(QDir::currentPath());
 }

@@ -9,6 +9,7 @@
 #include "ui/ProgramPictures.h"
 
 #include <QApplication>
+#include <QFont>
 
 #include <utility>
 
@@ -18,6 +19,12 @@ Program::Program(Services& services, FileDialogs& dialogs, std::filesystem::path
     : services_(services), dialogs_(dialogs), workDir_(std::move(workDir)),
       background_(BackgroundPicture()) {
     QApplication::setWindowIcon(ProgramIcon());
+    // The windows were laid out for a narrow 8-point system font, 11 pixels high; the usual
+    // desktop font of 9 or 10 points, at its full width, cuts their captions off.
+    QFont font = QApplication::font();
+    font.setPixelSize(11);
+    font.setStretch(80);
+    QApplication::setFont(font);
     viewer_ = std::make_unique<Form2>(state_, services_.messages, dialogs_, background_,
                                       (workDir_ / SettingsFileName).lexically_normal());
     QObject::connect(viewer_.get(), &Form2::controlRequested, viewer_.get(),

@@ -89,10 +89,12 @@ protected:
 
     // What the mouse sends for a double-click: a click, then the second press as a double-click.
     void doubleClick(QListWidgetItem* item) {
+        // The list is filled anew when an entry opens, so the item is gone after the second press.
         QWidget* viewport = control<DirectoryList>("Dir1")->viewport();
-        QTest::mouseClick(viewport, Qt::LeftButton, {}, centreOf(item));
-        QTest::mouseDClick(viewport, Qt::LeftButton, {}, centreOf(item));
-        QTest::mouseRelease(viewport, Qt::LeftButton, {}, centreOf(item));
+        const QPoint at = centreOf(item);
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, at);
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, at);
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, at);
     }
 
     QTemporaryDir dir;
