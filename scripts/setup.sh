@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-qpa-plugins libv4l-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format
-    xvfb xauth xdotool
+    xvfb xauth xdotool python3
 )
 
 missing=()
