@@ -1,6 +1,7 @@
 // Reading and writing "config.dat": three fields in sequential free-format text.
 #include "settings/SettingsFile.h"
 
+#include "platform/Messages.h"
 #include "platform/SafeWrite.h"
 #include "settings/FreeFormReader.h"
 
@@ -60,6 +61,14 @@ Settings DefaultSettings() {
     const fs::path here = fs::current_path(ec);
     settings.SaveDir = ec ? std::string(".") : here.string();
     return settings;
+}
+
+Settings LoadSettingsTellingProblems(const fs::path& file, Messages& messages) {
+    SettingsLoad load = LoadSettings(file);
+    if (!load.problem.empty()) {
+        messages.MsgBox(QString::fromStdString(load.problem));
+    }
+    return load.settings;
 }
 
 SettingsLoad LoadSettings(const fs::path& file) {

@@ -8,6 +8,8 @@
 
 namespace lumenvale {
 
+class Messages;
+
 inline constexpr const char* SettingsFileName = "config.dat";
 
 // Order 1, the current directory, pictured windows: what a first start uses.
@@ -22,6 +24,10 @@ struct SettingsLoad {
 // Reads the three fields with the free-format rules (commas or line ends between fields,
 // quoted text). A missing file is not a problem; the file is never written here.
 SettingsLoad LoadSettings(const std::filesystem::path& file);
+
+// LoadSettings for a window being created: the problem, if any, is shown as a message and
+// the settings that could be read are returned.
+Settings LoadSettingsTellingProblems(const std::filesystem::path& file, Messages& messages);
 
 // Writes exactly three CR LF lines, safely (temporary name, then rename). Throws FileError.
 void SaveSettings(const std::filesystem::path& file, const Settings& settings);

@@ -14,7 +14,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
@@ -85,7 +84,7 @@ void MakeTopmost(QWidget& window) {
 Form1::Form1(ProgramState& program, Services& services, FrameDisplay& viewer,
              const QPixmap& background, std::filesystem::path workDir, QWidget* parent)
     : QWidget(parent), program_(program), services_(services), workDir_(std::move(workDir)),
-      background_(background), lines_(services.port, program.capture, services.messages),
+      background_(*this, background), lines_(services.port, program.capture, services.messages),
       timing_(program.capture, services, lines_),
       commands_(program.capture, program.settings, services, lines_, timing_, *this, viewer,
                 workDir_) {
@@ -147,11 +146,8 @@ void Form1::build() {
 void Form1::load() {
     MakeTopmost(*this);
 
-    const SettingsLoad settings = LoadSettings(workDir_ / SettingsFileName);
-    program_.settings = settings.settings;
-    if (!settings.problem.empty()) {
-        services_.messages.MsgBox(QString::fromStdString(settings.problem));
-    }
+    program_.settings =
+        LoadSettingsTellingProblems(workDir_ / SettingsFileName, services_.messages);
     if (program_.settings.PlainWindows == 2) {
         dropBackground();
     }
@@ -165,8 +161,7 @@ void Form1::load() {
 }
 
 void Form1::dropBackground() {
-    background_ = QPixmap();
-    update();
+    background_.drop();
 }
 
 QString Form1::Text2() const {
@@ -255,13 +250,6 @@ void Form1::closeEvent(QCloseEvent* event) {
     emit settingsCloseRequested();
     program_.ControlShown = 0;
     emit closed();
-}
-
-void Form1::paintEvent(QPaintEvent* /*event*/) {
-    if (!background_.isNull()) {
-        QPainter painter(this);
-        painter.drawTiledPixmap(rect(), background_);
-    }
 }
 
 } // namespace lumenvale

@@ -6,6 +6,7 @@
 #include "camera/CaptureCommands.h"
 #include "camera/ControlPanel.h"
 #include "camera/ExposureTiming.h"
+#include "ui/WindowBackground.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -42,7 +43,7 @@ public:
 
     // Replaces the background picture by none: the window shows its plain colour.
     void dropBackground();
-    bool hasBackground() const { return !background_.isNull(); }
+    bool hasBackground() const { return background_.shown(); }
 
     // ControlPanel
     QString Text2() const override;
@@ -68,7 +69,6 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
 
 private:
     void build();
@@ -80,7 +80,7 @@ private:
     ProgramState& program_;
     Services& services_;
     std::filesystem::path workDir_;
-    QPixmap background_;
+    WindowBackground background_;
     CameraLines lines_;
     ExposureTiming timing_;
     CaptureCommands commands_;

@@ -35,7 +35,7 @@ template <typename Item> Item* named(Item* item, const char* name) {
 Form2::Form2(ProgramState& program, Messages& messages, FileDialogs& dialogs,
              const QPixmap& background, std::filesystem::path settingsFile, QWidget* parent)
     : QMainWindow(parent), program_(program), messages_(messages), files_(dialogs, messages, *this),
-      background_(background) {
+      client_(new QWidget(this)), background_(*client_, background) {
     build();
     load(settingsFile);
 }
@@ -45,9 +45,7 @@ void Form2::build() {
     setWindowTitle(QStringLiteral("Lumenvale"));
     setWindowIcon(ProgramIcon());
 
-    client_ = new QWidget(this);
     client_->setObjectName(QStringLiteral("Form2Client"));
-    client_->setAutoFillBackground(true);
     setCentralWidget(client_);
 
     // The image does not stretch: it takes the size of its picture plus the border, and a
@@ -81,18 +79,10 @@ void Form2::build() {
 
 void Form2::load(const std::filesystem::path& settingsFile) {
     program_.ControlShown = 0;
-    const SettingsLoad load = LoadSettings(settingsFile);
-    program_.settings = load.settings;
-    if (!load.problem.empty()) {
-        messages_.MsgBox(QString::fromStdString(load.problem));
-    }
+    program_.settings = LoadSettingsTellingProblems(settingsFile, messages_);
     // Only 2 means plain; any other value keeps the pictured windows.
     if (program_.settings.PlainWindows == 2) {
         dropBackground();
-    } else {
-        QPalette palette = client_->palette();
-        palette.setBrush(QPalette::Window, QBrush(background_));
-        client_->setPalette(palette);
     }
 }
 
@@ -108,8 +98,7 @@ QImage Form2::Picture() const {
 }
 
 void Form2::dropBackground() {
-    background_ = QPixmap();
-    client_->setPalette(QPalette());
+    background_.drop();
 }
 
 void Form2::showControl() {

@@ -4,10 +4,10 @@
 #include "camera/FrameDisplay.h"
 #include "settings/SettingsFile.h"
 #include "ui/PictureFileCommands.h"
+#include "ui/WindowBackground.h"
 
 #include <QImage>
 #include <QMainWindow>
-#include <QPixmap>
 
 #include <filesystem>
 
@@ -38,7 +38,7 @@ public:
 
     // Replaces the background picture by none: the window shows its plain colour.
     void dropBackground();
-    bool hasBackground() const { return !background_.isNull(); }
+    bool hasBackground() const { return background_.shown(); }
 
 signals:
     // Settings: the Settings window is to be shown (created first if need be).
@@ -60,11 +60,12 @@ private:
     ProgramState& program_;
     Messages& messages_;
     PictureFileCommands files_;
-    QPixmap background_;
+    // The client area below the menu bar, which carries the background picture.
+    QWidget* client_;
+    WindowBackground background_;
     QImage picture_;
     bool closed_ = false;
 
-    QWidget* client_ = nullptr;
     QLabel* Image1 = nullptr;
     QMenu* File = nullptr;
     QAction* Open = nullptr;

@@ -9,7 +9,6 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -32,7 +31,7 @@ QFrame* horizontalLine(QWidget* window, const char* name, int x1, int x2, int y)
 Form3::Form3(Settings& settings, Messages& messages, Acquisition& acquisition,
              const QPixmap& background, std::filesystem::path settingsFile, QWidget* parent)
     : QWidget(parent), editor_(settings, messages, std::move(settingsFile)),
-      acquisition_(acquisition), background_(background) {
+      acquisition_(acquisition), background_(*this, background) {
     build();
     load();
 }
@@ -94,8 +93,7 @@ void Form3::load() {
 }
 
 void Form3::dropBackground() {
-    background_ = QPixmap();
-    update();
+    background_.drop();
 }
 
 void Form3::closeEvent(QCloseEvent* event) {
@@ -109,13 +107,6 @@ void Form3::closeEvent(QCloseEvent* event) {
         emit plainWindowsClosed();
     }
     emit closed();
-}
-
-void Form3::paintEvent(QPaintEvent* /*event*/) {
-    if (!background_.isNull()) {
-        QPainter painter(this);
-        painter.drawTiledPixmap(rect(), background_);
-    }
 }
 
 } // namespace lumenvale

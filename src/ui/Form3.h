@@ -4,6 +4,7 @@
 #include "settings/Settings.h"
 #include "settings/SettingsFile.h"
 #include "ui/SettingsEditor.h"
+#include "ui/WindowBackground.h"
 
 #include <QPixmap>
 #include <QWidget>
@@ -34,7 +35,7 @@ public:
 
     // Replaces the background picture by none: the window shows its plain colour.
     void dropBackground();
-    bool hasBackground() const { return !background_.isNull(); }
+    bool hasBackground() const { return background_.shown(); }
 
 signals:
     // The last closing step, when plain windows are on: the Control window (only if it
@@ -45,7 +46,6 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
 
 private:
     void build();
@@ -53,7 +53,7 @@ private:
 
     SettingsEditor editor_;
     Acquisition& acquisition_;
-    QPixmap background_;
+    WindowBackground background_;
     bool closed_ = false;
 
     QLabel* Label2 = nullptr;
