@@ -29,10 +29,10 @@ Program::Program(Services& services, FileDialogs& dialogs, std::filesystem::path
                                       (workDir_ / SettingsFileName).lexically_normal());
     QObject::connect(viewer_.get(), &Form2::controlRequested, viewer_.get(),
                      [this] { ShowControl(); });
-    // Closing the viewer closes the Control window; a command still running there ends
-    // first, and the program with the Control window once it has.
     QObject::connect(viewer_.get(), &Form2::settingsRequested, viewer_.get(),
                      [this] { ShowSettings(); });
+    // Closing the viewer closes the Control window; a command still running there ends
+    // first, and the program with the Control window once it has.
     QObject::connect(viewer_.get(), &Form2::closing, viewer_.get(), [this] {
         ending_ = true;
         if (control_) {
