@@ -3,33 +3,18 @@
 #include "settings/SettingsFile.h"
 #include "platform/Errors.h"
 #include "support/SettingsPrinting.h"
+#include "support/TempDirTest.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <fstream>
-#include <iterator>
 
 namespace fs = std::filesystem;
 
 namespace lumenvale {
 namespace {
 
-class SettingsFileTest : public ::testing::Test {
+class SettingsFileTest : public test::TempDirTest {
 protected:
-    fs::path file() const { return fs::path(dir_.path().toStdString()) / "config.dat"; }
-
-    void write(const std::string& bytes) const {
-        std::ofstream out(file(), std::ios::binary | std::ios::trunc);
-        out << bytes;
-    }
-
-    std::string read() const {
-        std::ifstream in(file(), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    QTemporaryDir dir_;
+    fs::path file() const { return dir / "config.dat"; }
 };
 
 TEST_F(SettingsFileTest, WhatIsSavedReadsBackTheSame) {
@@ -56,7 +41,7 @@ TEST_F(SettingsFileTest, WhatIsSavedReadsBackTheSame) {
     }
 }
 
-TEST_F(SettingsFileTest, WritesExactlyThreeLinesInThePrintFormat) {
+TEST_F(SettingsFileTest, WritesExactlyThreeLinesInThePrintFormatReplacingALongerFile) {
     const struct {
         Settings settings;
         std::string bytes;
@@ -72,21 +57,15 @@ TEST_F(SettingsFileTest, WritesExactlyThreeLinesInThePrintFormat) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);
+        make("config.dat", " 2 \r\n/old/place\r\n 2 \r\nextra line\r\nand another\r\n");
         SaveSettings(file(), c.settings);
-        EXPECT_EQ(read(), c.bytes);
+        EXPECT_EQ(read(file()), c.bytes);
+        EXPECT_EQ(entries(), 1U) << "no temporary file is left behind";
     }
 }
 
-TEST_F(SettingsFileTest, SavingReplacesALongerFileWhole) {
-    write(" 2 \r\n/old/place\r\n 2 \r\nextra line\r\nand another\r\n");
-    SaveSettings(file(), {1, "/new", 1});
-    EXPECT_EQ(read(), " 1 \r\n/new\r\n 1 \r\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(file().parent_path()), {}), 1)
-        << "no temporary file is left behind";
-}
-
 TEST_F(SettingsFileTest, SavingWhereNoFileCanBeWrittenNamesTheFileAndKeepsTheOldOne) {
-    const fs::path missingDir = file().parent_path() / "gone" / "config.dat";
+    const fs::path missingDir = dir / "gone" / "config.dat";
     try {
         SaveSettings(missingDir, {1, "/x", 1});
         FAIL() << "no error";
@@ -124,7 +103,7 @@ TEST_F(SettingsFileTest, ReadsTheFreeFormVariants) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        write(c.bytes);
+        make("config.dat", c.bytes);
         const SettingsLoad load = LoadSettings(file());
         EXPECT_EQ(load.problem, "");
         EXPECT_EQ(load.settings, c.expected);
@@ -159,32 +138,29 @@ TEST_F(SettingsFileTest, ABrokenFileNamesTheWrongLineAndKeepsWhatCouldBeRead) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        write(c.bytes);
+        make("config.dat", c.bytes);
         const SettingsLoad load = LoadSettings(file());
         EXPECT_TRUE(load.found);
         EXPECT_EQ(load.settings, c.expected);
         EXPECT_NE(load.problem.find("Line " + std::to_string(c.wrongLine) + " "), std::string::npos)
             << load.problem;
         EXPECT_NE(load.problem.find(file().string()), std::string::npos) << load.problem;
-        EXPECT_EQ(read(), c.bytes) << "reading never changes the file";
+        EXPECT_EQ(read(file()), c.bytes) << "reading never changes the file";
     }
 }
 
-TEST_F(SettingsFileTest, AMissingFileGivesTheDefaultsQuietly) {
-    const SettingsLoad load = LoadSettings(file());
+TEST_F(SettingsFileTest, AMissingFileGivesTheDefaultsQuietlyAnUnreadableOneSaysSo) {
+    const Settings defaults{1, fs::current_path().string(), 1};
+    SettingsLoad load = LoadSettings(file());
     EXPECT_FALSE(load.found);
     EXPECT_EQ(load.problem, "");
-    EXPECT_EQ(load.settings.DeinterlaceOrder, 1);
-    EXPECT_EQ(load.settings.PlainWindows, 1);
-    EXPECT_EQ(load.settings.SaveDir, fs::current_path().string());
+    EXPECT_EQ(load.settings, defaults);
     EXPECT_FALSE(fs::exists(file()));
-}
 
-TEST_F(SettingsFileTest, AFileThatCannotBeReadGivesTheDefaultsAndSaysSo) {
     fs::create_directory(file());
-    const SettingsLoad load = LoadSettings(file());
+    load = LoadSettings(file());
     EXPECT_TRUE(load.found);
-    EXPECT_EQ(load.settings, DefaultSettings());
+    EXPECT_EQ(load.settings, defaults);
     EXPECT_NE(load.problem.find(file().string()), std::string::npos) << load.problem;
 }
 
