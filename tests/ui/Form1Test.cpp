@@ -1,34 +1,24 @@
 // The Control window on screen: its controls, its load and closing steps, its buttons, and
 // closing it while a command is still waiting.
 #include "support/FakeViewer.h"
-#include "support/ScriptedFileDialogs.h"
+#include "support/TempDirTest.h"
 #include "support/TestServices.h"
+#include "support/WindowControls.h"
 
 #include "camera/LineStates.h"
 #include "settings/SettingsFile.h"
 #include "ui/Form1.h"
-#include "ui/Form2.h"
-#include "ui/Program.h"
 #include "ui/ProgramState.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QFrame>
-#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,29 +26,17 @@
 namespace lumenvale {
 namespace {
 
-namespace fs = std::filesystem;
-
-class Form1Test : public ::testing::Test {
+class Form1Test : public test::TempDirTest {
 protected:
     Form1Test() { picture.fill(Qt::darkBlue); }
 
-    fs::path root() const { return fs::path(dir.path().toStdString()); }
-
     Form1& open() {
-        window = std::make_unique<Form1>(program, services.services(), viewer, picture, root());
+        window = std::make_unique<Form1>(program, services.services(), viewer, picture, dir);
         return *window;
     }
 
-    template <typename T> T* control(const char* name) {
-        T* found = window->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
+    template <typename T> T* control(const char* name) { return test::Control<T>(*window, name); }
 
-    // Lets the deferred close of the window happen; true once its closing steps have run.
-    bool closesWithin(QSignalSpy& closed, int ms) { return closed.count() > 0 || closed.wait(ms); }
-
-    QTemporaryDir dir;
     test::TestServices services;
     ProgramState program;
     test::FakeViewer viewer;
@@ -66,54 +44,29 @@ protected:
     std::unique_ptr<Form1> window;
 };
 
-struct Placed {
-    const char* name;
-    const char* text;             // nullptr: the control has no text
-    int left, top, width, height; // twips
-};
-
 TEST_F(Form1Test, ControlsStandWhereTheWindowDefinitionPutsThem) {
     Form1& form = open();
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Control"));
     EXPECT_EQ(form.size(), QSize(266, 197));
-
-    const Placed table[] = {
-        {"Label1", "Exposure time", 120, 120, 1095, 375},
-        {"Text2", "2", 1800, 120, 495, 285},
-        {"Label2", "Number of Images", 120, 720, 1335, 255},
-        {"Text3", "1", 1800, 720, 495, 285},
-        {"ProgressBar1", nullptr, 120, 1200, 2535, 255},
-        {"Check6", "", 120, 1680, 255, 375},
-        {"Label3", "De interlace", 360, 1800, 855, 255},
-        {"Check4", "", 1440, 1680, 255, 375},
-        {"Label4", "Amp off", 1800, 1800, 855, 255},
-        {"Check5", "", 120, 2280, 255, 375},
-        {"Label5", "Save", 360, 2400, 735, 255},
-        {"Text4", "image", 1080, 2280, 1575, 285},
-        {"Line1", nullptr, 2760, 120, 15, 2640},
-        {"Command1", "Focus", 2880, 120, 975, 495},
-        {"Command2", "2x1 Binned", 2880, 840, 975, 495},
-        {"Command3", "Hi-res", 2880, 1560, 975, 495},
-        {"Command4", "Stop", 2880, 2280, 975, 495},
-    };
-    for (const Placed& p : table) {
-        auto* widget = control<QWidget>(p.name);
-        ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->geometry(), QRect(p.left / 15, p.top / 15, p.width / 15, p.height / 15))
-            << p.name;
-        if (p.text == nullptr) {
-            continue;
-        }
-        QString text;
-        if (auto* label = qobject_cast<QLabel*>(widget)) {
-            text = label->text();
-        } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-            text = edit->text();
-        } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-            text = button->text();
-        }
-        EXPECT_EQ(text, QString::fromUtf8(p.text)) << p.name;
-    }
+    test::ExpectPlaced(form, {
+                                 {"Label1", "Exposure time", 120, 120, 1095, 375},
+                                 {"Text2", "2", 1800, 120, 495, 285},
+                                 {"Label2", "Number of Images", 120, 720, 1335, 255},
+                                 {"Text3", "1", 1800, 720, 495, 285},
+                                 {"ProgressBar1", nullptr, 120, 1200, 2535, 255},
+                                 {"Check6", "", 120, 1680, 255, 375},
+                                 {"Label3", "De interlace", 360, 1800, 855, 255},
+                                 {"Check4", "", 1440, 1680, 255, 375},
+                                 {"Label4", "Amp off", 1800, 1800, 855, 255},
+                                 {"Check5", "", 120, 2280, 255, 375},
+                                 {"Label5", "Save", 360, 2400, 735, 255},
+                                 {"Text4", "image", 1080, 2280, 1575, 285},
+                                 {"Line1", nullptr, 2760, 120, 15, 2640},
+                                 {"Command1", "Focus", 2880, 120, 975, 495},
+                                 {"Command2", "2x1 Binned", 2880, 840, 975, 495},
+                                 {"Command3", "Hi-res", 2880, 1560, 975, 495},
+                                 {"Command4", "Stop", 2880, 2280, 975, 495},
+                             });
     EXPECT_EQ(control<QFrame>("Line1")->frameShape(), QFrame::VLine);
 }
 
@@ -136,16 +89,7 @@ TEST_F(Form1Test, StartsWithStopDisabledBoxesClearAndTheBarAtZeroOfTen) {
 
 TEST_F(Form1Test, TabGoesThroughTheControlsThatTakeFocusInTheWindowsOrder) {
     Form1& form = open();
-    std::vector<std::string> order;
-    QWidget* start = control<QWidget>("Command1");
-    QWidget* widget = start;
-    do {
-        if (widget->parentWidget() == &form && (widget->focusPolicy() & Qt::TabFocus) != 0) {
-            order.push_back(widget->objectName().toStdString());
-        }
-        widget = widget->nextInFocusChain();
-    } while (widget != start);
-    EXPECT_EQ(order,
+    EXPECT_EQ(test::TabOrder(form, "Command1"),
               (std::vector<std::string>{"Command1", "Command2", "Command3", "Check4", "Text2",
                                         "Text3", "Check5", "Text4", "Check6", "Command4"}));
     for (const char* name : {"Label1", "Label2", "Label3", "Label4", "Label5", "ProgressBar1"}) {
@@ -153,8 +97,8 @@ TEST_F(Form1Test, TabGoesThroughTheControlsThatTakeFocusInTheWindowsOrder) {
     }
 }
 
-TEST_F(Form1Test, LoadReadsTheSettingsAndOpensThePortWithZero) {
-    SaveSettings(root() / "config.dat", Settings{2, "/data/frames", 1});
+TEST_F(Form1Test, LoadReadsTheSettingsDropsThePictureIfPlainAndOpensThePortWithZero) {
+    SaveSettings(dir / "config.dat", Settings{2, "/data/frames", 1});
     program.capture.CaptureBusy = 1;
     program.capture.PortState = LineReadout;
     Form1& form = open();
@@ -165,11 +109,9 @@ TEST_F(Form1Test, LoadReadsTheSettingsAndOpensThePortWithZero) {
     EXPECT_EQ(program.capture.PortState, 0);
     EXPECT_EQ(services.port.log, (std::vector<std::string>{"init 1", "write 0x00"}));
     EXPECT_TRUE(services.messages.texts.isEmpty());
-}
 
-TEST_F(Form1Test, PlainWindowsDropTheBackground) {
-    SaveSettings(root() / "config.dat", Settings{1, "/data/frames", 2});
-    EXPECT_FALSE(open().hasBackground());
+    SaveSettings(dir / "config.dat", Settings{1, "/data/frames", 2});
+    EXPECT_FALSE(open().hasBackground()) << "plain windows";
 }
 
 TEST_F(Form1Test, APortThatWillNotOpenIsReportedOnceAndZeroIsStillWritten) {
@@ -257,127 +199,34 @@ TEST_F(Form1Test, ButtonsRunTheCommands) {
     EXPECT_EQ(form.Text3(), QStringLiteral(" 2"));
 }
 
-// ---- Closing while a command waits ----
-
-TEST_F(Form1Test, ClosingDuringAnExposureEndsTheRunThenTheWindowPortLast) {
-    Form1& form = open();
-    form.show();
-    control<QLineEdit>("Text2")->setText(QStringLiteral("60"));
-    control<QLineEdit>("Text3")->setText(QStringLiteral("5"));
-    control<QCheckBox>("Check4")->setChecked(true);
-    QSignalSpy closed(&form, &Form1::closed);
-    const int id = services.lines.subscribe([&](const LineWrite& write) {
-        if (write.state == LineExposeAmpOff) {
-            QTimer::singleShot(0, &form, [&] { EXPECT_FALSE(form.close()); });
-        }
-    });
-    QElapsedTimer clock;
-    clock.start();
-
-    control<QPushButton>("Command2")->click();
-    services.lines.unsubscribe(id);
-    EXPECT_EQ(closed.count(), 0) << "not while the click is still on the stack";
-    EXPECT_TRUE(closesWithin(closed, 5000));
-    EXPECT_LT(clock.elapsed(), 5000);
-
-    EXPECT_FALSE(form.isVisible());
-    EXPECT_TRUE(services.acquisition.calls.empty());
-    EXPECT_TRUE(viewer.shown.empty());
-    EXPECT_TRUE(services.messages.texts.isEmpty());
-    EXPECT_EQ(program.capture.CaptureBusy, 0);
-    EXPECT_EQ(form.Text3(), QStringLiteral(" 5"));
-    ASSERT_FALSE(services.port.log.empty());
-    EXPECT_EQ(services.port.log.back(), "shutdown 1");
-    EXPECT_EQ(services.timers.activeCount(), 0U);
-}
+// ---- Closing while a command waits (the whole program: ProgramWindowsTest) ----
 
 TEST_F(Form1Test, ClosingWhileTheAcquisitionDialogIsOpenCancelsIt) {
     for (const char* button : {"Command1", "Command2", "Command3"}) {
+        SCOPED_TRACE(button);
         test::TestServices local;
         ProgramState state;
         test::FakeViewer shown;
-        Form1 form(state, local.services(), shown, picture, root());
+        Form1 form(state, local.services(), shown, picture, dir);
         form.show();
-        form.findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(QStringLiteral("0"));
-        form.findChild<QLineEdit*>(QStringLiteral("Text3"))->setText(QStringLiteral("3"));
+        test::Control<QLineEdit>(form, "Text2")->setText(QStringLiteral("0"));
+        test::Control<QLineEdit>(form, "Text3")->setText(QStringLiteral("3"));
         QSignalSpy closed(&form, &Form1::closed);
         // Closed before anybody, user or readout timer, confirms the dialog.
         test::ScriptedAcquisition::Step open = test::ScriptedAcquisition::Confirm();
         open.whileOpen = [&](QDialog&) { form.close(); };
         local.acquisition.script.push_back(open);
 
-        form.findChild<QPushButton*>(QString::fromLatin1(button))->click();
-        EXPECT_TRUE(closesWithin(closed, 5000)) << button;
-        ASSERT_EQ(local.acquisition.calls.size(), 1U) << button;
-        EXPECT_EQ(local.acquisition.calls[0].result, AcquireCancelled) << button;
-        EXPECT_FALSE(local.acquisition.calls[0].timedOut) << button;
-        EXPECT_TRUE(shown.shown.empty()) << button;
-        EXPECT_TRUE(local.messages.texts.isEmpty()) << button;
-        EXPECT_EQ(state.capture.CaptureBusy, 0) << button;
-        EXPECT_EQ(local.port.log.back(), "shutdown 1") << button;
+        test::Control<QPushButton>(form, button)->click();
+        EXPECT_TRUE(closed.count() > 0 || closed.wait(5000));
+        ASSERT_EQ(local.acquisition.calls.size(), 1U);
+        EXPECT_EQ(local.acquisition.calls[0].result, AcquireCancelled);
+        EXPECT_FALSE(local.acquisition.calls[0].timedOut);
+        EXPECT_TRUE(shown.shown.empty());
+        EXPECT_TRUE(local.messages.texts.isEmpty());
+        EXPECT_EQ(state.capture.CaptureBusy, 0);
+        EXPECT_EQ(local.port.log.back(), "shutdown 1");
     }
-}
-
-// ---- Within the program: Camera > Control, and closing the viewer ----
-
-class Form1InProgram : public ::testing::Test {
-protected:
-    Form1InProgram() {
-        std::ofstream(root() / "config.dat", std::ios::binary) << " 1 \r\n\"\"\r\n 1 \r\n";
-        program = std::make_unique<Program>(services.services(), dialogs, root());
-        program->Show();
-    }
-
-    fs::path root() const { return fs::path(dir.path().toStdString()); }
-    void cameraControl() {
-        program->viewer().findChild<QAction*>(QStringLiteral("Control"))->trigger();
-    }
-
-    QTemporaryDir dir;
-    test::TestServices services;
-    test::ScriptedFileDialogs dialogs;
-    std::unique_ptr<Program> program;
-};
-
-TEST_F(Form1InProgram, CameraControlShowsTheControlWindowOnce) {
-    EXPECT_EQ(program->control(), nullptr);
-    cameraControl();
-    Form1* control = program->control();
-    ASSERT_NE(control, nullptr);
-    EXPECT_TRUE(control->isVisible());
-    EXPECT_EQ(program->state().ControlShown, 1);
-
-    control->showMinimized();
-    cameraControl();
-    EXPECT_EQ(program->control(), control);
-    EXPECT_EQ(services.port.initCalls, 1) << "created once";
-}
-
-TEST_F(Form1InProgram, ClosingTheViewerDuringARunEndsItThenEverything) {
-    cameraControl();
-    Form1& control = *program->control();
-    control.findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(QStringLiteral("60"));
-    control.findChild<QCheckBox*>(QStringLiteral("Check4"))->setChecked(true);
-    QSignalSpy closed(&control, &Form1::closed);
-    const int id = services.lines.subscribe([this](const LineWrite& write) {
-        if (write.state == LineExposeAmpOff) {
-            QTimer::singleShot(0, &program->viewer(), [this] { program->viewer().close(); });
-        }
-    });
-    QElapsedTimer clock;
-    clock.start();
-
-    control.findChild<QPushButton*>(QStringLiteral("Command2"))->click();
-    services.lines.unsubscribe(id);
-    EXPECT_TRUE(closed.count() > 0 || closed.wait(5000));
-    EXPECT_LT(clock.elapsed(), 5000);
-
-    EXPECT_FALSE(program->viewer().isVisible());
-    EXPECT_FALSE(control.isVisible());
-    EXPECT_TRUE(services.acquisition.calls.empty());
-    EXPECT_EQ(program->state().capture.CaptureBusy, 0);
-    EXPECT_EQ(program->state().ControlShown, 0);
-    EXPECT_EQ(services.port.log.back(), "shutdown 1");
 }
 
 } // namespace

@@ -2,10 +2,10 @@
 // File > Open and Save As with a scripted dialog.
 #include "ui/Form2.h"
 #include "platform/Pictures.h"
-#include "settings/SettingsFile.h"
 #include "support/RecordingMessages.h"
 #include "support/ScriptedFileDialogs.h"
 #include "support/SettingsPrinting.h"
+#include "support/TempDirTest.h"
 #include "ui/ProgramPictures.h"
 #include "ui/ProgramState.h"
 #include "ui/QtFileDialogs.h"
@@ -16,29 +16,23 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <memory>
+#include <optional>
 
 namespace fs = std::filesystem;
 
 namespace lumenvale {
 namespace {
 
-class Form2Test : public ::testing::Test {
+class Form2Test : public test::TempDirTest {
 protected:
-    fs::path path(const char* name) const { return fs::path(dir_.path().toStdString()) / name; }
-    QString name(const char* name) const { return QString::fromStdString(path(name).string()); }
-
-    void writeSettings(const std::string& bytes) const {
-        std::ofstream(path("config.dat"), std::ios::binary) << bytes;
-    }
+    QString name(const char* file) const { return QString::fromStdString((dir / file).string()); }
 
     Form2& open() {
         window_ = std::make_unique<Form2>(program_, messages_, dialogs_, BackgroundPicture(),
-                                          path("config.dat"));
+                                          dir / "config.dat");
         return *window_;
     }
 
@@ -55,7 +49,6 @@ protected:
         return picture;
     }
 
-    QTemporaryDir dir_;
     ProgramState program_;
     test::RecordingMessages messages_;
     test::ScriptedFileDialogs dialogs_;
@@ -64,37 +57,38 @@ protected:
 
 TEST_F(Form2Test, MenuBarHasTheNamedItemsAndCaptions) {
     open();
-    QList<QAction*> top = window_->menuBar()->actions();
-    ASSERT_EQ(top.size(), 4);
-    const char* topNames[] = {"File", "Settings", "Camera", "About"};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(top[i]->text(), QString::fromLatin1(topNames[i]));
-    }
-    EXPECT_EQ(top[1]->objectName(), "Settings");
-    EXPECT_EQ(top[1]->menu(), nullptr) << "Settings is a command itself";
-
     const struct {
-        const char* menu;
-        std::vector<std::pair<const char*, const char*>> items;
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> items; // none: a command itself
     } menus[] = {
         {"File", {{"Open", "Open"}, {"Save", "Save As"}, {"Exit", "Exit"}}},
+        {"Settings", {}},
         {"Camera", {{"Control", "Control"}}},
         {"About", {{"Version", "Version"}}},
     };
-    for (const auto& m : menus) {
-        SCOPED_TRACE(m.menu);
-        auto* menu = find<QMenu>(m.menu);
+    const QList<QAction*> top = window_->menuBar()->actions();
+    ASSERT_EQ(top.size(), std::ssize(menus));
+    for (std::size_t i = 0; i < std::size(menus); ++i) {
+        const auto& m = menus[i];
+        SCOPED_TRACE(m.name);
+        EXPECT_EQ(top[i]->text(), QString::fromLatin1(m.name));
+        QMenu* menu = top[i]->menu();
+        if (m.items.empty()) {
+            EXPECT_EQ(top[i]->objectName(), m.name);
+            EXPECT_EQ(menu, nullptr);
+            continue;
+        }
         ASSERT_NE(menu, nullptr);
-        EXPECT_EQ(menu->title(), QString::fromLatin1(m.menu));
-        ASSERT_EQ(menu->actions().size(), static_cast<qsizetype>(m.items.size()));
-        for (std::size_t i = 0; i < m.items.size(); ++i) {
-            EXPECT_EQ(menu->actions()[i]->objectName(), m.items[i].first);
-            EXPECT_EQ(menu->actions()[i]->text(), m.items[i].second);
+        EXPECT_EQ(menu->objectName(), m.name);
+        ASSERT_EQ(menu->actions().size(), std::ssize(m.items));
+        for (std::size_t k = 0; k < m.items.size(); ++k) {
+            EXPECT_EQ(menu->actions()[k]->objectName(), m.items[k].first);
+            EXPECT_EQ(menu->actions()[k]->text(), m.items[k].second);
         }
     }
 }
 
-TEST_F(Form2Test, WindowHasItsCaptionClientAreaAndIcon) {
+TEST_F(Form2Test, WindowHasItsCaptionClientAreaIconAndAMostlyWhite640By480Picture) {
     open().show();
     EXPECT_EQ(window_->objectName(), "Form2");
     EXPECT_EQ(window_->windowTitle(), "Lumenvale");
@@ -102,10 +96,7 @@ TEST_F(Form2Test, WindowHasItsCaptionClientAreaAndIcon) {
     EXPECT_EQ(window_->centralWidget()->size(), QSize(663, 500));
     EXPECT_FALSE(window_->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_FALSE(window_->isModal());
-}
 
-TEST_F(Form2Test, ImageStartsWithAMostlyWhite640By480Picture) {
-    open();
     EXPECT_EQ(image()->geometry(), QRect(8, 8, 644, 484));
     EXPECT_EQ(image()->frameWidth(), 2);
     const QImage start = window_->Picture();
@@ -135,60 +126,53 @@ TEST_F(Form2Test, ImageTakesTheSizeOfItsPictureAtTheSameCorner) {
         << "a large picture is cut off, the window does not grow";
 }
 
-TEST_F(Form2Test, CreationReadsTheSettingsIntoTheProgramState) {
-    program_.ControlShown = 1;
-    writeSettings(" 2 \r\n/data/frames\r\n 1 \r\n");
-    open();
-    EXPECT_EQ(program_.settings, (Settings{2, "/data/frames", 1}));
-    EXPECT_EQ(program_.ControlShown, 0);
-    EXPECT_TRUE(messages_.texts.isEmpty());
-}
-
-TEST_F(Form2Test, OnlyPlainWindowsTwoDropsTheBackground) {
+TEST_F(Form2Test, CreationReadsTheSettingsAndOnlyPlainWindows2DropsTheBackground) {
+    const Settings defaults = DefaultSettings();
     const struct {
-        const char* plain;
+        const char* what;
+        std::optional<std::string> file; // none: no "config.dat"
+        Settings expected;
         bool background;
-    } cases[] = {{"0", true}, {"1", true}, {"2", false}, {"3", true}};
+        const char* message; // nullptr: none
+    } cases[] = {
+        {"plain 1", " 2 \r\n/data/frames\r\n 1 \r\n", {2, "/data/frames", 1}, true, nullptr},
+        {"plain 0", " 1 \r\n/d\r\n 0 \r\n", {1, "/d", 0}, true, nullptr},
+        {"plain 2", " 1 \r\n/d\r\n 2 \r\n", {1, "/d", 2}, false, nullptr},
+        {"plain 3", " 1 \r\n/d\r\n 3 \r\n", {1, "/d", 3}, true, nullptr},
+        {"no file: quietly the defaults", std::nullopt, defaults, true, nullptr},
+        {"broken third line", " 2 \r\n/d\r\nplain\r\n", {2, "/d", 1}, true, "Line 3"},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.plain);
-        writeSettings(std::string(" 1 \r\n/d\r\n ") + c.plain + " \r\n");
+        SCOPED_TRACE(c.what);
+        fs::remove(dir / "config.dat");
+        if (c.file) {
+            make("config.dat", *c.file);
+        }
+        program_.ControlShown = 1;
+        messages_.texts.clear();
         open();
+        EXPECT_EQ(program_.settings, c.expected);
+        EXPECT_EQ(program_.ControlShown, 0);
         EXPECT_EQ(window_->hasBackground(), c.background);
         EXPECT_EQ(window_->centralWidget()->palette().brush(QPalette::Window).texture().isNull(),
                   !c.background);
+        ASSERT_EQ(messages_.texts.size(), c.message ? 1 : 0);
+        if (c.message) {
+            EXPECT_TRUE(messages_.texts[0].contains(c.message)) << messages_.texts[0].toStdString();
+        }
+        EXPECT_EQ(fs::exists(dir / "config.dat"), c.file.has_value()) << "reading writes nothing";
     }
 }
 
-TEST_F(Form2Test, AMissingSettingsFileStartsQuietlyWithTheDefaults) {
-    open();
-    EXPECT_EQ(program_.settings, DefaultSettings());
-    EXPECT_TRUE(messages_.texts.isEmpty());
-    EXPECT_TRUE(window_->hasBackground());
-    EXPECT_FALSE(fs::exists(path("config.dat")));
-}
-
-TEST_F(Form2Test, ABrokenSettingsFileIsNamedInOneMessage) {
-    writeSettings(" 2 \r\n/d\r\nplain\r\n");
-    open();
-    ASSERT_EQ(messages_.texts.size(), 1);
-    EXPECT_TRUE(messages_.texts[0].contains("Line 3")) << messages_.texts[0].toStdString();
-    EXPECT_EQ(program_.settings, (Settings{2, "/d", 1}));
-}
-
-TEST_F(Form2Test, CameraControlAsksForTheControlWindowOnce) {
+TEST_F(Form2Test, CameraControlAsksForTheControlWindowOnceSettingsEveryTime) {
     open();
     QSignalSpy control(window_.get(), &Form2::controlRequested);
+    QSignalSpy settings(window_.get(), &Form2::settingsRequested);
     trigger("Control");
-    EXPECT_EQ(control.count(), 1);
     EXPECT_EQ(program_.ControlShown, 1);
     window_->showMinimized();
     trigger("Control");
     EXPECT_EQ(control.count(), 1);
-}
-
-TEST_F(Form2Test, SettingsAsksForTheSettingsWindowEveryTime) {
-    open();
-    QSignalSpy settings(window_.get(), &Form2::settingsRequested);
     trigger("Settings");
     trigger("Settings");
     EXPECT_EQ(settings.count(), 2);
@@ -211,8 +195,9 @@ TEST_F(Form2Test, ExitClosesTheWindowAndTellsTheOthersOnce) {
     EXPECT_EQ(closing.count(), 1);
 }
 
-TEST_F(Form2Test, OpenShowsThePictureChosen) {
-    SavePicture(filled(100, 50, qRgb(0, 128, 255)), path("small.bmp"));
+TEST_F(Form2Test, OpenShowsThePictureChosenAndKeepsItWhenCancelledOrFailing) {
+    SavePicture(filled(100, 50, qRgb(0, 128, 255)), dir / "small.bmp");
+    make("notes.bmp", "not a picture");
     open();
     dialogs_.answers = {name("small.bmp")};
     trigger("Open");
@@ -220,11 +205,7 @@ TEST_F(Form2Test, OpenShowsThePictureChosen) {
     EXPECT_EQ(image()->geometry(), QRect(8, 8, 104, 54));
     EXPECT_EQ(window_->Picture().pixel(50, 25), qRgb(0, 128, 255));
     EXPECT_TRUE(messages_.texts.isEmpty());
-}
 
-TEST_F(Form2Test, OpenCancelledOrFailingKeepsThePicture) {
-    std::ofstream(path("notes.bmp")) << "not a picture";
-    open();
     const QImage before = window_->Picture();
     const struct {
         const char* what;
@@ -242,7 +223,7 @@ TEST_F(Form2Test, OpenCancelledOrFailingKeepsThePicture) {
         dialogs_.answers = {c.answer};
         trigger("Open");
         EXPECT_EQ(window_->Picture(), before);
-        EXPECT_EQ(image()->geometry(), QRect(8, 8, 644, 484));
+        EXPECT_EQ(image()->geometry(), QRect(8, 8, 104, 54));
         ASSERT_EQ(messages_.texts.size(), c.message ? 1 : 0);
         if (c.message) {
             EXPECT_TRUE(messages_.texts[0].contains(c.answer)) << messages_.texts[0].toStdString();
@@ -250,32 +231,26 @@ TEST_F(Form2Test, OpenCancelledOrFailingKeepsThePicture) {
     }
 }
 
-TEST_F(Form2Test, SaveAsWritesExactlyTheNameTypedReplacingAnOldFile) {
+TEST_F(Form2Test, SaveAsWritesExactlyTheNameTypedReplacingAnOldFileAndCancelWritesNothing) {
     open();
     window_->ShowPicture(filled(640, 480, qRgb(200, 10, 10)));
-    std::ofstream(path("frame")) << "old";
-    dialogs_.answers = {name("frame")};
+    make("frame", "old");
+    dialogs_.answers = {name("frame"), QString()};
     trigger("Save");
     EXPECT_EQ(dialogs_.asked, QStringList{"save pictures (*.bmp)"});
     EXPECT_TRUE(messages_.texts.isEmpty());
-    EXPECT_EQ(fs::file_size(path("frame")), 921654u);
-    EXPECT_FALSE(fs::exists(path("frame.bmp")));
-    EXPECT_EQ(LoadPicture(path("frame")).pixel(0, 0), qRgb(200, 10, 10));
-}
+    EXPECT_EQ(fs::file_size(dir / "frame"), 921654u);
+    EXPECT_EQ(LoadPicture(dir / "frame").pixel(0, 0), qRgb(200, 10, 10));
 
-TEST_F(Form2Test, SaveAsCancelledWritesNothing) {
-    open();
-    dialogs_.answers = {name("first.bmp"), QString()};
-    trigger("Save");
-    trigger("Save");
-    EXPECT_EQ(std::distance(fs::directory_iterator(path("")), {}), 1) << "only first.bmp";
+    trigger("Save"); // cancelled after a name was chosen before
+    EXPECT_EQ(entries(), 1U) << "only \"frame\", no \"frame.bmp\"";
     EXPECT_TRUE(messages_.texts.isEmpty());
 }
 
 TEST_F(Form2Test, SaveAsFailingNamesTheFileAndKeepsTheOldOne) {
     open();
-    std::ofstream(path("keep.bmp")) << "old";
-    fs::create_directory(path("sub"));
+    make("keep.bmp", "old");
+    fs::create_directory(dir / "sub");
     const struct {
         const char* what;
         QString answer;
@@ -291,7 +266,7 @@ TEST_F(Form2Test, SaveAsFailingNamesTheFileAndKeepsTheOldOne) {
         ASSERT_EQ(messages_.texts.size(), 1);
         EXPECT_TRUE(messages_.texts[0].contains(c.answer)) << messages_.texts[0].toStdString();
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(path("")), {}), 2) << "keep.bmp and sub";
+    EXPECT_EQ(entries(), 2U) << "keep.bmp and sub";
     EXPECT_EQ(image()->geometry(), QRect(8, 8, 644, 484));
 }
 

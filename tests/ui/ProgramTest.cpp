@@ -2,25 +2,23 @@
 #include "ui/Program.h"
 #include "support/ScriptedFileDialogs.h"
 #include "support/SettingsPrinting.h"
+#include "support/TempDirTest.h"
 #include "support/TestServices.h"
 #include "ui/Form2.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 namespace lumenvale {
 namespace {
 
-TEST(ProgramTest, StartsWithTheViewerAndTheSettingsOfTheWorkFolder) {
-    QTemporaryDir dir;
-    const std::filesystem::path work(dir.path().toStdString());
-    std::ofstream(work / "config.dat", std::ios::binary) << " 2 \r\n/data/frames\r\n 2 \r\n";
+class ProgramTest : public test::TempDirTest {};
+
+TEST_F(ProgramTest, StartsWithTheViewerAndTheSettingsOfTheWorkFolder) {
+    make("config.dat", " 2 \r\n/data/frames\r\n 2 \r\n");
     test::TestServices services;
     test::ScriptedFileDialogs dialogs;
 
-    Program program(services.services(), dialogs, work);
+    Program program(services.services(), dialogs, dir);
     EXPECT_EQ(program.state().settings, (Settings{2, "/data/frames", 2}));
     EXPECT_FALSE(program.viewer().hasBackground());
     EXPECT_FALSE(program.viewer().isVisible());
@@ -29,14 +27,6 @@ TEST(ProgramTest, StartsWithTheViewerAndTheSettingsOfTheWorkFolder) {
     EXPECT_TRUE(program.viewer().isVisible());
     EXPECT_FALSE(program.viewer().windowIcon().isNull());
     EXPECT_TRUE(services.messages.texts.isEmpty());
-}
-
-TEST(ProgramTest, TheSharedBackgroundIsBuiltIn) {
-    QTemporaryDir dir;
-    test::TestServices services;
-    test::ScriptedFileDialogs dialogs;
-    Program program(services.services(), dialogs, dir.path().toStdString());
-    EXPECT_TRUE(program.viewer().hasBackground());
 }
 
 } // namespace

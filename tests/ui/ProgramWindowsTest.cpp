@@ -1,9 +1,10 @@
-// The three windows together: the Settings command, the closing orders of the viewer and the
-// Control window with the Settings window open, plain windows at the Settings window's close,
-// with and without a capture running.
+// The three windows together: Camera > Control and the Settings command, the closing orders of
+// the viewer and the Control window with the Settings window open, plain windows at the
+// Settings window's close, with and without a capture running.
 #include "support/ScriptedFileDialogs.h"
-#include "support/SettingsPrinting.h"
+#include "support/TempDirTest.h"
 #include "support/TestServices.h"
+#include "support/WindowControls.h"
 
 #include "camera/LineStates.h"
 #include "ui/Form1.h"
@@ -14,29 +15,23 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace lumenvale {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string readBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::Control;
 
 QStringList visibleWindows() {
     QStringList names;
@@ -48,11 +43,20 @@ QStringList visibleWindows() {
     return names;
 }
 
-class ProgramWindowsTest : public ::testing::Test {
+::testing::AssertionResult noWindowLeft() {
+    const QStringList left = visibleWindows();
+    if (left.isEmpty()) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "still shown: " << left.join(", ").toStdString();
+}
+
+class ProgramWindowsTest : public test::TempDirTest {
 protected:
-    ProgramWindowsTest() {
-        std::ofstream(config(), std::ios::binary) << " 1 \r\n" << root().string() << "\r\n 1 \r\n";
-        program = std::make_unique<Program>(services.services(), dialogs, root());
+    void SetUp() override {
+        TempDirTest::SetUp();
+        make("config.dat", configWith(1, 1));
+        program = std::make_unique<Program>(services.services(), dialogs, dir);
         program->Show();
     }
 
@@ -61,10 +65,9 @@ protected:
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    fs::path root() const { return fs::path(dir.path().toStdString()); }
-    fs::path config() const { return root() / "config.dat"; }
+    std::string config() const { return read(dir / "config.dat"); }
     std::string configWith(int order, int plain) const {
-        return " " + std::to_string(order) + " \r\n" + root().string() + "\r\n " +
+        return " " + std::to_string(order) + " \r\n" + dir.string() + "\r\n " +
                std::to_string(plain) + " \r\n";
     }
 
@@ -76,29 +79,47 @@ protected:
         EXPECT_NE(program->settings(), nullptr);
         return *program->settings();
     }
-    template <typename T> T* in(QWidget& window, const char* name) {
-        T* found = window.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+
+    // Camera > Control, then Settings with `click` clicked in it; what the Settings window's
+    // closing finds is kept in `atSettingsClose`.
+    Form1& openAllThree(const char* click) {
+        menu("Control");
+        Form1& control = *program->control();
+        EXPECT_TRUE(control.isVisible());
+        Form3& settings = openSettings();
+        Control<QAbstractButton>(settings, click)->click();
+        QObject::connect(&settings, &Form3::closed, [this] {
+            atSettingsClose =
+                SettingsClose{program->state().capture.CaptureBusy, services.port.open};
+        });
+        return control;
     }
 
-    // Starts "2x1 Binned" with a minute's exposure and runs `meanwhile` as soon as the
+    // Starts "2x1 Binned" for five frames of a minute and runs `meanwhile` as soon as the first
     // exposure has begun, from the event loop the run pumps.
     void runBinnedAnd(Form1& control, std::function<void()> meanwhile) {
-        in<QLineEdit>(control, "Text2")->setText(QStringLiteral("60"));
-        in<QCheckBox>(control, "Check4")->setChecked(true);
+        Control<QLineEdit>(control, "Text2")->setText(QStringLiteral("60"));
+        Control<QLineEdit>(control, "Text3")->setText(QStringLiteral("5"));
+        Control<QCheckBox>(control, "Check4")->setChecked(true);
         const int id = services.lines.subscribe([&](const LineWrite& write) {
             if (write.state == LineExposeAmpOff) {
                 QTimer::singleShot(0, &program->viewer(), meanwhile);
             }
         });
-        in<QPushButton>(control, "Command2")->click();
+        QElapsedTimer clock;
+        clock.start();
+        Control<QPushButton>(control, "Command2")->click();
         services.lines.unsubscribe(id);
+        EXPECT_LT(clock.elapsed(), 5000) << "the run ended at once";
     }
 
     void leaveWithPlainWindowsTicked(void (*leave)(Program&));
 
-    QTemporaryDir dir;
+    struct SettingsClose {
+        int busy;
+        bool portOpen;
+    };
+    std::optional<SettingsClose> atSettingsClose;
     test::TestServices services;
     test::ScriptedFileDialogs dialogs;
     std::unique_ptr<Program> program;
@@ -112,70 +133,60 @@ TEST_F(ProgramWindowsTest, SettingsIsBroughtForwardWhileOpenAndCreatedAfreshAfte
     EXPECT_EQ(program->settings(), &first);
     EXPECT_EQ(visibleWindows().count(QStringLiteral("Settings")), 1);
 
-    in<QRadioButton>(first, "Option2")->click();
+    Control<QRadioButton>(first, "Option2")->click();
     first.close();
     EXPECT_EQ(firstClosed.count(), 1);
     EXPECT_EQ(program->settings(), nullptr);
-    EXPECT_EQ(readBytes(config()), configWith(2, 1));
+    EXPECT_EQ(config(), configWith(2, 1));
 
     // The new window shows what memory holds now, not what the old one showed.
     program->state().settings.DeinterlaceOrder = 1;
     program->state().settings.PlainWindows = 2;
     Form3& second = openSettings();
     EXPECT_TRUE(second.isVisible());
-    EXPECT_TRUE(in<QRadioButton>(second, "Option1")->isChecked());
-    EXPECT_TRUE(in<QCheckBox>(second, "Check1")->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>(second, "Option1")->isChecked());
+    EXPECT_TRUE(Control<QCheckBox>(second, "Check1")->isChecked());
     EXPECT_FALSE(second.hasBackground());
     EXPECT_EQ(visibleWindows().count(QStringLiteral("Settings")), 1);
 }
 
 TEST_F(ProgramWindowsTest, ClosingTheViewerClosesControlThenSettingsAndNothingIsLeft) {
-    menu("Control");
-    Form1& control = *program->control();
-    Form3& settings = openSettings();
-    in<QRadioButton>(settings, "Option2")->click();
-    bool portOpenAtSettingsClose = true;
-    QObject::connect(&settings, &Form3::closed,
-                     [&] { portOpenAtSettingsClose = services.port.open; });
+    Form1& control = openAllThree("Option2");
 
     menu("Exit");
 
-    EXPECT_FALSE(portOpenAtSettingsClose) << "the Control window closes first";
+    ASSERT_TRUE(atSettingsClose);
+    EXPECT_FALSE(atSettingsClose->portOpen) << "the Control window closes first";
     EXPECT_EQ(services.port.log.back(), "shutdown 1");
     EXPECT_FALSE(control.isVisible());
     EXPECT_EQ(program->settings(), nullptr);
-    EXPECT_EQ(readBytes(config()), configWith(2, 1));
+    EXPECT_EQ(config(), configWith(2, 1));
     EXPECT_EQ(program->state().ControlShown, 0);
-    EXPECT_TRUE(visibleWindows().isEmpty()) << visibleWindows().join(", ").toStdString();
+    EXPECT_TRUE(noWindowLeft());
 }
 
 TEST_F(ProgramWindowsTest, ClosingTheControlWindowClosesThePortThenTheViewerAndSettings) {
-    menu("Control");
-    Form1& control = *program->control();
-    Form3& settings = openSettings();
-    in<QCheckBox>(settings, "Check1")->click();
-    bool portOpenAtSettingsClose = true;
-    QObject::connect(&settings, &Form3::closed,
-                     [&] { portOpenAtSettingsClose = services.port.open; });
+    Form1& control = openAllThree("Check1");
 
     EXPECT_TRUE(control.close());
 
-    EXPECT_FALSE(portOpenAtSettingsClose);
+    ASSERT_TRUE(atSettingsClose);
+    EXPECT_FALSE(atSettingsClose->portOpen);
     EXPECT_EQ(services.port.initCalls, 1) << "no second Control window";
     EXPECT_FALSE(program->viewer().isVisible());
     EXPECT_EQ(program->settings(), nullptr);
-    EXPECT_EQ(readBytes(config()), configWith(1, 2));
+    EXPECT_EQ(config(), configWith(1, 2));
     EXPECT_FALSE(control.hasBackground());
     EXPECT_FALSE(program->viewer().hasBackground());
-    EXPECT_TRUE(visibleWindows().isEmpty()) << visibleWindows().join(", ").toStdString();
+    EXPECT_TRUE(noWindowLeft());
 }
 
 TEST_F(ProgramWindowsTest, PlainWindowsBeforeAnyControlWindowCreateItHiddenForLater) {
     Form3& settings = openSettings();
-    in<QCheckBox>(settings, "Check1")->click();
-    in<QPushButton>(settings, "Command1")->click();
+    Control<QCheckBox>(settings, "Check1")->click();
+    Control<QPushButton>(settings, "Command1")->click();
 
-    EXPECT_EQ(readBytes(config()), configWith(1, 2));
+    EXPECT_EQ(config(), configWith(1, 2));
     EXPECT_FALSE(program->viewer().hasBackground());
     ASSERT_NE(program->control(), nullptr);
     Form1& control = *program->control();
@@ -192,16 +203,14 @@ TEST_F(ProgramWindowsTest, PlainWindowsBeforeAnyControlWindowCreateItHiddenForLa
 
     menu("Exit");
     EXPECT_FALSE(services.port.open);
-    EXPECT_TRUE(visibleWindows().isEmpty());
+    EXPECT_TRUE(noWindowLeft());
 }
 
 TEST_F(ProgramWindowsTest, PlainWindowsWithTheControlWindowOpenDropBothPictures) {
-    menu("Control");
-    Form1& control = *program->control();
+    ASSERT_TRUE(program->viewer().hasBackground());
+    Form1& control = openAllThree("Check1");
     ASSERT_TRUE(control.hasBackground());
-    Form3& settings = openSettings();
-    in<QCheckBox>(settings, "Check1")->click();
-    settings.close();
+    program->settings()->close();
 
     EXPECT_FALSE(control.hasBackground());
     EXPECT_FALSE(program->viewer().hasBackground());
@@ -210,9 +219,9 @@ TEST_F(ProgramWindowsTest, PlainWindowsWithTheControlWindowOpenDropBothPictures)
 
     // Unticked again: the pictures stay away until the windows are created anew.
     Form3& again = openSettings();
-    in<QCheckBox>(again, "Check1")->click();
+    Control<QCheckBox>(again, "Check1")->click();
     again.close();
-    EXPECT_EQ(readBytes(config()), configWith(1, 1));
+    EXPECT_EQ(config(), configWith(1, 1));
     EXPECT_FALSE(control.hasBackground());
     EXPECT_FALSE(program->viewer().hasBackground());
 }
@@ -221,15 +230,15 @@ TEST_F(ProgramWindowsTest, PlainWindowsWithTheControlWindowOpenDropBothPictures)
 // that window would stay, hidden, and keep the process going.
 void ProgramWindowsTest::leaveWithPlainWindowsTicked(void (*leave)(Program&)) {
     Form3& settings = openSettings();
-    in<QCheckBox>(settings, "Check1")->click();
+    Control<QCheckBox>(settings, "Check1")->click();
 
     leave(*program);
 
     EXPECT_EQ(program->control(), nullptr);
     EXPECT_EQ(services.port.initCalls, 0);
     EXPECT_FALSE(program->viewer().hasBackground());
-    EXPECT_EQ(readBytes(config()), configWith(1, 2));
-    EXPECT_TRUE(visibleWindows().isEmpty()) << visibleWindows().join(", ").toStdString();
+    EXPECT_EQ(config(), configWith(1, 2));
+    EXPECT_TRUE(noWindowLeft());
 }
 
 TEST_F(ProgramWindowsTest, ExitWithPlainWindowsTickedCreatesNoControlWindow) {
@@ -242,74 +251,62 @@ TEST_F(ProgramWindowsTest, TheViewersCloseBoxWithPlainWindowsTickedCreatesNoCont
 }
 
 TEST_F(ProgramWindowsTest, ClosingTheViewerDuringACaptureClosesSettingsAtOnceControlAfterTheRun) {
-    menu("Control");
-    Form1& control = *program->control();
-    Form3& settings = openSettings();
-    in<QRadioButton>(settings, "Option2")->click();
+    Form1& control = openAllThree("Option2");
     QSignalSpy controlClosed(&control, &Form1::closed);
-    int busyAtSettingsClose = -1;
-    bool portOpenAtSettingsClose = false;
-    QObject::connect(&settings, &Form3::closed, [&] {
-        busyAtSettingsClose = program->state().capture.CaptureBusy;
-        portOpenAtSettingsClose = services.port.open;
-    });
 
     runBinnedAnd(control, [this] { program->viewer().close(); });
     EXPECT_TRUE(controlClosed.count() > 0 || controlClosed.wait(5000));
 
-    EXPECT_EQ(busyAtSettingsClose, 1) << "Settings closed while the run still waited";
-    EXPECT_TRUE(portOpenAtSettingsClose);
-    EXPECT_EQ(readBytes(config()), configWith(2, 1));
+    ASSERT_TRUE(atSettingsClose);
+    EXPECT_EQ(atSettingsClose->busy, 1) << "Settings closed while the run still waited";
+    EXPECT_TRUE(atSettingsClose->portOpen);
+    EXPECT_EQ(config(), configWith(2, 1));
     EXPECT_EQ(program->state().capture.CaptureBusy, 0);
+    EXPECT_EQ(program->state().ControlShown, 0);
+    EXPECT_EQ(control.Text3(), QStringLiteral(" 5"));
     EXPECT_EQ(services.port.log.back(), "shutdown 1");
     EXPECT_TRUE(services.acquisition.calls.empty()) << "the frame was not read out";
-    EXPECT_TRUE(visibleWindows().isEmpty()) << visibleWindows().join(", ").toStdString();
+    EXPECT_TRUE(noWindowLeft());
 }
 
 TEST_F(ProgramWindowsTest, ClosingTheControlWindowDuringACaptureEndsTheRunThenEverything) {
-    menu("Control");
-    Form1& control = *program->control();
-    Form3& settings = openSettings();
-    in<QCheckBox>(settings, "Check1")->click();
+    Form1& control = openAllThree("Check1");
     QSignalSpy controlClosed(&control, &Form1::closed);
-    int busyAtSettingsClose = -1;
-    bool portOpenAtSettingsClose = true;
-    QObject::connect(&settings, &Form3::closed, [&] {
-        busyAtSettingsClose = program->state().capture.CaptureBusy;
-        portOpenAtSettingsClose = services.port.open;
-    });
 
-    runBinnedAnd(control, [&control] { control.close(); });
-    EXPECT_TRUE(controlClosed.count() > 0 || controlClosed.wait(5000));
+    runBinnedAnd(control, [&control] { EXPECT_FALSE(control.close()) << "not while it waits"; });
+    EXPECT_EQ(controlClosed.count(), 0) << "not while the click is still on the stack";
+    EXPECT_TRUE(controlClosed.wait(5000));
 
-    EXPECT_EQ(busyAtSettingsClose, 0) << "the Control window closes once its run has ended";
-    EXPECT_FALSE(portOpenAtSettingsClose);
-    EXPECT_EQ(readBytes(config()), configWith(1, 2));
+    ASSERT_TRUE(atSettingsClose);
+    EXPECT_EQ(atSettingsClose->busy, 0) << "the Control window closes once its run has ended";
+    EXPECT_FALSE(atSettingsClose->portOpen);
+    EXPECT_EQ(config(), configWith(1, 2));
+    EXPECT_EQ(program->state().capture.CaptureBusy, 0);
+    EXPECT_EQ(control.Text3(), QStringLiteral(" 5"));
+    EXPECT_TRUE(services.acquisition.calls.empty());
+    EXPECT_TRUE(services.messages.texts.isEmpty());
+    EXPECT_EQ(services.timers.activeCount(), 0U);
+    EXPECT_EQ(services.port.log.back(), "shutdown 1");
     EXPECT_EQ(services.port.initCalls, 1);
     EXPECT_FALSE(program->viewer().hasBackground());
-    EXPECT_TRUE(visibleWindows().isEmpty()) << visibleWindows().join(", ").toStdString();
+    EXPECT_TRUE(noWindowLeft());
 }
 
 TEST_F(ProgramWindowsTest, ClosingSettingsDuringACaptureLeavesTheRunGoing) {
-    menu("Control");
-    Form1& control = *program->control();
-    Form3& settings = openSettings();
-    in<QRadioButton>(settings, "Option2")->click();
-    int busyAtSettingsClose = -1;
-    QObject::connect(&settings, &Form3::closed,
-                     [&] { busyAtSettingsClose = program->state().capture.CaptureBusy; });
-
-    in<QLineEdit>(control, "Text2")->setText(QStringLiteral("0"));
+    Form1& control = openAllThree("Option2");
+    Form3& settings = *program->settings();
+    Control<QLineEdit>(control, "Text2")->setText(QStringLiteral("0"));
     const int id = services.lines.subscribe([&](const LineWrite& write) {
         if (write.state == LineExposeAmpOn) {
             QTimer::singleShot(0, &settings, [&settings] { settings.close(); });
         }
     });
-    in<QPushButton>(control, "Command2")->click();
+    Control<QPushButton>(control, "Command2")->click();
     services.lines.unsubscribe(id);
 
-    EXPECT_EQ(busyAtSettingsClose, 1);
-    EXPECT_EQ(readBytes(config()), configWith(2, 1));
+    ASSERT_TRUE(atSettingsClose);
+    EXPECT_EQ(atSettingsClose->busy, 1);
+    EXPECT_EQ(config(), configWith(2, 1));
     EXPECT_EQ(services.acquisition.calls.size(), 1U) << "the frame was still taken";
     EXPECT_TRUE(control.isVisible());
     EXPECT_TRUE(program->viewer().isVisible());
