@@ -1,11 +1,9 @@
 // TWAIN_AcquireToFilename as the capture commands call it: a timer armed before the call ends
 // the exposure and sends Return from inside the dialog's event loop; the frame file is
 // written, or nothing is and the result says why.
-#include "support/FakeV4l2Device.h"
+#include "support/AcquisitionTest.h"
 
-#include "platform/Clock.h"
 #include "platform/Keystrokes.h"
-#include "platform/LineMonitor.h"
 #include "platform/WindowTimers.h"
 #include "platform/acquisition/AcquisitionDialog.h"
 #include "platform/acquisition/AcquisitionLibrary.h"
@@ -17,13 +15,12 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 
 using namespace lumenvale;
@@ -31,11 +28,6 @@ using namespace lumenvale::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // Runs `action` on the acquisition dialog once it is up.
 void whenDialogOpen(std::function<void(QWidget&)> action) {
@@ -50,43 +42,19 @@ void whenDialogOpen(std::function<void(QWidget&)> action) {
     poll->start(5);
 }
 
-struct AcquireToFilenameTest : ::testing::Test {
-    QTemporaryDir dir;
-    fs::path root;
-    LineMonitor lines;
-    SystemClock clock;
-    FakeV4l2Device device;
+struct AcquireToFilenameTest : AcquisitionTest {
     WindowTimers timers;
     QtKeystrokes keys;
-    QWidget window;
     int ticks = 0;
     std::string webcamPath;
 
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        root = dir.path().toStdString();
-        fs::create_directory(root / "dev");
-        webcamPath = (root / "dev" / "video0").string();
-    }
-
-    AcquisitionOptions options(int lingerMs = 0) {
-        AcquisitionOptions o;
-        o.configFile = root / "acquisition.ini";
-        o.deviceDirectory = root / "dev";
-        o.v4l2 = &device;
-        o.frameTimeoutMs = 2000;
-        o.failureLingerMs = lingerMs;
-        return o;
-    }
-
     void chooseWebcam() {
-        std::ofstream(webcamPath).put('\n');
-        device.cameras[webcamPath].card = "Fake Camera";
+        webcamPath = addCamera("video0", "Fake Camera");
         AcquisitionConfig config;
         config.source = AcquisitionConfig::Source::V4l2;
         config.devicePath = webcamPath;
         config.deviceName = QStringLiteral("Fake Camera");
-        ASSERT_TRUE(config.save(root / "acquisition.ini"));
+        ASSERT_TRUE(config.save(dir / "acquisition.ini"));
     }
 
     // The camera lines of a frame up to the end of its exposure, written just now.
@@ -109,14 +77,14 @@ struct AcquireToFilenameTest : ::testing::Test {
                 keys.SendEnter();
             }
         });
-        const auto result = library.TWAIN_AcquireToFilename(&window, (root / name).string());
+        const auto result = library.TWAIN_AcquireToFilename(&window, (dir / name).string());
         timers.KillTimer(&window, 0);
         return result;
     }
 
     std::vector<std::string> filesInRoot() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(root)) {
+        for (const auto& entry : fs::directory_iterator(dir)) {
             if (entry.is_regular_file()) {
                 names.push_back(entry.path().filename().string());
             }
@@ -145,7 +113,7 @@ TEST_F(AcquireToFilenameTest, ReturnFromTheReadoutTimerWritesTheBinnedFrame) {
     EXPECT_LT(elapsed.elapsed(), 5000);
     EXPECT_GE(ticks, 1);
 
-    const std::string bmp = readFile(root / "temp.bmp");
+    const std::string bmp = read(dir / "temp.bmp");
     ASSERT_EQ(bmp.size(), 921654U);
     EXPECT_EQ(std::uint8_t(bmp[10]), 54);
     // A binned readout: light in the even stored rows only.
@@ -159,8 +127,8 @@ TEST_F(AcquireToFilenameTest, AcquisitionsFollowOneAnotherAsAHiResFrameNeedsThem
         exposeFrame(0x30);
         ASSERT_EQ(acquire(library, "temp.bmp", 50, 0x35), AcquireOk);
         ASSERT_EQ(acquire(library, "temp2.bmp", 50, 0x37), AcquireOk);
-        const std::string first = readFile(root / "temp.bmp");
-        const std::string second = readFile(root / "temp2.bmp");
+        const std::string first = read(dir / "temp.bmp");
+        const std::string second = read(dir / "temp2.bmp");
         ASSERT_EQ(first.size(), 921654U);
         ASSERT_EQ(second.size(), 921654U);
         EXPECT_NE(first, second);
@@ -180,44 +148,22 @@ TEST_F(AcquireToFilenameTest, CancellingWritesNothing) {
         {"close box", [](QWidget& d) { d.close(); }},
     };
     AcquisitionLibrary library(lines, clock, options());
-    std::ofstream(root / "temp.bmp") << "the frame before";
+    make("temp.bmp", "the frame before");
     for (const auto& [way, action] : ways) {
         SCOPED_TRACE(way);
         whenDialogOpen(action);
-        EXPECT_EQ(library.TWAIN_AcquireToFilename(&window, (root / "temp.bmp").string()),
+        EXPECT_EQ(library.TWAIN_AcquireToFilename(&window, (dir / "temp.bmp").string()),
                   AcquireCancelled);
-        EXPECT_EQ(readFile(root / "temp.bmp"), "the frame before");
+        EXPECT_EQ(read(dir / "temp.bmp"), "the frame before");
     }
     // The next acquisition works as usual.
     exposeFrame();
     EXPECT_EQ(acquire(library, "temp.bmp"), AcquireOk);
 }
 
-TEST_F(AcquireToFilenameTest, AWebcamFrameArrivesThroughTheDialog) {
-    chooseWebcam();
-    device.streamEvery(5);
-    AcquisitionLibrary library(lines, clock, options());
-    ASSERT_EQ(acquire(library, "temp.bmp"), AcquireOk);
-    EXPECT_EQ(device.openDevices(), 0) << "the camera is released when the dialog closes";
-
-    const std::string bmp = readFile(root / "temp.bmp");
-    ASSERT_EQ(bmp.size(), 921654U);
-    // Some picture from the stream, the right way round: top line stored last, blue first.
-    const std::size_t topLeft = 54 + 1920 * 479;  // picture line 0 is stored last
-    const std::size_t bottomRight = 54 + 639 * 3; // picture line 479 is stored first
-    bool matched = false;
-    for (int seed = 1000; seed < 1000 + device.dequeued() && !matched; ++seed) {
-        const auto first = FakeV4l2Device::PatternPixel(seed, 0, 0);
-        const auto last = FakeV4l2Device::PatternPixel(seed, 639, 479);
-        matched = std::uint8_t(bmp[topLeft]) == first[2] &&
-                  std::uint8_t(bmp[topLeft + 2]) == first[0] &&
-                  std::uint8_t(bmp[bottomRight]) == last[2] &&
-                  std::uint8_t(bmp[bottomRight + 2]) == last[0];
-    }
-    EXPECT_TRUE(matched);
-}
-
-TEST_F(AcquireToFilenameTest, TheCameraIsOpenedOnlyOnceTheDialogsEventLoopRuns) {
+// Opening a camera can take a while; the readout timer armed before the call must not wait
+// for it, so the camera is opened from inside the dialog's event loop.
+TEST_F(AcquireToFilenameTest, AWebcamFrameArrivesThroughTheDialogOpenedInsideItsEventLoop) {
     chooseWebcam();
     device.streamEvery(5);
     int loopLevelAtOpen = -1;
@@ -227,7 +173,18 @@ TEST_F(AcquireToFilenameTest, TheCameraIsOpenedOnlyOnceTheDialogsEventLoopRuns) 
     AcquisitionLibrary library(lines, clock, options());
     ASSERT_EQ(QThread::currentThread()->loopLevel(), 0);
     ASSERT_EQ(acquire(library, "temp.bmp"), AcquireOk);
-    EXPECT_GE(loopLevelAtOpen, 1) << "the readout timer must not wait for the camera";
+    EXPECT_GE(loopLevelAtOpen, 1);
+    EXPECT_EQ(device.openDevices(), 0) << "the camera is released when the dialog closes";
+
+    // Some picture from the stream, whole and the right way round.
+    const std::string bmp = read(dir / "temp.bmp");
+    ASSERT_EQ(bmp.size(), 921654U);
+    const auto* stored = reinterpret_cast<const std::uint8_t*>(bmp.data() + 54);
+    bool matched = false;
+    for (int seed = 1000; seed < 1000 + device.dequeued() && !matched; ++seed) {
+        matched = FakeV4l2Device::ShowsPicture(stored, seed);
+    }
+    EXPECT_TRUE(matched);
 }
 
 TEST_F(AcquireToFilenameTest, AReturnBeforeTheCameraIsOpenStillTakesAFrameReadOutAfterIt) {
@@ -237,7 +194,7 @@ TEST_F(AcquireToFilenameTest, AReturnBeforeTheCameraIsOpenStillTakesAFrameReadOu
     settings.name = QStringLiteral("Fake Camera");
     settings.skipFrames = 1;
     V4l2Source source(device, clock, settings);
-    AcquisitionDialog dialog(&window, source, root / "temp.bmp", 0);
+    AcquisitionDialog dialog(&window, source, dir / "temp.bmp", 0);
     // Handled before the dialog's own start-up step, which is queued by run().
     QCoreApplication::postEvent(&dialog,
                                 new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier));
@@ -249,44 +206,33 @@ TEST_F(AcquireToFilenameTest, AReturnBeforeTheCameraIsOpenStillTakesAFrameReadOu
         });
     };
     ASSERT_EQ(dialog.run(), AcquireOk);
-    const std::string bmp = readFile(root / "temp.bmp");
+    const std::string bmp = read(dir / "temp.bmp");
     ASSERT_EQ(bmp.size(), 921654U);
-    const auto expected = FakeV4l2Device::PatternPixel(2, 0, 0); // 1 skipped, 2 kept
-    EXPECT_EQ(std::uint8_t(bmp[54 + 1920 * 479 + 2]), expected[0]);
-    EXPECT_EQ(std::uint8_t(bmp[54 + 1920 * 479]), expected[2]);
+    EXPECT_TRUE(
+        FakeV4l2Device::ShowsPicture(reinterpret_cast<const std::uint8_t*>(bmp.data() + 54), 2))
+        << "1 skipped, 2 kept";
 }
 
-TEST_F(AcquireToFilenameTest, FailuresShowTheirReasonAndReturnTheirCode) {
-    chooseWebcam();
-    device.cameras[webcamPath].openErrno = EACCES;
-    AcquisitionLibrary library(lines, clock, options(300));
-    QString status;
-    whenDialogOpen([&status](QWidget& d) {
-        QTimer::singleShot(50, &d, [&status, &d] {
-            status = d.findChild<QLabel*>(QStringLiteral("Status"))->text();
-        });
-    });
-    // The readout timer's Return does not close a failed dialog early or change its result.
-    EXPECT_EQ(acquire(library, "temp.bmp"), AcquirePermissionDenied);
-    EXPECT_TRUE(status.contains(QStringLiteral("video group"))) << status.toStdString();
-    EXPECT_FALSE(fs::exists(root / "temp.bmp"));
-}
-
-TEST_F(AcquireToFilenameTest, FailureCodesSayWhich) {
+// The reason stays in the status line a while; the readout timer's Return meanwhile neither
+// closes the failed dialog early nor changes its result.
+TEST_F(AcquireToFilenameTest, FailuresShowTheirReasonWriteNothingAndReturnTheirCode) {
     struct Case {
         const char* what;
         std::function<void()> arrange;
         std::string fileName;
         std::int32_t code;
+        const char* says;
     };
     const std::vector<Case> cases = {
+        {"not in the video group", [this] { device.cameras[webcamPath].openErrno = EACCES; },
+         "temp.bmp", AcquirePermissionDenied, "video group"},
         {"camera unplugged since it was chosen", [this] { device.cameras.clear(); }, "temp.bmp",
-         AcquireNoSource},
+         AcquireNoSource, "not connected"},
         {"camera in use", [this] { device.cameras[webcamPath].openErrno = EBUSY; }, "temp.bmp",
-         AcquireDeviceBusy},
-        {"camera stops sending", [] {}, "temp.bmp", AcquireNoFrameInTime},
+         AcquireDeviceBusy, "another program"},
+        {"camera stops sending", [] {}, "temp.bmp", AcquireNoFrameInTime, "no frame arrived"},
         {"file cannot be written", [this] { device.streamEvery(5); }, "missing-directory/temp.bmp",
-         AcquireWriteFailed},
+         AcquireWriteFailed, "could not be written"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -294,13 +240,22 @@ TEST_F(AcquireToFilenameTest, FailureCodesSayWhich) {
         device.cameras[webcamPath] = FakeV4l2Camera{};
         device.streamEvery(0);
         c.arrange();
-        AcquisitionOptions o = options();
-        o.frameTimeoutMs = 300;
-        AcquisitionLibrary library(lines, clock, o);
+        AcquisitionOptions patient = options();
+        patient.frameTimeoutMs = 300;
+        patient.failureLingerMs = 300;
+        AcquisitionLibrary library(lines, clock, patient);
+        QString status;
+        whenDialogOpen([&status](QWidget& d) {
+            QObject::connect(qobject_cast<QDialog*>(&d), &QDialog::finished, &d, [&status, &d] {
+                status = d.findChild<QLabel*>(QStringLiteral("Status"))->text();
+            });
+        });
         QElapsedTimer elapsed;
         elapsed.start();
         EXPECT_EQ(acquire(library, c.fileName), c.code);
+        EXPECT_GE(elapsed.elapsed(), 250) << "the reason stays up a while";
         EXPECT_LT(elapsed.elapsed(), 5000);
+        EXPECT_TRUE(status.contains(QLatin1String(c.says))) << status.toStdString();
         EXPECT_EQ(filesInRoot(), std::vector<std::string>{"acquisition.ini"});
         EXPECT_EQ(device.openDevices(), 0);
     }

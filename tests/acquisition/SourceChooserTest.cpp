@@ -1,9 +1,7 @@
 // TWAIN_SelectImageSource and the library's own settings file: what the chooser lists, that OK
 // keeps the choice and Cancel the old one, and what happens to a camera that has gone.
-#include "support/FakeV4l2Device.h"
+#include "support/AcquisitionTest.h"
 
-#include "platform/Clock.h"
-#include "platform/LineMonitor.h"
 #include "platform/acquisition/AcquisitionLibrary.h"
 
 #include <QApplication>
@@ -14,7 +12,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -28,36 +25,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct SourceChooserTest : ::testing::Test {
-    QTemporaryDir dir;
-    fs::path root;
+struct SourceChooserTest : AcquisitionTest {
     fs::path ini;
-    LineMonitor lines;
-    SystemClock clock;
-    FakeV4l2Device device;
-    QWidget window;
 
     void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        root = dir.path().toStdString();
-        ini = root / "acquisition.ini";
-        fs::create_directory(root / "dev");
+        AcquisitionTest::SetUp();
+        ini = options().configFile;
         addCamera("video0", "Left Camera");
         addCamera("video2", "Right Camera");
-    }
-
-    void addCamera(const char* node, const char* card) {
-        const std::string path = (root / "dev" / node).string();
-        std::ofstream(path).put('\n');
-        device.cameras[path].card = card;
-    }
-
-    AcquisitionOptions options() {
-        AcquisitionOptions o;
-        o.configFile = ini;
-        o.deviceDirectory = root / "dev";
-        o.v4l2 = &device;
-        return o;
     }
 
     // Shows the chooser; `answer` looks at it and presses a button.
@@ -102,13 +77,13 @@ TEST_F(SourceChooserTest, ListsTheSimulatedCameraAndEveryWebcamAndKeepsTheChoice
     EXPECT_TRUE(shown[0].contains(QStringLiteral("Simulated")));
     EXPECT_TRUE(shown[1].contains(QStringLiteral("Left Camera")));
     EXPECT_TRUE(shown[2].contains(QStringLiteral("Right Camera")));
-    EXPECT_TRUE(shown[2].contains(QString::fromStdString((root / "dev" / "video2").string())));
+    EXPECT_TRUE(shown[2].contains(QString::fromStdString((dir / "dev" / "video2").string())));
     EXPECT_FALSE(skipForSimulated) << "skipping frames means nothing to the simulated camera";
 
     // Kept in the library's own file, and found there by the next run of the program.
     const AcquisitionConfig saved = AcquisitionConfig::Load(ini);
     EXPECT_EQ(saved.source, AcquisitionConfig::Source::V4l2);
-    EXPECT_EQ(saved.devicePath, (root / "dev" / "video2").string());
+    EXPECT_EQ(saved.devicePath, (dir / "dev" / "video2").string());
     EXPECT_EQ(saved.deviceName, QStringLiteral("Right Camera"));
     EXPECT_EQ(saved.skipFrames, 3);
     AcquisitionLibrary nextRun(lines, clock, options());
@@ -137,7 +112,7 @@ TEST_F(SourceChooserTest, CancelKeepsTheOldChoice) {
 TEST_F(SourceChooserTest, AVanishedCameraFallsBackToTheSimulatedOneWithANote) {
     AcquisitionConfig old;
     old.source = AcquisitionConfig::Source::V4l2;
-    old.devicePath = (root / "dev" / "video7").string();
+    old.devicePath = (dir / "dev" / "video7").string();
     old.deviceName = QStringLiteral("Unplugged Camera");
     ASSERT_TRUE(old.save(ini));
     AcquisitionLibrary library(lines, clock, options());
@@ -156,7 +131,7 @@ TEST_F(SourceChooserTest, AVanishedCameraFallsBackToTheSimulatedOneWithANote) {
 }
 
 TEST_F(SourceChooserTest, WithNothingChosenTheFirstUsableWebcamIsOffered) {
-    device.cameras[(root / "dev" / "video0").string()].openErrno = EACCES;
+    device.cameras[(dir / "dev" / "video0").string()].openErrno = EACCES;
     AcquisitionLibrary library(lines, clock, options());
     QString first;
     int selected = -1;
@@ -169,10 +144,10 @@ TEST_F(SourceChooserTest, WithNothingChosenTheFirstUsableWebcamIsOffered) {
     EXPECT_EQ(selected, 2);
 }
 
-TEST(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const fs::path ini = fs::path(dir.path().toStdString()) / "sub" / "acquisition.ini";
+using AcquisitionConfigTest = TempDirTest;
+
+TEST_F(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
+    const fs::path ini = dir / "sub" / "acquisition.ini";
     EXPECT_EQ(AcquisitionConfig::Load(ini), AcquisitionConfig{}) << "no file: the defaults";
 
     AcquisitionConfig written;
@@ -210,16 +185,10 @@ TEST(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
     }
 }
 
-TEST(AcquisitionConfigTest, LivesInTheUsersConfigurationDirectory) {
+TEST(AcquisitionConfigLocationTest, LivesInTheUsersConfigurationDirectory) {
     QStandardPaths::setTestModeEnabled(true);
     const fs::path file = AcquisitionConfig::DefaultFile();
+    const auto expected = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QStandardPaths::setTestModeEnabled(false);
-    EXPECT_EQ(file.filename(), "acquisition.ini");
-    EXPECT_EQ(file.parent_path().string(), [] {
-        QStandardPaths::setTestModeEnabled(true);
-        const auto d = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-        QStandardPaths::setTestModeEnabled(false);
-        return d.toStdString();
-    }());
-    EXPECT_NE(file.filename(), "config.dat");
+    EXPECT_EQ(file, fs::path(expected.toStdString()) / "acquisition.ini");
 }

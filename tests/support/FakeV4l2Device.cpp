@@ -14,6 +14,22 @@ std::array<std::uint8_t, 3> FakeV4l2Device::PatternPixel(int seed, int x, int y)
             std::uint8_t(x + 2 * y + seed * 41)};
 }
 
+::testing::AssertionResult FakeV4l2Device::ShowsPicture(const std::uint8_t* stored, int seed,
+                                                        int width, int height) {
+    for (int y = 0; y < 480; ++y) {
+        const std::uint8_t* row = stored + std::size_t(479 - y) * 1920;
+        for (int x = 0; x < 640; ++x) {
+            const auto rgb = PatternPixel(seed, x * width / 640, y * height / 480);
+            const std::uint8_t* bgr = row + 3 * x;
+            if (bgr[0] != rgb[2] || bgr[1] != rgb[1] || bgr[2] != rgb[0]) {
+                return ::testing::AssertionFailure() << "picture line " << y << ", column " << x
+                                                     << " is not from picture " << seed;
+            }
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
 void FakeV4l2Device::deliver(int seed, std::uint32_t flags, std::size_t shortBy) {
     ready_.push_back({seed, flags, shortBy});
 }

@@ -5,6 +5,7 @@
 
 #include "platform/acquisition/V4l2Calls.h"
 
+#include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
 #include <array>
@@ -32,6 +33,10 @@ class FakeV4l2Device : public V4l2Calls {
 public:
     // The red, green, blue of pixel (x, y), y counted from the top, in the picture `seed`.
     static std::array<std::uint8_t, 3> PatternPixel(int seed, int x, int y);
+    // Whether 640 x 480 pixels stored as in a frame file (bottom-up rows of blue, green, red)
+    // are picture `seed` of a camera delivering width x height, scaled to fill the frame.
+    static ::testing::AssertionResult ShowsPicture(const std::uint8_t* stored, int seed,
+                                                   int width = 640, int height = 480);
 
     // Cameras by device path.
     std::map<std::string, FakeV4l2Camera> cameras;
