@@ -36,18 +36,11 @@ TEST_F(FocusCommand, PulsesAndAcquiresWithoutTouchingAnythingElse) {
         r.state.PortState = LineReadoutField1;
         r.panel.stopEnabled = stopEnabled;
         const QByteArray frame = CaptureRig::Frame(DistinctRows(3));
-        std::int16_t busyWhileOpen = 0;
-        ScriptedAcquisition::Step step = Answered(ScriptedAcquisition::Confirm(frame), true);
-        const auto answer = step.whileOpen;
-        step.whileOpen = [&](QDialog& dialog) {
-            busyWhileOpen = r.state.CaptureBusy;
-            answer(dialog);
-        };
-        r.services.acquisition.script.push_back(step);
+        r.services.acquisition.script.push_back(
+            Answered(ScriptedAcquisition::Confirm(frame), true));
         r.commands.Focus();
 
         EXPECT_EQ(r.states(), (States{0x27, 0x37}));
-        EXPECT_EQ(busyWhileOpen, 1);
         EXPECT_EQ(r.state.CaptureBusy, 0);
         EXPECT_EQ(r.services.keys.enters, 0) << "the user confirms, not the program";
         EXPECT_EQ(r.services.timers.activeCount(), 0U);
@@ -79,7 +72,7 @@ TEST_F(FocusCommand, CancellingIsSilentButAFailingSourceIsReported) {
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 
-TEST_F(FocusCommand, OtherCommandsWaitForTheDialogButStopActs) {
+TEST_F(FocusCommand, IsBusyWhileItsDialogIsOpenOtherCommandsWaitButStopActs) {
     rig.state.FramesRemaining = 4;
     rig.state.ExposureMs = 900;
     rig.panel.stopEnabled = true;
@@ -101,26 +94,24 @@ TEST_F(FocusCommand, OtherCommandsWaitForTheDialogButStopActs) {
     EXPECT_FALSE(rig.panel.stopEnabled);
 }
 
-TEST_F(FocusCommand, FocusDuringARunDoesNothing) {
-    rig.panel.text3 = QStringLiteral("2");
-    ScriptedAcquisition::Step step = ScriptedAcquisition::Confirm();
-    step.whileOpen = [this](QDialog&) { rig.commands.Focus(); };
-    rig.services.acquisition.script.push_back(step);
-    rig.commands.Binned();
-    EXPECT_EQ(rig.services.acquisition.calls.size(), 2U);
-}
-
-TEST(StopCommand, DoesNothingWhileNoCommandRuns) {
+TEST(StopCommand, StopOrClosingDoesNothingWhileNoCommandRunsNorToTheNextRun) {
     for (const bool enabled : {false, true}) {
         CaptureRig rig;
         rig.state.FramesRemaining = 3;
         rig.state.ExposureMs = 700;
         rig.panel.stopEnabled = enabled;
         rig.commands.Stop();
+        rig.commands.EndSoon();
         EXPECT_EQ(rig.state.FramesRemaining, 3);
         EXPECT_EQ(rig.state.ExposureMs, 700);
         EXPECT_EQ(rig.panel.stopEnabled, enabled);
         EXPECT_TRUE(rig.states().empty());
+
+        rig.panel.text2 = QStringLiteral("0");
+        rig.commands.Binned();
+        EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
+        EXPECT_EQ(rig.viewer.shown.size(), 1U);
+        EXPECT_TRUE(rig.panel.stopEnabled);
     }
 }
 
@@ -147,9 +138,7 @@ TEST_F(EndingRun, DuringTheExposureEndsWithoutAReadout) {
     EXPECT_TRUE(rig.viewer.shown.empty());
     EXPECT_EQ(rig.savedCount(), 0U);
     EXPECT_TRUE(rig.services.messages.texts.isEmpty());
-    EXPECT_EQ(rig.panel.text3, QStringLiteral(" 3"));
-    EXPECT_FALSE(rig.panel.stopEnabled);
-    EXPECT_EQ(rig.state.CaptureBusy, 0);
+    rig.expectEnded(" 3", false);
 }
 
 TEST_F(EndingRun, DuringTheSettleWaitWritesNoExposureState) {
@@ -175,8 +164,7 @@ TEST_F(EndingRun, ACancelledFieldEndsTheRunQuietly) {
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
     EXPECT_TRUE(rig.services.messages.texts.isEmpty());
     EXPECT_TRUE(rig.viewer.shown.empty());
-    EXPECT_EQ(rig.panel.text3, QStringLiteral(" 2"));
-    EXPECT_EQ(rig.state.CaptureBusy, 0);
+    rig.expectEnded(" 2", false);
 }
 
 TEST_F(EndingRun, AFrameAlreadyReadOutIsFinishedAndSaved) {
@@ -196,14 +184,6 @@ TEST_F(EndingRun, AFrameAlreadyReadOutIsFinishedAndSaved) {
     EXPECT_EQ(rig.viewer.shown.size(), 1U);
     EXPECT_TRUE(std::filesystem::exists(rig.saved("image003.bmp")));
     EXPECT_TRUE(rig.services.messages.texts.isEmpty());
-}
-
-TEST_F(EndingRun, HasNoEffectWhenNothingRunsNorOnTheNextRun) {
-    rig.commands.EndSoon();
-    rig.commands.Binned();
-    EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
-    EXPECT_EQ(rig.viewer.shown.size(), 1U);
-    EXPECT_TRUE(rig.panel.stopEnabled);
 }
 
 } // namespace

@@ -44,41 +44,6 @@ protected:
     const QByteArray field2 = CaptureRig::Frame(BrightField);
 };
 
-TEST_F(HiresRun, OneFrameWritesTheWholeLineHistory) {
-    for (const std::int16_t ampOff : {0, 1}) {
-        CaptureRig r;
-        r.panel.check4 = ampOff;
-        r.commands.Hires();
-
-        const std::uint8_t exposure = ampOff == 1 ? LineExposeAmpOff : LineExposeAmpOn;
-        EXPECT_EQ(r.states(), (States{0x27, 0x37, 0x14, 0x34, exposure, 0x35, 0x37})) << ampOff;
-        EXPECT_GE(r.exposureSeen(), 50);
-        EXPECT_EQ(r.services.acquisition.fileNames(),
-                  (std::vector<std::string>{(r.dir / "temp.bmp").string(),
-                                            (r.dir / "temp2.bmp").string()}));
-        EXPECT_EQ(r.services.keys.enters, 2);
-        EXPECT_EQ(r.services.timers.activeCount(), 0U);
-        // The second field is armed with no exposure of its own.
-        EXPECT_EQ(r.state.ExposureMs, 0);
-        EXPECT_EQ(r.state.ReadoutSelect, 1);
-        EXPECT_EQ(r.viewer.shown.size(), 1U);
-        EXPECT_EQ(r.panel.text3, QStringLiteral(" 1"));
-        EXPECT_TRUE(r.panel.stopEnabled);
-        EXPECT_EQ(r.state.CaptureBusy, 0);
-        EXPECT_TRUE(r.services.messages.texts.isEmpty());
-    }
-}
-
-TEST_F(HiresRun, RawCopiesAreTheFieldsAsAcquired) {
-    rig.panel.check6 = 1;
-    rig.settings.DeinterlaceOrder = 2;
-    scriptFields();
-    rig.commands.Hires();
-
-    EXPECT_EQ(rig.bytes("hires0x35.bmp"), CaptureRig::Bytes(field1));
-    EXPECT_EQ(rig.bytes("hires0x37.bmp"), CaptureRig::Bytes(field2));
-}
-
 struct WeaveCase {
     std::int16_t order;
     std::int16_t match;
@@ -86,7 +51,7 @@ struct WeaveCase {
 
 class HiresWeave : public HiresRun, public ::testing::WithParamInterface<WeaveCase> {};
 
-TEST_P(HiresWeave, BaseFieldAndScaledRowsFollowOrderAndMatching) {
+TEST_P(HiresWeave, WovenFrameFollowsOrderAndMatchingWhileRawCopiesStayAsAcquired) {
     const auto [order, match] = GetParam();
     rig.settings.DeinterlaceOrder = order;
     rig.panel.check6 = match;
@@ -127,6 +92,8 @@ TEST_P(HiresWeave, BaseFieldAndScaledRowsFollowOrderAndMatching) {
         EXPECT_TRUE(rig.exists("temp3.bmp")) << "no swap, nothing deleted";
     }
     EXPECT_EQ(rig.viewer.shown.size(), 1U);
+    EXPECT_EQ(rig.bytes("hires0x35.bmp"), dim) << "copied before any processing";
+    EXPECT_EQ(rig.bytes("hires0x37.bmp"), bright) << "copied before any processing";
 }
 
 INSTANTIATE_TEST_SUITE_P(OrderAndMatching, HiresWeave,
@@ -135,31 +102,29 @@ INSTANTIATE_TEST_SUITE_P(OrderAndMatching, HiresWeave,
 
 TEST_F(HiresRun, StopDuringTheFirstFieldStillTakesTheSecond) {
     rig.panel.text3 = QStringLiteral("2");
-    ScriptedAcquisition::Step first = ScriptedAcquisition::Confirm(field1);
-    first.whileOpen = [this](QDialog&) { rig.commands.Stop(); };
-    rig.services.acquisition.script = {first, ScriptedAcquisition::Confirm(field2)};
+    rig.services.acquisition.script = {CaptureRig::WhileOpen([this] { rig.commands.Stop(); },
+                                                             ScriptedAcquisition::Confirm(field1)),
+                                       ScriptedAcquisition::Confirm(field2)};
     rig.commands.Hires();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 2U);
     EXPECT_EQ(rig.states(), (States{0x27, 0x37, 0x14, 0x34, 0x34, 0x35, 0x37}));
     EXPECT_EQ(rig.viewer.shown.size(), 1U);
     EXPECT_TRUE(SameRow(rig.bytes("temp.bmp"), 3, CaptureRig::Bytes(field2), 2));
-    EXPECT_FALSE(rig.panel.stopEnabled);
-    EXPECT_EQ(rig.panel.text3, QStringLiteral(" 2"));
-    EXPECT_EQ(rig.state.CaptureBusy, 0);
+    rig.expectEnded(" 2", false);
 }
 
 TEST_F(HiresRun, MatchingAndOrderAreReadWhereTheyAreUsed) {
     rig.panel.text2 = QStringLiteral("0");
     rig.panel.text3 = QStringLiteral("2");
-    ScriptedAcquisition::Step change = ScriptedAcquisition::Confirm(field2);
-    change.whileOpen = [this](QDialog&) {
+    const auto change = [this] {
         rig.settings.DeinterlaceOrder = 2;
         rig.panel.check6 = 1;
     };
-    rig.services.acquisition.script = {ScriptedAcquisition::Confirm(field1), change,
-                                       ScriptedAcquisition::Confirm(field1),
-                                       ScriptedAcquisition::Confirm(field2)};
+    rig.services.acquisition.script = {
+        ScriptedAcquisition::Confirm(field1),
+        CaptureRig::WhileOpen(change, ScriptedAcquisition::Confirm(field2)),
+        ScriptedAcquisition::Confirm(field1), ScriptedAcquisition::Confirm(field2)};
     rig.commands.Hires();
 
     // The first frame was already matched and swapped: both were read after its readout.
@@ -179,8 +144,7 @@ TEST_F(HiresRun, CancelledSecondFieldEndsTheRunWithoutWeaving) {
     EXPECT_EQ(rig.bytes("temp.bmp"), CaptureRig::Bytes(field1)) << "not woven";
     EXPECT_EQ(rig.bytes("hires0x35.bmp"), CaptureRig::Bytes(field1));
     EXPECT_FALSE(rig.exists("hires0x37.bmp"));
-    EXPECT_EQ(rig.panel.text3, QStringLiteral(" 2"));
-    EXPECT_EQ(rig.state.CaptureBusy, 0);
+    rig.expectEnded(" 2", true);
 }
 
 TEST_F(HiresRun, SwapThatCannotDeleteTheLeftoverEndsTheRunWithBothFieldsIntact) {

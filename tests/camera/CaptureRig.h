@@ -16,6 +16,7 @@
 #include "settings/Settings.h"
 
 #include <QByteArray>
+#include <QDialog>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <initializer_list>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -36,18 +37,10 @@ struct CaptureRig {
     };
 
     explicit CaptureRig(Camera camera = Camera::Scripted)
-        : dir(tmp.path().toStdString()),
-          library(MakeLibrary(camera, dir, services)), wired{services.clock,
-                                                             services.lines,
-                                                             services.port,
-                                                             services.timers,
-                                                             services.keys,
-                                                             services.pump,
-                                                             services.messages,
-                                                             services.files,
-                                                             library ? static_cast<Acquisition&>(
-                                                                           *library)
-                                                                     : services.acquisition},
+        : dir(tmp.path().toStdString()), library(MakeLibrary(camera, dir, services)),
+          wired{services.clock,    services.lines, services.port,
+                services.timers,   services.keys,  services.pump,
+                services.messages, services.files, Source(library, services)},
           commands(state, settings, wired, lines, timing, panel, viewer, dir) {
         // Short exposures keep the suite quick; the rules do not depend on the length.
         panel.text2 = QStringLiteral("0.05");
@@ -60,12 +53,8 @@ struct CaptureRig {
     bool exists(const char* name) const { return std::filesystem::exists(dir / name); }
     std::filesystem::path saved(const char* name) const { return dir / "saved" / name; }
     std::size_t savedCount() const {
-        std::size_t count = 0;
-        for ([[maybe_unused]] const auto& entry :
-             std::filesystem::directory_iterator(dir / "saved")) {
-            ++count;
-        }
-        return count;
+        return static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator(dir / "saved"), {}));
     }
 
     // Milliseconds from the exposure-state write of frame `frame` (0-based) to its first readout
@@ -74,17 +63,10 @@ struct CaptureRig {
         const auto history = services.lines.history();
         std::size_t pulses = 0;
         for (std::size_t i = 0; i < history.size(); ++i) {
-            if (history[i].state != LinePulseStart) {
-                continue;
-            }
-            if (pulses++ != frame) {
-                continue;
-            }
             // 0x27, 0x37, 0x14, 0x34, exposure state, then the readout.
-            if (i + 5 >= history.size()) {
-                return -1;
+            if (history[i].state == LinePulseStart && pulses++ == frame) {
+                return i + 5 < history.size() ? history[i + 5].tick - history[i + 4].tick : -1;
             }
-            return history[i + 5].tick - history[i + 4].tick;
         }
         return -1;
     }
@@ -99,8 +81,15 @@ struct CaptureRig {
         });
     }
 
+    // The command is over: the box shows `text3`, Stop is enabled or not, nothing is busy.
+    void expectEnded(const char* text3, bool stopEnabled) const {
+        EXPECT_EQ(panel.text3, QString::fromUtf8(text3));
+        EXPECT_EQ(panel.stopEnabled, stopEnabled);
+        EXPECT_EQ(state.CaptureBusy, 0);
+    }
+
     // The run ended with exactly one message, holding each of `words`.
-    void expectOneMessage(std::initializer_list<const char*> words) const {
+    void expectOneMessage(const std::vector<const char*>& words) const {
         ASSERT_EQ(services.messages.texts.size(), 1)
             << services.messages.texts.join('|').toStdString();
         const QString& text = services.messages.texts[0];
@@ -121,6 +110,19 @@ struct CaptureRig {
         options.deviceDirectory = dir / "dev";
         options.failureLingerMs = 0;
         return std::make_unique<AcquisitionLibrary>(services.lines, services.clock, options);
+    }
+
+    static Acquisition& Source(std::unique_ptr<AcquisitionLibrary>& library,
+                               TestServices& services) {
+        return library ? static_cast<Acquisition&>(*library) : services.acquisition;
+    }
+
+    // `step` (a confirmed acquisition unless told) that first runs `action` in its open dialog.
+    static ScriptedAcquisition::Step
+    WhileOpen(std::function<void()> action,
+              ScriptedAcquisition::Step step = ScriptedAcquisition::Confirm()) {
+        step.whileOpen = [action = std::move(action)](QDialog&) { action(); };
+        return step;
     }
 
     static QByteArray Frame(const PixelRule& rule) {

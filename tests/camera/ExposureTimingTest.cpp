@@ -15,7 +15,6 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <deque>
 #include <functional>
 #include <limits>
@@ -47,12 +46,10 @@ public:
             now = readings.front();
             readings.pop_front();
         }
-        ++reads;
         return now;
     }
     mutable std::int32_t now = 0;
     mutable std::deque<std::int32_t> readings;
-    mutable int reads = 0;
 };
 
 // A message pump on the hand clock: blocking for events lets the whole timeout pass (no event
@@ -113,18 +110,19 @@ struct HandTimed : ::testing::Test {
 
 // ---- Exposure wait, turn by turn ----
 
-TEST_F(HandTimed, ExposureEndsWhenTheClockReachesStartPlusLength) {
-    startExposure(5000, 1000);
-    timing.WaitForExposure(progress);
-    EXPECT_EQ(clock.now, 6000) << "not a millisecond late on a clock that moves only by waits";
-    ASSERT_FALSE(progress.values.empty());
-    EXPECT_EQ(progress.values.front(), 0.0F);
-    EXPECT_LE(progress.values.back(), 1000.0F);
-}
+struct ExposureCase {
+    const char* name;
+    std::int32_t start;
+};
 
-TEST_F(HandTimed, EachTurnBlocksUntilTheDeadlineOrTheNextRefresh) {
-    startExposure(0, 10'000);
+class ExposureWait : public HandTimed, public ::testing::WithParamInterface<ExposureCase> {};
+
+TEST_P(ExposureWait, EndsOnTimeBlockingPerTurnWithProgressRisingWithinTheBar) {
+    startExposure(GetParam().start, 10'000);
     timing.WaitForExposure(progress);
+
+    EXPECT_EQ(TickDiff(clock.now, GetParam().start), 10'000)
+        << "not a millisecond late on a clock that moves only by waits";
     // Refreshes at 25 Hz: about 250 turns for 10 s, not a spin.
     EXPECT_GE(pump.turns(), 240);
     EXPECT_LE(pump.turns(), 260);
@@ -133,8 +131,23 @@ TEST_F(HandTimed, EachTurnBlocksUntilTheDeadlineOrTheNextRefresh) {
         EXPECT_LE(timeout, ExposureTiming::ProgressRefreshMs);
     }
     EXPECT_LE(pump.polls, ExposureTiming::FinalPollMs) << "only the last millisecond is polled";
-    EXPECT_EQ(progress.values.size(), static_cast<std::size_t>(pump.turns()));
+    ASSERT_EQ(progress.values.size(), static_cast<std::size_t>(pump.turns()));
+    EXPECT_EQ(progress.values.front(), 0.0F);
+    float previous = -1;
+    for (float v : progress.values) {
+        EXPECT_GT(v, previous);
+        EXPECT_LE(v, 10'000.0F);
+        previous = v;
+    }
 }
+
+// The clock is a signed 32-bit tick: the wait must end on time across both of its wraps.
+INSTANTIATE_TEST_SUITE_P(ExposureTiming, ExposureWait,
+                         ::testing::Values(ExposureCase{"Positive", 5000},
+                                           ExposureCase{"NegativeStart", -20},
+                                           ExposureCase{"SignedWrap", Int32Max - 300},
+                                           ExposureCase{"UnsignedWrap", -300}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HandTimed, ProgressNeverPassesTheLengthEvenWhenTheSecondReadingIsPastTheEnd) {
     startExposure(1000, 100);
@@ -143,32 +156,6 @@ TEST_F(HandTimed, ProgressNeverPassesTheLengthEvenWhenTheSecondReadingIsPastTheE
     timing.WaitForExposure(progress);
     ASSERT_EQ(progress.values.size(), 1U);
     EXPECT_EQ(progress.values[0], 100.0F);
-}
-
-TEST_F(HandTimed, ProgressRisesWithTheClockAndStaysWithinTheBar) {
-    startExposure(-20, 300);
-    timing.WaitForExposure(progress);
-    float previous = -1;
-    for (float v : progress.values) {
-        EXPECT_GE(v, previous);
-        EXPECT_GE(v, 0.0F);
-        EXPECT_LE(v, 300.0F);
-        previous = v;
-    }
-}
-
-TEST_F(HandTimed, ProgressStaysAtZeroWhenAHandlerMovesTheStartAhead) {
-    startExposure(0, 200);
-    pump.onTurn = [&](int turn) {
-        if (turn == 1) {
-            state.ExposureStart = TickAdd(clock.now, 100);
-        }
-    };
-    timing.WaitForExposure(progress);
-    EXPECT_EQ(clock.now, 40 + 100 + 200) << "ends at the moved start + length";
-    for (float v : progress.values) {
-        EXPECT_GE(v, 0.0F);
-    }
 }
 
 class NoExposure : public HandTimed, public ::testing::WithParamInterface<std::int32_t> {};
@@ -190,63 +177,60 @@ INSTANTIATE_TEST_SUITE_P(ExposureTiming, NoExposure, ::testing::Values(0, -1, -5
                                                         -static_cast<std::int64_t>(info.param));
                          });
 
-TEST_F(HandTimed, HandlerSettingLengthZeroEndsTheWaitOnTheNextTurn) {
-    startExposure(0, 60'000);
-    pump.onTurn = [&](int turn) {
-        if (turn == 3) {
-            state.ExposureMs = 0; // what Stop does
-        }
-    };
-    timing.WaitForExposure(progress);
-    EXPECT_EQ(pump.turns(), 3);
-    EXPECT_EQ(progress.values.size(), 3U) << "no refresh after Stop: the bar stays where it was";
-    EXPECT_LT(progress.values.back(), 60'000.0F);
-}
-
-TEST_F(HandTimed, HandlerLengtheningTheExposureIsHonoured) {
-    startExposure(0, 100);
-    pump.onTurn = [&](int turn) {
-        if (turn == 1) {
-            state.ExposureMs = 500;
-        }
-    };
-    timing.WaitForExposure(progress);
-    EXPECT_EQ(clock.now, 500);
-    EXPECT_GT(progress.values.back(), 100.0F);
-    EXPECT_LT(progress.values.back(), 500.0F);
-}
-
-struct WrapCase {
+// A handler that runs while the wait handles events changes the shared state; the wait
+// re-reads it on every turn and refreshes nothing after the turn that ended it.
+struct HandlerCase {
     const char* name;
-    std::int32_t start;
+    std::int32_t length;
+    int atTurn;
+    std::function<void(CaptureState&, std::int32_t now)> change;
+    std::int32_t endsAt;
+    float lastAbove;
 };
 
-class ExposureAcrossWrap : public HandTimed, public ::testing::WithParamInterface<WrapCase> {};
+class HandlerDuringWait : public HandTimed, public ::testing::WithParamInterface<HandlerCase> {};
 
-TEST_P(ExposureAcrossWrap, EndsOnTimeWithProgressCountedAcrossTheBoundary) {
-    startExposure(GetParam().start, 1000);
+TEST_P(HandlerDuringWait, ChangeTakesEffectOnTheNextTurn) {
+    const HandlerCase& c = GetParam();
+    startExposure(0, c.length);
+    pump.onTurn = [&](int turn) {
+        if (turn == c.atTurn) {
+            c.change(state, clock.now);
+        }
+    };
     timing.WaitForExposure(progress);
-    EXPECT_EQ(TickDiff(clock.now, GetParam().start), 1000);
-    float previous = -1;
+    EXPECT_EQ(clock.now, c.endsAt);
+    EXPECT_EQ(progress.values.size(), static_cast<std::size_t>(pump.turns()));
+    EXPECT_GT(progress.values.back(), c.lastAbove);
     for (float v : progress.values) {
-        EXPECT_GT(v, previous);
-        EXPECT_LE(v, 1000.0F);
-        previous = v;
+        EXPECT_GE(v, 0.0F) << "a start moved ahead leaves the bar at zero";
+        EXPECT_LE(v, 500.0F);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(ExposureTiming, ExposureAcrossWrap,
-                         ::testing::Values(WrapCase{"signed", Int32Max - 300},
-                                           WrapCase{"unsigned", -300}),
+const HandlerCase HandlerCases[] = {
+    // What Stop does: ends after the third turn; the bar stays where it was.
+    {"StopSetsLengthZero", 60'000, 3, [](CaptureState& s, std::int32_t) { s.ExposureMs = 0; },
+     3 * ExposureTiming::ProgressRefreshMs, 0},
+    {"Lengthened", 100, 1, [](CaptureState& s, std::int32_t) { s.ExposureMs = 500; }, 500, 100},
+    {"StartMovedAhead", 200, 1,
+     [](CaptureState& s, std::int32_t now) { s.ExposureStart = TickAdd(now, 100); },
+     ExposureTiming::ProgressRefreshMs + 100 + 200, 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(ExposureTiming, HandlerDuringWait, ::testing::ValuesIn(HandlerCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Settle wait ----
 
-TEST_F(HandTimed, SettleWaitLastsOneHundredMilliseconds) {
-    clock.now = 777;
-    timing.SettleWait();
-    EXPECT_EQ(clock.now, 877);
-    EXPECT_LE(pump.polls, ExposureTiming::FinalPollMs);
+TEST_F(HandTimed, SettleWaitLastsOneHundredMillisecondsAcrossBothWraps) {
+    for (std::int32_t t0 : {std::int32_t{777}, Int32Max - 30, std::int32_t{-30}}) {
+        clock.now = t0;
+        pump.polls = 0;
+        timing.SettleWait();
+        EXPECT_EQ(TickDiff(clock.now, t0), SettleMs) << t0;
+        EXPECT_LE(pump.polls, ExposureTiming::FinalPollMs) << t0;
+    }
 }
 
 TEST_F(HandTimed, SettleWaitTestsTheClockBeforeHandlingAnyEvent) {
@@ -255,62 +239,40 @@ TEST_F(HandTimed, SettleWaitTestsTheClockBeforeHandlingAnyEvent) {
     EXPECT_EQ(pump.turns(), 0);
 }
 
-TEST_F(HandTimed, SettleWaitAcrossBothWrapsEndsOnTime) {
-    for (std::int32_t t0 : {Int32Max - 30, std::int32_t{-30}}) {
-        clock.now = t0;
-        timing.SettleWait();
-        EXPECT_EQ(TickDiff(clock.now, t0), SettleMs);
-    }
-}
-
 // ---- Readout timer callback ----
 
 struct ReadoutCase {
     std::int16_t readoutSelect;
     std::int16_t phaseBefore;
-    States written;
-    int enters;
+    std::uint8_t written;
 };
 
 class ReadoutTick : public HandTimed, public ::testing::WithParamInterface<ReadoutCase> {};
 
-TEST_P(ReadoutTick, WritesTheReadoutStateAndSendsReturnOnlyFromPhaseZeroOrOne) {
+TEST_P(ReadoutTick, FirstTickWritesTheReadoutStateAndSendsReturnLaterTicksNothing) {
     const auto& c = GetParam();
     state.ReadoutSelect = c.readoutSelect;
     state.TimerPhase = c.phaseBefore;
     state.PortState = 0x30;
 
-    timing.ReadoutTimerProc();
-
-    EXPECT_EQ(state.TimerPhase, 2);
-    EXPECT_EQ(monitor.states(), c.written);
-    EXPECT_EQ(keys.enters, c.enters);
-    if (!c.written.empty()) {
-        EXPECT_EQ(state.PortState, c.written.back());
-    } else {
-        EXPECT_EQ(state.PortState, 0x30);
+    for (int tick = 1; tick <= 5; ++tick) {
+        timing.ReadoutTimerProc();
+        EXPECT_EQ(state.TimerPhase, 2) << tick;
+        EXPECT_EQ(monitor.states(), States{c.written}) << tick;
+        EXPECT_EQ(state.PortState, c.written) << tick;
+        EXPECT_EQ(keys.enters, 1) << tick;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(ExposureTiming, ReadoutTick,
-                         ::testing::Values(ReadoutCase{1, 0, {LineReadout}, 1},
-                                           ReadoutCase{0, 0, {LineReadoutField1}, 1},
-                                           ReadoutCase{1, 1, {LineReadout}, 1},
-                                           ReadoutCase{1, 2, {}, 0}, ReadoutCase{0, 2, {}, 0}),
+                         ::testing::Values(ReadoutCase{1, 0, LineReadout},
+                                           ReadoutCase{0, 0, LineReadoutField1},
+                                           ReadoutCase{1, 1, LineReadout},
+                                           ReadoutCase{0, 1, LineReadoutField1}),
                          [](const auto& info) {
                              return "Select" + std::to_string(info.param.readoutSelect) + "Phase" +
                                     std::to_string(info.param.phaseBefore);
                          });
-
-TEST_F(HandTimed, LaterTicksOfTheSameArmingWriteAndSendNothing) {
-    state.ReadoutSelect = 1;
-    state.TimerPhase = 0;
-    for (int tick = 0; tick < 5; ++tick) {
-        timing.ReadoutTimerProc();
-    }
-    EXPECT_EQ(monitor.states(), States{LineReadout});
-    EXPECT_EQ(keys.enters, 1);
-}
 
 // ---- On the real event loop ----
 
@@ -347,29 +309,6 @@ std::int64_t OffsetToReach(std::int64_t target) {
 
 } // namespace
 
-TEST_F(LiveTimed, BinnedReadoutConfirmsTheDialogOnceAndKillsTheTimer) {
-    lines.WriteSettled();
-    lines.WriteExposureState(0);
-    services.lines.clearHistory();
-
-    EXPECT_EQ(acquire(1, BinnedTimerMs), AcquireOk);
-
-    EXPECT_EQ(services.lines.states(), States{LineReadout});
-    EXPECT_EQ(state.TimerPhase, 2);
-    EXPECT_EQ(services.keys.enters, 1);
-    ASSERT_EQ(services.acquisition.calls.size(), 1U);
-    EXPECT_TRUE(services.acquisition.calls[0].wroteFile);
-    EXPECT_FALSE(services.acquisition.calls[0].timedOut);
-    EXPECT_EQ(services.acquisition.calls[0].parent, &window);
-    EXPECT_EQ(services.timers.activeCount(), 0U);
-}
-
-TEST_F(LiveTimed, FirstHiresFieldReadsOutWithField1State) {
-    EXPECT_EQ(acquire(0, HiresTimerMs), AcquireOk);
-    EXPECT_EQ(services.lines.states(), States{LineReadoutField1});
-    EXPECT_EQ(state.PortState, LineReadoutField1);
-}
-
 TEST_F(LiveTimed, TicksWhileTheDialogIgnoresReturnWriteAndSendNothingMore) {
     auto step = ScriptedAcquisition::Confirm();
     // The dialog refuses the first Return, stays open for many 1 ms ticks, then confirms.
@@ -395,29 +334,6 @@ TEST_F(LiveTimed, TicksWhileTheDialogIgnoresReturnWriteAndSendNothingMore) {
     EXPECT_EQ(services.timers.activeCount(), 0U);
 }
 
-TEST_F(LiveTimed, AcquisitionReturningBeforeTheFirstTickLeavesTheExposureState) {
-    lines.WriteExposureState(1);
-    services.acquisition.script.push_back(ScriptedAcquisition::ReturnAtOnce());
-
-    EXPECT_EQ(acquire(1, BinnedTimerMs), AcquireOk);
-    // Events handled after the acquisition must not tick the killed timer either.
-    services.pump.WaitForEvents(20);
-
-    EXPECT_EQ(state.TimerPhase, 0);
-    EXPECT_EQ(services.lines.states(), States{LineExposeAmpOff});
-    EXPECT_EQ(services.keys.enters, 0);
-    EXPECT_EQ(services.timers.activeCount(), 0U);
-}
-
-TEST_F(LiveTimed, FailedOrCancelledAcquisitionsReturnTheirResult) {
-    services.acquisition.script.push_back(ScriptedAcquisition::Fail(AcquireNoFrameInTime));
-    services.acquisition.script.push_back(ScriptedAcquisition::Cancel());
-    EXPECT_EQ(acquire(1, BinnedTimerMs), AcquireNoFrameInTime);
-    EXPECT_EQ(acquire(0, HiresTimerMs), AcquireCancelled);
-    EXPECT_EQ(services.lines.states(), (States{LineReadout, LineReadoutField1}));
-    EXPECT_EQ(services.timers.activeCount(), 0U);
-}
-
 namespace {
 class ThrowingAcquisition : public Acquisition {
 public:
@@ -436,34 +352,6 @@ TEST_F(LiveTimed, TimerDoesNotOutliveAnAcquisitionThatThrows) {
     ExposureTiming t(state, withThrowing, lines);
     EXPECT_THROW(t.AcquireWithReadoutTimer(&window, 1, "temp.bmp"), std::runtime_error);
     EXPECT_EQ(services.timers.activeCount(), 0U);
-}
-
-TEST_F(LiveTimed, StopDuringTheExposureEndsItPromptly) {
-    state.ExposureStart = services.clock.timeGetTime();
-    state.ExposureMs = 60'000;
-    QTimer::singleShot(50, [this] { state.ExposureMs = 0; });
-    QElapsedTimer elapsed;
-    elapsed.start();
-
-    timing.WaitForExposure(progress);
-
-    EXPECT_LT(elapsed.elapsed(), 5000);
-    ASSERT_FALSE(progress.values.empty());
-    EXPECT_LT(progress.values.back(), 60'000.0F);
-}
-
-TEST_F(LiveTimed, SettleWaitLetsTimersRunAndDoesNotEndEarly) {
-    int fired = 0;
-    QTimer::singleShot(10, [&] { ++fired; });
-    QElapsedTimer elapsed;
-    elapsed.start();
-    const std::int32_t t0 = services.clock.timeGetTime();
-
-    timing.SettleWait();
-
-    EXPECT_GE(TickDiff(services.clock.timeGetTime(), t0), SettleMs);
-    EXPECT_LT(elapsed.elapsed(), 5000);
-    EXPECT_EQ(fired, 1);
 }
 
 struct LiveWrap : LiveTimed, ::testing::WithParamInterface<std::int64_t> {
