@@ -115,31 +115,43 @@ TEST(StopCommand, StopOrClosingDoesNothingWhileNoCommandRunsNorToTheNextRun) {
     }
 }
 
-// ---- The program closing while a command waits ----
+// ---- Stop, and the program closing while a command waits ----
+
+TEST(StopOrClose, DuringTheExposureStopStillReadsOutAndSavesButClosingEndsWithoutAReadout) {
+    for (const bool closing : {false, true}) {
+        SCOPED_TRACE(closing ? "closing" : "Stop");
+        CaptureRig rig;
+        rig.panel.text2 = QStringLiteral("30");
+        rig.panel.text3 = QStringLiteral("3");
+        rig.panel.check4 = 1;
+        rig.panel.check5 = 1;
+        rig.afterAmpOffExposureStarts(
+            [&rig, closing] { closing ? rig.commands.EndSoon() : rig.commands.Stop(); });
+        QElapsedTimer clock;
+        clock.start();
+        rig.commands.Binned();
+
+        EXPECT_LT(clock.elapsed(), 10000) << "the 30 s exposure is cut short";
+        States lines{0x27, 0x37, 0x14, 0x34, 0x30};
+        if (!closing) {
+            lines.push_back(0x37);
+        }
+        EXPECT_EQ(rig.states(), lines);
+        const std::size_t frames = closing ? 0 : 1;
+        EXPECT_EQ(rig.services.acquisition.calls.size(), frames);
+        EXPECT_EQ(rig.viewer.shown.size(), frames);
+        EXPECT_EQ(rig.savedCount(), frames);
+        // Saved as frame FramesRequested + 1: Stop has already set FramesRemaining to 0.
+        EXPECT_EQ(std::filesystem::exists(rig.saved("image004.bmp")), !closing);
+        EXPECT_TRUE(rig.services.messages.texts.isEmpty());
+        rig.expectEnded(" 3", false);
+    }
+}
 
 class EndingRun : public ::testing::Test {
 protected:
     CaptureRig rig;
 };
-
-TEST_F(EndingRun, DuringTheExposureEndsWithoutAReadout) {
-    rig.panel.text2 = QStringLiteral("30");
-    rig.panel.text3 = QStringLiteral("3");
-    rig.panel.check4 = 1;
-    rig.panel.check5 = 1;
-    rig.afterAmpOffExposureStarts([this] { rig.commands.EndSoon(); });
-    QElapsedTimer clock;
-    clock.start();
-    rig.commands.Binned();
-
-    EXPECT_LT(clock.elapsed(), 10000);
-    EXPECT_TRUE(rig.services.acquisition.calls.empty());
-    EXPECT_EQ(rig.states(), (States{0x27, 0x37, 0x14, 0x34, 0x30}));
-    EXPECT_TRUE(rig.viewer.shown.empty());
-    EXPECT_EQ(rig.savedCount(), 0U);
-    EXPECT_TRUE(rig.services.messages.texts.isEmpty());
-    rig.expectEnded(" 3", false);
-}
 
 TEST_F(EndingRun, DuringTheSettleWaitWritesNoExposureState) {
     rig.panel.text2 = QStringLiteral("30");

@@ -3,8 +3,6 @@
 
 #include "platform/Acquisition.h"
 
-#include <QDialog>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>

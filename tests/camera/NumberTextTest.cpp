@@ -69,38 +69,28 @@ TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
     }
 }
 
-TEST(TextToCount, RoundsIntoSixteenBits) {
-    EXPECT_EQ(TextToCount(QStringLiteral("2.5")), 2);
-    EXPECT_EQ(TextToCount(QStringLiteral("3.5")), 4);
-    EXPECT_EQ(TextToCount(QStringLiteral("")), 0);
-    EXPECT_EQ(TextToCount(QStringLiteral("abc")), 0);
-    EXPECT_EQ(TextToCount(QStringLiteral("-3")), -3);
-    EXPECT_EQ(TextToCount(QStringLiteral("32767")), 32767);
-    EXPECT_EQ(TextToCount(QStringLiteral("32767.4")), 32767);
-    EXPECT_EQ(TextToCount(QStringLiteral("-32768")), -32768);
-    EXPECT_EQ(TextToCount(QStringLiteral("-32768.5")), -32768); // halves to even
-}
-
-TEST(TextToCount, RefusesWhatDoesNotFit) {
+// Halves go to the even neighbour: "-32768.5" still fits, "32767.5" does not.
+TEST(TextToCount, RoundsIntoSixteenBitsAndRefusesWhatDoesNotFit) {
+    for (const auto& [text, count] :
+         {std::pair{"2.5", 2}, std::pair{"3.5", 4}, std::pair{"", 0}, std::pair{"abc", 0},
+          std::pair{"-3", -3}, std::pair{"32767", 32767}, std::pair{"32767.4", 32767},
+          std::pair{"-32768", -32768}, std::pair{"-32768.5", -32768}}) {
+        EXPECT_EQ(TextToCount(QString::fromLatin1(text)), count) << text;
+    }
     for (const char* text : {"32768", "32767.5", "-32769", "-32768.6", "100000", "1 00000"}) {
         EXPECT_FALSE(TextToCount(QString::fromLatin1(text))) << text;
     }
     EXPECT_FALSE(TextToCount(QString(400, u'9')));
 }
 
-TEST(SecondsTextToMs, MultipliesThenRounds) {
-    EXPECT_EQ(SecondsTextToMs(QStringLiteral("0.5")), 500);
-    EXPECT_EQ(SecondsTextToMs(QStringLiteral("2")), 2000);
-    EXPECT_EQ(SecondsTextToMs(QStringLiteral("0.05")), 50);
-    EXPECT_EQ(SecondsTextToMs(QStringLiteral("")), 0);
-    EXPECT_EQ(SecondsTextToMs(QStringLiteral("-1")), -1000);
-    EXPECT_EQ(SecondsTextToMs(QStringLiteral("0.0025")), 2); // 2.5 ms, halves to even
-    EXPECT_EQ(SecondsTextToMs(QStringLiteral("0.0035")), 4);
-    EXPECT_EQ(SecondsTextToMs(QStringLiteral("2147483.647")), 2147483647);
-    EXPECT_EQ(SecondsTextToMs(QStringLiteral("-2147483.648")), -2147483647 - 1);
-}
-
-TEST(SecondsTextToMs, RefusesWhatDoesNotFit) {
+// "0.0025" is 2.5 ms: halves to even again.
+TEST(SecondsTextToMs, MultipliesThenRoundsIntoThirtyTwoBitsAndRefusesWhatDoesNotFit) {
+    for (const auto& [text, ms] :
+         {std::pair{"0.5", 500}, std::pair{"2", 2000}, std::pair{"0.05", 50}, std::pair{"", 0},
+          std::pair{"-1", -1000}, std::pair{"0.0025", 2}, std::pair{"0.0035", 4},
+          std::pair{"2147483.647", 2147483647}, std::pair{"-2147483.648", -2147483647 - 1}}) {
+        EXPECT_EQ(SecondsTextToMs(QString::fromLatin1(text)), ms) << text;
+    }
     for (const char* text : {"2147483.648", "-2147483.649", "3000000"}) {
         EXPECT_FALSE(SecondsTextToMs(QString::fromLatin1(text))) << text;
     }
