@@ -2,8 +2,8 @@
 #include "frames/SequenceSave.h"
 #include "platform/Errors.h"
 #include "platform/Pictures.h"
+#include "support/TempDirTest.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -77,12 +77,9 @@ TEST(SequenceSaveTest, ABaseNameThatWouldLeaveTheDirectoryIsRefused) {
                                QString(QChar(0)) + "x"};
     for (const QString& base : refused) {
         SCOPED_TRACE(base.toStdString());
-        try {
-            SequenceFramePath(1, 1, "/data/frames", base);
-            ADD_FAILURE() << "accepted";
-        } catch (const FileError& e) {
-            EXPECT_EQ(e.file().string().rfind("/data/frames/", 0), 0u) << e.file();
-        }
+        const FileError e =
+            test::ThrownFileError([&] { SequenceFramePath(1, 1, "/data/frames", base); });
+        EXPECT_EQ(e.file().string().rfind("/data/frames/", 0), 0u) << e.file();
     }
 }
 
@@ -91,22 +88,18 @@ TEST(SequenceSaveTest, AnUnsetOrBrokenDirectoryIsRefused) {
     EXPECT_THROW(SequenceFramePath(1, 1, std::string("/tmp\0/x", 7), "image"), FileError);
 }
 
-class SequenceSaveFileTest : public ::testing::Test {
+class SequenceSaveFileTest : public test::TempDirTest {
 protected:
-    std::string dir() const { return dir_.path().toStdString(); }
-
     static QImage picture(QRgb colour) {
         QImage image(640, 480, QImage::Format_RGB888);
         image.fill(colour);
         return image;
     }
-
-    QTemporaryDir dir_;
 };
 
 TEST_F(SequenceSaveFileTest, SavesTheViewersPictureAsA24BitBmp) {
-    const fs::path path = SaveSequenceFrame(3, 3, dir(), "image", picture(qRgb(10, 20, 30)));
-    EXPECT_EQ(path, fs::path(dir() + "/image001.bmp"));
+    const fs::path path = SaveSequenceFrame(3, 3, dir.string(), "image", picture(qRgb(10, 20, 30)));
+    EXPECT_EQ(path, dir / "image001.bmp");
     EXPECT_EQ(fs::file_size(path), 921654u);
     const QImage back = LoadPicture(path);
     EXPECT_EQ(back.size(), QSize(640, 480));
@@ -114,26 +107,24 @@ TEST_F(SequenceSaveFileTest, SavesTheViewersPictureAsA24BitBmp) {
 }
 
 TEST_F(SequenceSaveFileTest, ALaterRunOverwritesTheSameNumber) {
-    SaveSequenceFrame(2, 2, dir(), "image", picture(qRgb(255, 0, 0)));
-    SaveSequenceFrame(2, 2, dir(), "image", picture(qRgb(0, 0, 255)));
-    EXPECT_EQ(LoadPicture(dir() + "/image001.bmp").pixel(0, 0), qRgb(0, 0, 255));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir()), {}), 1);
+    SaveSequenceFrame(2, 2, dir.string(), "image", picture(qRgb(255, 0, 0)));
+    SaveSequenceFrame(2, 2, dir.string(), "image", picture(qRgb(0, 0, 255)));
+    EXPECT_EQ(LoadPicture(dir / "image001.bmp").pixel(0, 0), qRgb(0, 0, 255));
+    EXPECT_EQ(entries(), 1u);
 }
 
 TEST_F(SequenceSaveFileTest, FailuresNameThePathAndWriteNothing) {
-    const std::string missing = dir() + "/no such dir";
-    try {
-        SaveSequenceFrame(1, 1, missing, "image", picture(qRgb(1, 2, 3)));
-        FAIL() << "no error";
-    } catch (const FileError& e) {
-        EXPECT_EQ(e.file(), fs::path(missing + "/image001.bmp"));
-    }
+    const std::string missing = (dir / "no such dir").string();
+    const FileError e = test::ThrownFileError(
+        [&] { SaveSequenceFrame(1, 1, missing, "image", picture(qRgb(1, 2, 3))); });
+    EXPECT_EQ(e.file(), fs::path(missing + "/image001.bmp"));
 
-    EXPECT_THROW(SaveSequenceFrame(1, 1, dir(), "../image", picture(qRgb(1, 2, 3))), FileError);
-    EXPECT_FALSE(fs::exists(fs::path(dir()).parent_path() / "image001.bmp"));
+    EXPECT_THROW(SaveSequenceFrame(1, 1, dir.string(), "../image", picture(qRgb(1, 2, 3))),
+                 FileError);
+    EXPECT_FALSE(fs::exists(dir.parent_path() / "image001.bmp"));
 
-    EXPECT_THROW(SaveSequenceFrame(1, 1, dir(), "image", QImage()), FileError);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir()), {}), 0);
+    EXPECT_THROW(SaveSequenceFrame(1, 1, dir.string(), "image", QImage()), FileError);
+    EXPECT_EQ(entries(), 0u);
 }
 
 } // namespace

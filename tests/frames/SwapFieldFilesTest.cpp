@@ -58,13 +58,22 @@ protected:
     SwapFieldFilesTest()
         : first(MakeFrameBytes(test::DistinctRows(1))),
           second(MakeFrameBytes(test::DistinctRows(2), 124)) {
+        PutFields();
+    }
+
+    void PutFields() {
         WriteBytes(dir / TempFile, first);
         WriteBytes(dir / Temp2File, second);
     }
 
-    void ExpectFieldsUnchanged() {
-        EXPECT_TRUE(ReadBytes(dir / TempFile) == first);
-        EXPECT_TRUE(ReadBytes(dir / Temp2File) == second);
+    void ExpectFields(const Bytes& inTemp, const Bytes& inTemp2) {
+        EXPECT_TRUE(ReadBytes(dir / TempFile) == inTemp);
+        EXPECT_TRUE(ReadBytes(dir / Temp2File) == inTemp2);
+    }
+
+    // Runs a swap that must fail; the error it gives.
+    FileError SwapError(FailingFiles& files) {
+        return test::ThrownFileError([&] { SwapFieldFiles(dir.path(), files); });
     }
 
     test::ScratchDir dir;
@@ -72,31 +81,26 @@ protected:
     const Bytes second;
 };
 
-TEST_F(SwapFieldFilesTest, ExchangesTheFieldsThroughTemp3) {
-    FailingFiles files;
+TEST_F(SwapFieldFilesTest, ExchangesTheFieldsThroughTemp3DeletingALeftoverFirstWithoutForce) {
+    for (const bool leftover : {false, true}) {
+        SCOPED_TRACE(leftover ? "leftover temp3.bmp" : "no temp3.bmp");
+        PutFields();
+        if (leftover) {
+            WriteBytes(dir / Temp3File, Bytes{1, 2, 3});
+        }
+        FailingFiles files;
 
-    SwapFieldFiles(dir.path(), files);
+        SwapFieldFiles(dir.path(), files);
 
-    EXPECT_TRUE(ReadBytes(dir / TempFile) == second);
-    EXPECT_TRUE(ReadBytes(dir / Temp2File) == first);
-    EXPECT_FALSE(fs::exists(dir / Temp3File));
-    const std::vector<std::string> expected = {"exists temp3.bmp", "move temp2.bmp temp3.bmp",
-                                               "move temp.bmp temp2.bmp",
-                                               "move temp3.bmp temp.bmp"};
-    EXPECT_EQ(files.calls, expected);
-}
-
-TEST_F(SwapFieldFilesTest, LeftoverTemp3IsDeletedFirstWithoutForce) {
-    WriteBytes(dir / Temp3File, Bytes{1, 2, 3});
-    FailingFiles files;
-
-    SwapFieldFiles(dir.path(), files);
-
-    EXPECT_TRUE(ReadBytes(dir / TempFile) == second);
-    EXPECT_TRUE(ReadBytes(dir / Temp2File) == first);
-    EXPECT_FALSE(fs::exists(dir / Temp3File));
-    ASSERT_GE(files.calls.size(), 2u);
-    EXPECT_EQ(files.calls[1], "delete temp3.bmp");
+        ExpectFields(second, first);
+        EXPECT_FALSE(fs::exists(dir / Temp3File));
+        std::vector<std::string> expected = {"exists temp3.bmp", "move temp2.bmp temp3.bmp",
+                                             "move temp.bmp temp2.bmp", "move temp3.bmp temp.bmp"};
+        if (leftover) {
+            expected.insert(expected.begin() + 1, "delete temp3.bmp");
+        }
+        EXPECT_EQ(files.calls, expected);
+    }
 }
 
 TEST_F(SwapFieldFilesTest, ReadOnlyLeftoverStopsTheSwapBeforeAnyRename) {
@@ -104,18 +108,23 @@ TEST_F(SwapFieldFilesTest, ReadOnlyLeftoverStopsTheSwapBeforeAnyRename) {
     fs::permissions(dir / Temp3File, fs::perms::owner_read | fs::perms::group_read);
     FailingFiles files;
 
-    try {
-        SwapFieldFiles(dir.path(), files);
-        FAIL() << "swap went ahead";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.file().filename(), Temp3File);
-    }
+    EXPECT_EQ(SwapError(files).file().filename(), Temp3File);
 
-    ExpectFieldsUnchanged();
+    ExpectFields(first, second);
     EXPECT_TRUE(ReadBytes(dir / Temp3File) == (Bytes{1, 2, 3}));
     for (const auto& call : files.calls) {
         EXPECT_NE(call.rfind("move", 0), 0u) << call;
     }
+}
+
+TEST_F(SwapFieldFilesTest, MissingFieldStopsTheSwapBeforeAnyCall) {
+    fs::remove(dir / TempFile);
+    FailingFiles files;
+
+    EXPECT_EQ(SwapError(files).file().filename(), TempFile);
+
+    EXPECT_TRUE(ReadBytes(dir / Temp2File) == second);
+    EXPECT_TRUE(files.calls.empty());
 }
 
 class SwapFailingRenameTest : public SwapFieldFilesTest,
@@ -126,15 +135,11 @@ TEST_P(SwapFailingRenameTest, EarlierRenamesAreUndoneAndTheErrorNamesTheFile) {
     FailingFiles files(failing);
     const char* failingSource[] = {Temp2File, TempFile, Temp3File};
 
-    try {
-        SwapFieldFiles(dir.path(), files);
-        FAIL() << "rename " << failing << " failed silently";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.file().filename(), failingSource[failing - 1]);
-        EXPECT_NE(std::string(error.what()).find("device went away"), std::string::npos);
-    }
+    const FileError error = SwapError(files);
 
-    ExpectFieldsUnchanged();
+    EXPECT_EQ(error.file().filename(), failingSource[failing - 1]);
+    EXPECT_NE(std::string(error.what()).find("device went away"), std::string::npos);
+    ExpectFields(first, second);
     EXPECT_FALSE(fs::exists(dir / Temp3File));
 }
 
@@ -143,28 +148,10 @@ INSTANTIATE_TEST_SUITE_P(Renames, SwapFailingRenameTest, ::testing::Values(1, 2,
 TEST_F(SwapFieldFilesTest, FailedUndoIsReported) {
     FailingFiles files(3, 2); // the last rename fails, then the first undo as well
 
-    try {
-        SwapFieldFiles(dir.path(), files);
-        FAIL() << "no error";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.file().filename(), Temp3File);
-        EXPECT_NE(std::string(error.what()).find("could not be undone"), std::string::npos);
-    }
-}
+    const FileError error = SwapError(files);
 
-TEST_F(SwapFieldFilesTest, MissingFieldStopsTheSwapBeforeAnyRename) {
-    fs::remove(dir / TempFile);
-    FailingFiles files;
-
-    try {
-        SwapFieldFiles(dir.path(), files);
-        FAIL() << "swap went ahead";
-    } catch (const FileError& error) {
-        EXPECT_EQ(error.file().filename(), TempFile);
-    }
-
-    EXPECT_TRUE(ReadBytes(dir / Temp2File) == second);
-    EXPECT_TRUE(files.calls.empty());
+    EXPECT_EQ(error.file().filename(), Temp3File);
+    EXPECT_NE(std::string(error.what()).find("could not be undone"), std::string::npos);
 }
 
 } // namespace

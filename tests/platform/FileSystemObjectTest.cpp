@@ -6,8 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <functional>
 #include <string>
 
 using namespace lumenvale;
@@ -20,14 +19,10 @@ struct FileSystemObjectTest : test::TempDirTest {
 };
 
 // Runs `op`, expecting a FileError whose message names `file`.
-template <typename Op> void ExpectErrorNaming(const fs::path& file, Op op) {
-    try {
-        op();
-        ADD_FAILURE() << "no error for " << file;
-    } catch (const FileError& e) {
-        EXPECT_EQ(e.file(), file);
-        EXPECT_NE(std::string(e.what()).find(file.string()), std::string::npos) << e.what();
-    }
+void ExpectErrorNaming(const fs::path& file, const std::function<void()>& op) {
+    const FileError e = test::ThrownFileError(op);
+    EXPECT_EQ(e.file(), file);
+    EXPECT_NE(std::string(e.what()).find(file.string()), std::string::npos) << e.what();
 }
 
 } // namespace
@@ -42,23 +37,23 @@ TEST_F(FileSystemObjectTest, CopyReplacesTheDestinationAndKeepsTheSource) {
     EXPECT_EQ(read(source), "new frame");
 }
 
-TEST_F(FileSystemObjectTest, CopyWithoutOverwriteRefusesAnExistingDestination) {
+TEST_F(FileSystemObjectTest, CopyRefusesADirectoryAndWithoutOverwriteAFileNamingIt) {
     const auto source = make("temp.bmp", "new");
     const auto destination = make("frame0x37.bmp", "old");
     ExpectErrorNaming(destination, [&] { files.CopyFile(source, destination, false); });
     EXPECT_EQ(read(destination), "old");
+
+    fs::create_directory(dir / "hires0x35.bmp");
+    ExpectErrorNaming(dir / "hires0x35.bmp",
+                      [&] { files.CopyFile(source, dir / "hires0x35.bmp"); });
 }
 
-TEST_F(FileSystemObjectTest, CopyOfAMissingFileNamesTheSource) {
-    ExpectErrorNaming(dir / "temp.bmp", [&] { files.CopyFile(dir / "temp.bmp", dir / "x.bmp"); });
-    EXPECT_FALSE(fs::exists(dir / "x.bmp"));
-}
-
-TEST_F(FileSystemObjectTest, CopyOntoADirectoryNamesTheDestination) {
-    const auto source = make("temp.bmp", "frame");
-    fs::create_directory(dir / "frame0x37.bmp");
-    ExpectErrorNaming(dir / "frame0x37.bmp",
-                      [&] { files.CopyFile(source, dir / "frame0x37.bmp"); });
+TEST_F(FileSystemObjectTest, EachOperationOnAMissingFileNamesItAndCreatesNothing) {
+    const auto missing = dir / "temp.bmp";
+    ExpectErrorNaming(missing, [&] { files.CopyFile(missing, dir / "x.bmp"); });
+    ExpectErrorNaming(missing, [&] { files.MoveFile(missing, dir / "x.bmp"); });
+    ExpectErrorNaming(missing, [&] { files.DeleteFile(missing); });
+    EXPECT_EQ(entries(), 0u);
 }
 
 TEST_F(FileSystemObjectTest, FileExistsOnlyForFiles) {
@@ -76,32 +71,22 @@ TEST_F(FileSystemObjectTest, MoveRenamesToAFreeName) {
     EXPECT_EQ(read(dir / "temp3.bmp"), "field one");
 }
 
-TEST_F(FileSystemObjectTest, MoveRefusesAnExistingDestinationAndTouchesNeither) {
+TEST_F(FileSystemObjectTest, MoveRefusesAnExistingDestinationEvenADanglingLinkAndTouchesNeither) {
     const auto source = make("temp.bmp", "field one");
     const auto destination = make("temp2.bmp", "field two");
     ExpectErrorNaming(destination, [&] { files.MoveFile(source, destination); });
-    EXPECT_EQ(read(source), "field one");
     EXPECT_EQ(read(destination), "field two");
-}
 
-TEST_F(FileSystemObjectTest, MoveRefusesADanglingLinkAsDestination) {
-    const auto source = make("temp.bmp", "field one");
-    fs::create_symlink(dir / "nowhere", dir / "temp2.bmp");
-    ExpectErrorNaming(dir / "temp2.bmp", [&] { files.MoveFile(source, dir / "temp2.bmp"); });
+    fs::create_symlink(dir / "nowhere", dir / "temp3.bmp");
+    ExpectErrorNaming(dir / "temp3.bmp", [&] { files.MoveFile(source, dir / "temp3.bmp"); });
     EXPECT_EQ(read(source), "field one");
-}
-
-TEST_F(FileSystemObjectTest, MoveOfAMissingFileNamesTheSource) {
-    ExpectErrorNaming(dir / "temp.bmp", [&] { files.MoveFile(dir / "temp.bmp", dir / "t3.bmp"); });
-}
-
-TEST_F(FileSystemObjectTest, DeleteRemovesAWritableFile) {
-    const auto file = make("temp3.bmp", "x");
-    files.DeleteFile(file);
-    EXPECT_FALSE(fs::exists(file));
 }
 
 TEST_F(FileSystemObjectTest, DeleteWithoutForceRefusesAReadOnlyFileEvenWhereItCouldBeRemoved) {
+    const auto writable = make("temp3.bmp", "x");
+    files.DeleteFile(writable);
+    EXPECT_FALSE(fs::exists(writable));
+
     // The refusal goes by the file's write permission, not by whether unlinking would work
     // (it would, in a writable directory, and always for root).
     const auto file = make("temp3.bmp", "keep me");
@@ -112,8 +97,4 @@ TEST_F(FileSystemObjectTest, DeleteWithoutForceRefusesAReadOnlyFileEvenWhereItCo
 
     files.DeleteFile(file, true);
     EXPECT_FALSE(fs::exists(file));
-}
-
-TEST_F(FileSystemObjectTest, DeleteOfAMissingFileNamesIt) {
-    ExpectErrorNaming(dir / "temp3.bmp", [&] { files.DeleteFile(dir / "temp3.bmp"); });
 }

@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -80,12 +79,8 @@ TEST_F(SafeWriteTest, ADirectoryInTheWayIsRefusedAndLeftAlone) {
 
 TEST_F(SafeWriteTest, AMissingDirectoryIsAFileErrorNamingTheTarget) {
     const auto target = dir / "no-such-dir" / "frame001.bmp";
-    try {
-        WriteFileSafely(target, std::string_view("x"));
-        ADD_FAILURE() << "no error";
-    } catch (const FileError& e) {
-        EXPECT_EQ(e.file(), target);
-    }
+    EXPECT_EQ(test::ThrownFileError([&] { WriteFileSafely(target, std::string_view("x")); }).file(),
+              target);
     EXPECT_EQ(entries(), 0U);
 }
 

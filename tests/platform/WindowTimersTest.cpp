@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -20,22 +21,16 @@ struct WindowTimersTest : ::testing::Test {
     QWidget window;
     QWidget otherWindow;
 
-    // Handles events for `ms` milliseconds.
-    void pumpFor(int ms) {
+    // Handles events until `done` or `limitMs` milliseconds have passed.
+    template <typename Done> void pumpUntil(Done done, int limitMs = 5000) {
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < ms) {
-            pump.WaitForEvents(ms - static_cast<int>(t.elapsed()));
+        while (!done() && t.elapsed() < limitMs) {
+            pump.WaitForEvents(static_cast<int>(std::min<qint64>(10, limitMs - t.elapsed())));
         }
     }
-
-    // Handles events until `done` or 5 s.
-    template <typename Done> void pumpUntil(Done done) {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < 5000) {
-            pump.WaitForEvents(10);
-        }
+    void pumpFor(int ms) {
+        pumpUntil([] { return false; }, ms);
     }
 };
 

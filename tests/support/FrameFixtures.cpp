@@ -1,11 +1,16 @@
-// Frame files made by the tests themselves: 640 x 480, 24-bit BMPs built from a pixel rule.
+// Frame files made by the tests themselves (640 x 480, 24-bit BMPs built from a pixel rule), the
+// processing steps by name, and the scratch directories and file helpers the tests work with.
 #include "support/FrameFixtures.h"
+
+#include "frames/FrameSteps.h"
+#include "platform/FileSystemObject.h"
 
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -104,6 +109,21 @@ std::span<std::uint8_t> StoredRow(std::span<std::uint8_t> frame, int storedRow) 
     return frame.subspan(PixelDataOffset(frame) + FixtureRowBytes * storedRow, FixtureRowBytes);
 }
 
+const std::array<FrameStep, 4> FrameSteps = {{
+    {"double", false, [](const std::filesystem::path& dir, Messages&) { DoubleFrameLines(dir); }},
+    {"match", true,
+     [](const std::filesystem::path& dir, Messages& messages) {
+         MatchFieldBrightness(dir, messages);
+     }},
+    {"swap", true,
+     [](const std::filesystem::path& dir, Messages&) {
+         FileSystemObject files;
+         SwapFieldFiles(dir, files);
+     }},
+    {"interleave", true,
+     [](const std::filesystem::path& dir, Messages&) { InterleaveFields(dir); }},
+}};
+
 ScratchDir::ScratchDir() {
     std::string name = (std::filesystem::temp_directory_path() / "lumenvale-test-XXXXXX").string();
     if (::mkdtemp(name.data()) == nullptr) {
@@ -115,6 +135,11 @@ ScratchDir::ScratchDir() {
 ScratchDir::~ScratchDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+}
+
+std::size_t ScratchDir::entries() const {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(path_),
+                                                  std::filesystem::directory_iterator()));
 }
 
 void WriteBytes(const std::filesystem::path& file, std::span<const std::uint8_t> bytes) {
@@ -141,6 +166,16 @@ std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& file) {
         ADD_FAILURE() << "cannot read " << file;
     }
     return bytes;
+}
+
+FileError ThrownFileError(const std::function<void()>& op) {
+    try {
+        op();
+    } catch (const FileError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no FileError was thrown";
+    return FileError({}, {});
 }
 
 } // namespace lumenvale::test

@@ -1,5 +1,8 @@
-// Frame files made by the tests themselves: 640 x 480, 24-bit BMPs built from a pixel rule.
+// Frame files made by the tests themselves (640 x 480, 24-bit BMPs built from a pixel rule), the
+// processing steps by name, and the scratch directories and file helpers the tests work with.
 #pragma once
+
+#include "platform/Errors.h"
 
 #include <array>
 #include <cstddef>
@@ -8,6 +11,10 @@
 #include <functional>
 #include <span>
 #include <vector>
+
+namespace lumenvale {
+class Messages;
+}
 
 namespace lumenvale::test {
 
@@ -42,7 +49,17 @@ std::span<std::uint8_t> StoredRow(std::span<std::uint8_t> frame, int storedRow);
 void PutLe16(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint16_t value);
 void PutLe32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value);
 
+// The four processing steps under the names the frames tool gives them, each run as the program
+// runs it (the swap through the real file object).
+struct FrameStep {
+    const char* name;
+    bool readsTemp2; // doubling works on "temp.bmp" alone
+    void (*run)(const std::filesystem::path& dir, Messages& messages);
+};
+extern const std::array<FrameStep, 4> FrameSteps;
+
 // A fresh directory under the system's temporary directory, removed with everything in it.
+// TempDirTest is the same as a fixture, for tests that write text files into one directory.
 class ScratchDir {
 public:
     ScratchDir();
@@ -54,6 +71,8 @@ public:
     std::filesystem::path operator/(const std::filesystem::path& name) const {
         return path_ / name;
     }
+    // How many entries the directory holds.
+    std::size_t entries() const;
 
 private:
     std::filesystem::path path_;
@@ -62,5 +81,9 @@ private:
 // Whole-file helpers; both fail the calling test (ADD_FAILURE) on an I/O error.
 void WriteBytes(const std::filesystem::path& file, std::span<const std::uint8_t> bytes);
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& file);
+
+// The FileError that `op` throws; when it throws none, the test fails and an empty error is
+// returned, so the caller's checks on the error fail as well.
+FileError ThrownFileError(const std::function<void()>& op);
 
 } // namespace lumenvale::test

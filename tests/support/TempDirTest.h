@@ -1,45 +1,41 @@
-// A test fixture with a fresh temporary directory, removed with everything in it afterwards.
+// A test fixture with a fresh scratch directory, for tests that write text files into one place.
 #pragma once
 
-#include <QTemporaryDir>
+#include "support/FrameFixtures.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <vector>
 
 namespace lumenvale::test {
 
+// The directory and the file helpers are ScratchDir's, WriteBytes' and ReadBytes', so a file
+// that cannot be written or read fails the test instead of reading as empty.
 class TempDirTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(tmp_.isValid());
-        dir = tmp_.path().toStdString();
-    }
-
     // Writes `content` to `name` in the directory; returns its path.
     std::filesystem::path make(const std::string& name, const std::string& content) const {
         const std::filesystem::path file = dir / name;
-        std::ofstream(file, std::ios::binary) << content;
+        WriteBytes(file, {reinterpret_cast<const std::uint8_t*>(content.data()), content.size()});
         return file;
     }
 
     static std::string read(const std::filesystem::path& file) {
-        std::ifstream in(file, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
+        const std::vector<std::uint8_t> bytes = ReadBytes(file);
+        return {bytes.begin(), bytes.end()};
     }
 
     // How many entries the directory holds.
-    std::size_t entries() const {
-        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir),
-                                                      std::filesystem::directory_iterator()));
-    }
-
-    std::filesystem::path dir;
+    std::size_t entries() const { return scratch_.entries(); }
 
 private:
-    QTemporaryDir tmp_;
+    ScratchDir scratch_;
+
+protected:
+    std::filesystem::path dir = scratch_.path();
 };
 
 } // namespace lumenvale::test
