@@ -56,10 +56,6 @@ CaptureCommands::CaptureCommands(CaptureState& state, const Settings& settings, 
     : state_(state), settings_(settings), services_(services), lines_(lines), timing_(timing),
       panel_(panel), viewer_(viewer), workDir_(std::move(workDir)) {}
 
-bool CaptureCommands::Running() const {
-    return state_.CaptureBusy == 1;
-}
-
 void CaptureCommands::Focus() {
     if (state_.CaptureBusy == 1) {
         return;

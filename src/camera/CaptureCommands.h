@@ -39,8 +39,6 @@ public:
     // runs. Closing an open acquisition dialog is the window's affair.
     void EndSoon();
 
-    bool Running() const;
-
 private:
     enum class Mode { Binned, Hires };
     struct RunEnd; // thrown to end a run; carries the message for the user, if any

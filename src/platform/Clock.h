@@ -35,7 +35,6 @@ class SystemClock : public Clock {
 public:
     explicit SystemClock(std::int64_t offsetMs = 0) : offsetMs_(offsetMs) {}
     std::int32_t timeGetTime() const override;
-    void setOffset(std::int64_t offsetMs) { offsetMs_ = offsetMs; }
 
 private:
     std::int64_t offsetMs_;
