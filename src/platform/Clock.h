@@ -28,6 +28,9 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual std::int32_t timeGetTime() const = 0;
+    // Microseconds on CLOCK_MONOTONIC, the clock webcam drivers stamp their buffers with; a
+    // test clock that only counts milliseconds gives those.
+    virtual std::int64_t monotonicUs() const { return std::int64_t(timeGetTime()) * 1000; }
 };
 
 // CLOCK_MONOTONIC milliseconds. The offset lets a test start the clock just below a wrap.
@@ -35,6 +38,8 @@ class SystemClock : public Clock {
 public:
     explicit SystemClock(std::int64_t offsetMs = 0) : offsetMs_(offsetMs) {}
     std::int32_t timeGetTime() const override;
+    // Never offset: it is compared with the kernel's own timestamps.
+    std::int64_t monotonicUs() const override;
 
 private:
     std::int64_t offsetMs_;

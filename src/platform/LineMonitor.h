@@ -13,6 +13,9 @@ namespace lumenvale {
 struct LineWrite {
     std::int32_t tick = 0;
     std::uint8_t state = 0;
+    // The same moment in CLOCK_MONOTONIC microseconds: a webcam frame is matched to the readout
+    // write by the driver's timestamps, which are finer than the millisecond tick.
+    std::int64_t monotonicUs = 0;
 };
 
 class LineMonitor {

@@ -97,7 +97,7 @@ int PpdevPort::SetPortVal(std::uint32_t /*port*/, std::uint32_t value, std::uint
     if (fd_ >= 0) {
         written = sys_.Ioctl(fd_, PPWDATA, &byte) >= 0 ? 1 : 0;
     }
-    lines_.publish({clock_.timeGetTime(), byte});
+    lines_.publish({clock_.timeGetTime(), byte, clock_.monotonicUs()});
     return written;
 }
 

@@ -30,7 +30,7 @@ int RecordingPort::SetPortVal(std::uint32_t port, std::uint32_t value, std::uint
     char text[16];
     std::snprintf(text, sizeof text, "write 0x%02x", static_cast<unsigned>(value & 0xffU));
     log.emplace_back(text);
-    lines_.publish({clock_.timeGetTime(), static_cast<std::uint8_t>(value)});
+    lines_.publish({clock_.timeGetTime(), static_cast<std::uint8_t>(value), clock_.monotonicUs()});
     return open ? 1 : 0;
 }
 
