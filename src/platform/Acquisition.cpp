@@ -10,7 +10,7 @@ QString DescribeAcquireResult(std::int32_t result) {
     case AcquireCancelled:
         return QStringLiteral("the acquisition was cancelled");
     case AcquireNoSource:
-        return QStringLiteral("the image source is not available");
+        return QStringLiteral("the camera is not connected");
     case AcquireDeviceBusy:
         return QStringLiteral("the camera is busy (in use by another program)");
     case AcquirePermissionDenied:
@@ -19,6 +19,8 @@ QString DescribeAcquireResult(std::int32_t result) {
         return QStringLiteral("the camera delivered no frame in time");
     case AcquireWriteFailed:
         return QStringLiteral("the frame file could not be written");
+    case AcquireDamagedFrame:
+        return QStringLiteral("the frame read out after the exposure was damaged");
     default:
         return QStringLiteral("the acquisition failed");
     }

@@ -21,6 +21,7 @@ enum AcquireResult : std::int32_t {
     AcquireNoFrameInTime = 5,
     AcquireWriteFailed = 6,
     AcquireFailed = 7,
+    AcquireDamagedFrame = 8,
 };
 
 // A short text for a result, for messages ("cancelled", "device busy", ...).
@@ -39,6 +40,13 @@ public:
 
     // Shows the modal source chooser owned by `parent`; the library remembers the choice.
     virtual std::int32_t TWAIN_SelectImageSource(QWidget* parent) = 0;
+
+    // Opens and starts the chosen camera ahead of the acquisitions, so that none of its
+    // start-up lands inside an exposure; it keeps streaming until closeSource() or until
+    // another source is chosen. Harmless when it already streams or needs no start-up; a
+    // camera that cannot be opened says why at the next acquisition.
+    virtual void openSource() {}
+    virtual void closeSource() {}
 };
 
 } // namespace lumenvale

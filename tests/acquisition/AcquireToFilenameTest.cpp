@@ -8,6 +8,7 @@
 #include "platform/acquisition/AcquisitionDialog.h"
 #include "platform/acquisition/AcquisitionLibrary.h"
 #include "platform/acquisition/V4l2Source.h"
+#include "platform/acquisition/WebcamStream.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -22,6 +23,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 using namespace lumenvale;
 using namespace lumenvale::test;
@@ -73,7 +75,7 @@ struct AcquireToFilenameTest : AcquisitionTest {
         ticks = 0;
         timers.SetTimer(&window, 0, intervalMs, [this, readout](QWidget*, unsigned, auto, auto) {
             if (ticks++ == 0) {
-                lines.publish({clock.timeGetTime(), readout});
+                lines.publish({clock.timeGetTime(), readout, clock.monotonicUs()});
                 keys.SendEnter();
             }
         });
@@ -161,8 +163,8 @@ TEST_F(AcquireToFilenameTest, CancellingWritesNothing) {
     EXPECT_EQ(acquire(library, "temp.bmp"), AcquireOk);
 }
 
-// Opening a camera can take a while; the readout timer armed before the call must not wait
-// for it, so the camera is opened from inside the dialog's event loop.
+// Opening a camera can take a while; a camera not opened ahead is opened from inside the
+// dialog's event loop, so the readout timer armed before the call need not wait for it.
 TEST_F(AcquireToFilenameTest, AWebcamFrameArrivesThroughTheDialogOpenedInsideItsEventLoop) {
     chooseWebcam();
     device.streamEvery(5);
@@ -174,7 +176,7 @@ TEST_F(AcquireToFilenameTest, AWebcamFrameArrivesThroughTheDialogOpenedInsideIts
     ASSERT_EQ(QThread::currentThread()->loopLevel(), 0);
     ASSERT_EQ(acquire(library, "temp.bmp"), AcquireOk);
     EXPECT_GE(loopLevelAtOpen, 1);
-    EXPECT_EQ(device.openDevices(), 0) << "the camera is released when the dialog closes";
+    EXPECT_EQ(device.openDevices(), 1) << "the stream stays open for the next acquisition";
 
     // Some picture from the stream, whole and the right way round.
     const std::string bmp = read(dir / "temp.bmp");
@@ -187,13 +189,38 @@ TEST_F(AcquireToFilenameTest, AWebcamFrameArrivesThroughTheDialogOpenedInsideIts
     EXPECT_TRUE(matched);
 }
 
+// The camera starts once, ahead of the exposures, and streams on between acquisitions (the two
+// fields of a hi-res frame among them) until the source is closed.
+TEST_F(AcquireToFilenameTest, OneStreamServesEveryAcquisitionUntilTheSourceCloses) {
+    chooseWebcam();
+    device.streamEvery(5);
+    int loopLevelAtOpen = -1;
+    device.onOpen = [&](const std::string&) {
+        loopLevelAtOpen = QThread::currentThread()->loopLevel();
+    };
+    AcquisitionLibrary library(lines, clock, options());
+    library.openSource();
+    EXPECT_EQ(loopLevelAtOpen, 0) << "opened before any dialog";
+    EXPECT_EQ(device.streamOns(), 1);
+    for (const char* name : {"temp.bmp", "temp.bmp", "temp2.bmp"}) {
+        exposeFrame();
+        ASSERT_EQ(acquire(library, name), AcquireOk) << name;
+    }
+    library.openSource(); // the next command
+    EXPECT_EQ(device.streamOns(), 1);
+    EXPECT_EQ(device.openDevices(), 1);
+    library.closeSource();
+    EXPECT_EQ(device.openDevices(), 0);
+}
+
 TEST_F(AcquireToFilenameTest, AReturnBeforeTheCameraIsOpenStillTakesAFrameReadOutAfterIt) {
     chooseWebcam();
     V4l2Source::Settings settings;
     settings.path = webcamPath;
     settings.name = QStringLiteral("Fake Camera");
     settings.skipFrames = 1;
-    V4l2Source source(device, clock, settings);
+    WebcamStream stream(device);
+    V4l2Source source(stream, clock, settings, {});
     AcquisitionDialog dialog(&window, source, dir / "temp.bmp", 0);
     // Handled before the dialog's own start-up step, which is queued by run().
     QCoreApplication::postEvent(&dialog,
@@ -201,7 +228,7 @@ TEST_F(AcquireToFilenameTest, AReturnBeforeTheCameraIsOpenStillTakesAFrameReadOu
     device.onOpen = [&](const std::string&) {
         QTimer::singleShot(20, [&] {
             for (int seed = 1; seed <= 3; ++seed) {
-                device.deliver(seed);
+                device.deliverStarted(clock.monotonicUs(), seed);
             }
         });
     };
@@ -243,7 +270,7 @@ TEST_F(AcquireToFilenameTest, FailuresShowTheirReasonWriteNothingAndReturnTheirC
         AcquisitionOptions patient = options();
         patient.frameTimeoutMs = 300;
         patient.failureLingerMs = 300;
-        AcquisitionLibrary library(lines, clock, patient);
+        auto library = std::make_unique<AcquisitionLibrary>(lines, clock, patient);
         QString status;
         whenDialogOpen([&status](QWidget& d) {
             QObject::connect(qobject_cast<QDialog*>(&d), &QDialog::finished, &d, [&status, &d] {
@@ -252,11 +279,12 @@ TEST_F(AcquireToFilenameTest, FailuresShowTheirReasonWriteNothingAndReturnTheirC
         });
         QElapsedTimer elapsed;
         elapsed.start();
-        EXPECT_EQ(acquire(library, c.fileName), c.code);
+        EXPECT_EQ(acquire(*library, c.fileName), c.code);
         EXPECT_GE(elapsed.elapsed(), 250) << "the reason stays up a while";
         EXPECT_LT(elapsed.elapsed(), 5000);
         EXPECT_TRUE(status.contains(QLatin1String(c.says))) << status.toStdString();
         EXPECT_EQ(filesInRoot(), std::vector<std::string>{"acquisition.ini"});
+        library.reset();
         EXPECT_EQ(device.openDevices(), 0);
     }
 }

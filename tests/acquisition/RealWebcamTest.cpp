@@ -3,6 +3,7 @@
 #include "platform/acquisition/CaptureDevices.h"
 #include "platform/acquisition/LibV4l2Calls.h"
 #include "platform/acquisition/V4l2Source.h"
+#include "platform/acquisition/WebcamStream.h"
 
 #include <QTest>
 #include <gtest/gtest.h>
@@ -22,7 +23,8 @@ TEST(RealWebcamTest, DeliversAFrameAfterTheConfirmation) {
     settings.path = usable->path;
     settings.name = usable->name;
     settings.frameTimeoutMs = 5000;
-    V4l2Source source(calls, clock, settings);
+    WebcamStream stream(calls);
+    V4l2Source source(stream, clock, settings, {});
     if (const auto failure = source.start()) {
         if (failure->code == AcquireDeviceBusy) {
             GTEST_SKIP() << failure->reason.toStdString();

@@ -154,7 +154,7 @@ TEST_F(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
     written.source = AcquisitionConfig::Source::V4l2;
     written.devicePath = "/dev/video3";
     written.deviceName = QStringLiteral("Caméra = [1]; ok");
-    written.skipFrames = 0;
+    written.skipFrames = 2;
     ASSERT_TRUE(written.save(ini)) << "the directory is made when missing";
     EXPECT_EQ(AcquisitionConfig::Load(ini), written);
 
@@ -167,11 +167,16 @@ TEST_F(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
         {"[v4l2]\nskipFrames=-4\n", AcquisitionConfig::Source::Unset, 0},
         {"[v4l2]\nskipFrames=9999\n", AcquisitionConfig::Source::Unset,
          AcquisitionConfig::MaxSkipFrames},
-        {"[v4l2]\nskipFrames=lots\n", AcquisitionConfig::Source::Unset, 1},
-        {"[source]\nkind=v4l2\n", AcquisitionConfig::Source::Unset, 1}, // no device named
-        {"[source]\nkind=simulated\n", AcquisitionConfig::Source::Simulated, 1},
-        {"[source]\nkind=twain\n", AcquisitionConfig::Source::Unset, 1},
-        {"\x01\x02 not an ini file at all", AcquisitionConfig::Source::Unset, 1},
+        {"[v4l2]\nskipFrames=lots\n", AcquisitionConfig::Source::Unset,
+         AcquisitionConfig::DefaultSkipFrames},
+        {"[source]\nkind=v4l2\n", AcquisitionConfig::Source::Unset,
+         AcquisitionConfig::DefaultSkipFrames}, // no device named
+        {"[source]\nkind=simulated\n", AcquisitionConfig::Source::Simulated,
+         AcquisitionConfig::DefaultSkipFrames},
+        {"[source]\nkind=twain\n", AcquisitionConfig::Source::Unset,
+         AcquisitionConfig::DefaultSkipFrames},
+        {"\x01\x02 not an ini file at all", AcquisitionConfig::Source::Unset,
+         AcquisitionConfig::DefaultSkipFrames},
     };
     int n = 0;
     for (const Case& c : cases) {

@@ -68,7 +68,7 @@ TEST_F(FocusCommand, CancellingIsSilentButAFailingSourceIsReported) {
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 
     rig.commands.Focus();
-    rig.expectOneMessage({"focus", "not available"});
+    rig.expectOneMessage({"focus", "not connected"});
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 

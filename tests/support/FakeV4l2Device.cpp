@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/eventfd.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace lumenvale::test {
 
@@ -31,7 +33,55 @@ std::array<std::uint8_t, 3> FakeV4l2Device::PatternPixel(int seed, int x, int y)
 }
 
 void FakeV4l2Device::deliver(int seed, std::uint32_t flags, std::size_t shortBy) {
-    ready_.push_back({seed, flags, shortBy});
+    ready_.push_back({seed, flags, shortBy, std::nullopt});
+    signal();
+}
+
+void FakeV4l2Device::deliverStarted(std::int64_t startUs, int seed, std::uint32_t flags,
+                                    std::size_t shortBy) {
+    ready_.push_back({seed, flags, shortBy, startUs});
+    signal();
+}
+
+void FakeV4l2Device::signal() {
+    if (streamingFd_ < 0) {
+        return;
+    }
+    eventfd_t drained = 0;
+    eventfd_read(streamingFd_, &drained); // non-blocking: fails harmlessly when not set
+    if (streaming_ && !ready_.empty() && !queued_.empty()) {
+        eventfd_write(streamingFd_, 1);
+    }
+}
+
+std::int64_t FakeV4l2Device::frameIntervalUs(const FakeV4l2Camera& camera) const {
+    return streamIntervalMs_ > 0 ? std::int64_t(streamIntervalMs_) * 1000 : camera.frameIntervalUs;
+}
+
+void FakeV4l2Device::stamp(v4l2_buffer& buffer, const Delivery& delivery) const {
+    const FakeV4l2Camera* camera = cameraOf(streamingFd_);
+    if (camera == nullptr || camera->stamps == FakeV4l2Camera::Stamps::None) {
+        return;
+    }
+    const std::int64_t intervalUs = frameIntervalUs(*camera);
+    std::int64_t startUs = 0;
+    if (delivery.startUs) {
+        startUs = *delivery.startUs;
+    } else {
+        // A frame of no particular moment: it ends now.
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        startUs = std::int64_t(now.tv_sec) * 1000000 + now.tv_nsec / 1000 - intervalUs;
+    }
+    std::int64_t stampUs = startUs;
+    buffer.flags |= V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
+    if (camera->stamps == FakeV4l2Camera::Stamps::StartOfExposure) {
+        buffer.flags |= V4L2_BUF_FLAG_TSTAMP_SRC_SOE;
+    } else {
+        stampUs += intervalUs;
+    }
+    buffer.timestamp.tv_sec = stampUs / 1000000;
+    buffer.timestamp.tv_usec = stampUs % 1000000;
 }
 
 int FakeV4l2Device::fail(int error) {
@@ -56,16 +106,24 @@ int FakeV4l2Device::openDevice(const std::string& path, int /*flags*/) {
     if (it->second.openErrno != 0) {
         return fail(it->second.openErrno);
     }
-    open_[nextFd_] = path;
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    open_[fd] = path;
     if (onOpen) {
         onOpen(path);
     }
-    return nextFd_++;
+    return fd;
 }
 
 int FakeV4l2Device::closeDevice(int fd) {
     if (open_.erase(fd) == 0) {
         return fail(EBADF);
+    }
+    ::close(fd);
+    if (fd == streamingFd_) {
+        streamingFd_ = -1;
     }
     streaming_ = false;
     queued_.clear();
@@ -121,7 +179,9 @@ int FakeV4l2Device::dequeue(v4l2_buffer& buffer) {
     buffer.flags = delivery.flags | V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE;
     buffer.sequence = sequence_++;
     buffer.field = V4L2_FIELD_NONE;
+    stamp(buffer, delivery);
     ++dequeued_;
+    signal();
     return 0;
 }
 
@@ -149,26 +209,26 @@ int FakeV4l2Device::ioctlDevice(int fd, unsigned long request, void* arg) {
         size.discrete.height = std::uint32_t(camera->sizes[size.index].second);
         return 0;
     }
-    case VIDIOC_S_FMT: {
-        auto& pix = static_cast<v4l2_format*>(arg)->fmt.pix;
-        // As a driver does: the offered size nearest to the one asked for.
-        const auto nearest = std::min_element(camera->sizes.begin(), camera->sizes.end(),
-                                              [&](const auto& a, const auto& b) {
-                                                  auto d = [&](const auto& s) {
-                                                      return std::abs(s.first - int(pix.width)) +
-                                                             std::abs(s.second - int(pix.height));
-                                                  };
-                                                  return d(a) < d(b);
-                                              });
-        width_ = nearest->first;
-        height_ = nearest->second;
-        bytesPerLine_ = std::size_t(width_) * 3 + camera->rowPadding;
-        pix.width = std::uint32_t(width_);
-        pix.height = std::uint32_t(height_);
-        pix.pixelformat = V4L2_PIX_FMT_RGB24;
-        pix.bytesperline = std::uint32_t(bytesPerLine_);
-        pix.sizeimage = std::uint32_t(bytesPerLine_ * std::size_t(height_));
-        pix.field = V4L2_FIELD_NONE;
+    case VIDIOC_ENUM_FMT: {
+        auto& desc = *static_cast<v4l2_fmtdesc*>(arg);
+        if (desc.index != 0 || desc.type != V4L2_BUF_TYPE_VIDEO_CAPTURE) {
+            return fail(EINVAL);
+        }
+        desc.pixelformat = V4L2_PIX_FMT_RGB24;
+        std::strncpy(reinterpret_cast<char*>(desc.description), "RGB3", sizeof desc.description);
+        return 0;
+    }
+    case VIDIOC_TRY_FMT:
+        return format(*camera, *static_cast<v4l2_format*>(arg), false);
+    case VIDIOC_S_FMT:
+        return format(*camera, *static_cast<v4l2_format*>(arg), true);
+    case VIDIOC_G_PARM: {
+        auto& parm = *static_cast<v4l2_streamparm*>(arg);
+        if (!camera->tellsInterval) {
+            return fail(ENOTTY);
+        }
+        parm.parm.capture.timeperframe.numerator = std::uint32_t(frameIntervalUs(*camera));
+        parm.parm.capture.timeperframe.denominator = 1000000;
         return 0;
     }
     case VIDIOC_REQBUFS: {
@@ -195,6 +255,7 @@ int FakeV4l2Device::ioctlDevice(int fd, unsigned long request, void* arg) {
             return fail(EINVAL);
         }
         queued_.push_back(buffer.index);
+        signal();
         return 0;
     }
     case VIDIOC_DQBUF:
@@ -204,16 +265,48 @@ int FakeV4l2Device::ioctlDevice(int fd, unsigned long request, void* arg) {
             return fail(camera->streamOnErrno);
         }
         streaming_ = true;
+        streamingFd_ = fd;
+        ++streamOns_;
+        signal();
         return 0;
     case VIDIOC_STREAMOFF:
         // A driver drops what was captured when streaming stops.
         streaming_ = false;
         queued_.clear();
         ready_.clear();
+        signal();
         return 0;
     default:
         return fail(ENOTTY);
     }
+}
+
+int FakeV4l2Device::format(const FakeV4l2Camera& camera, v4l2_format& format, bool set) {
+    if (camera.sizes.empty()) {
+        return fail(EINVAL);
+    }
+    auto& pix = format.fmt.pix;
+    // As a driver does: the offered size nearest to the one asked for.
+    const auto nearest = std::min_element(
+        camera.sizes.begin(), camera.sizes.end(), [&](const auto& a, const auto& b) {
+            auto d = [&](const auto& s) {
+                return std::abs(s.first - int(pix.width)) + std::abs(s.second - int(pix.height));
+            };
+            return d(a) < d(b);
+        });
+    const std::size_t bytesPerLine = std::size_t(nearest->first) * 3 + camera.rowPadding;
+    pix.width = std::uint32_t(nearest->first);
+    pix.height = std::uint32_t(nearest->second);
+    pix.pixelformat = V4L2_PIX_FMT_RGB24;
+    pix.bytesperline = std::uint32_t(bytesPerLine);
+    pix.sizeimage = std::uint32_t(bytesPerLine * std::size_t(nearest->second));
+    pix.field = V4L2_FIELD_NONE;
+    if (set) {
+        width_ = nearest->first;
+        height_ = nearest->second;
+        bytesPerLine_ = bytesPerLine;
+    }
+    return 0;
 }
 
 } // namespace lumenvale::test

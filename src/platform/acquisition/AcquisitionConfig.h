@@ -17,7 +17,7 @@ struct AcquisitionConfig {
         V4l2,
     };
 
-    static constexpr int DefaultSkipFrames = 1;
+    static constexpr int DefaultSkipFrames = 0;
     static constexpr int MaxSkipFrames = 30;
 
     Source source = Source::Unset;

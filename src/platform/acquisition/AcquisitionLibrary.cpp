@@ -1,6 +1,8 @@
-// The acquisition library's two entry points.
+// The acquisition library's entry points.
 #include "platform/acquisition/AcquisitionLibrary.h"
 
+#include "platform/Clock.h"
+#include "platform/LineMonitor.h"
 #include "platform/acquisition/AcquisitionDialog.h"
 #include "platform/acquisition/LibV4l2Calls.h"
 #include "platform/acquisition/SimulatedCameraSource.h"
@@ -8,6 +10,7 @@
 #include "platform/acquisition/V4l2Source.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace lumenvale {
 
@@ -18,9 +21,16 @@ AcquisitionLibrary::AcquisitionLibrary(LineMonitor& lines, const Clock& clock,
                                        AcquisitionOptions options)
     : lines_(lines), clock_(clock), options_(std::move(options)),
       ownedCalls_(options_.v4l2 == nullptr ? std::make_unique<LibV4l2Calls>() : nullptr),
-      calls_(options_.v4l2 != nullptr ? options_.v4l2 : ownedCalls_.get()), simulated_(lines) {}
+      calls_(options_.v4l2 != nullptr ? options_.v4l2 : ownedCalls_.get()), simulated_(lines),
+      stream_(*calls_) {
+    linesSubscription_ =
+        lines_.subscribe([this](const LineWrite& write) { lastWriteUs_ = write.monotonicUs; });
+}
 
-AcquisitionLibrary::~AcquisitionLibrary() = default;
+AcquisitionLibrary::~AcquisitionLibrary() {
+    lines_.unsubscribe(linesSubscription_);
+    stream_.close();
+}
 
 std::filesystem::path AcquisitionLibrary::configFile() const {
     return options_.configFile.empty() ? AcquisitionConfig::DefaultFile() : options_.configFile;
@@ -33,20 +43,15 @@ const AcquisitionConfig& AcquisitionLibrary::config() {
     return *config_;
 }
 
-std::unique_ptr<FrameSource> AcquisitionLibrary::chosenSource() {
+std::optional<AcquisitionLibrary::Webcam> AcquisitionLibrary::chosenWebcam() {
     const AcquisitionConfig& chosen = config();
-    V4l2Source::Settings settings;
-    settings.skipFrames = chosen.skipFrames;
-    settings.frameTimeoutMs = options_.frameTimeoutMs;
     switch (chosen.source) {
     case AcquisitionConfig::Source::Simulated:
-        return std::make_unique<SimulatedCameraSource>(simulated_);
+        return std::nullopt;
     case AcquisitionConfig::Source::V4l2:
         // A camera that has gone says so in the dialog; falling back to the simulated sky here
         // would hand made-up frames to a real observing run.
-        settings.path = chosen.devicePath;
-        settings.name = chosen.deviceName;
-        return std::make_unique<V4l2Source>(*calls_, clock_, settings);
+        return Webcam{chosen.devicePath, chosen.deviceName};
     case AcquisitionConfig::Source::Unset:
         break;
     }
@@ -55,21 +60,61 @@ std::unique_ptr<FrameSource> AcquisitionLibrary::chosenSource() {
         const auto usable = std::find_if(devices.begin(), devices.end(),
                                          [](const CaptureDevice& d) { return d.accessible; });
         if (usable == devices.end()) {
-            return std::make_unique<SimulatedCameraSource>(simulated_);
+            return std::nullopt;
         }
         defaultDevice_ = *usable;
     }
-    settings.path = defaultDevice_->path;
-    settings.name = defaultDevice_->name;
-    return std::make_unique<V4l2Source>(*calls_, clock_, settings);
+    return Webcam{defaultDevice_->path, defaultDevice_->name};
+}
+
+std::unique_ptr<FrameSource> AcquisitionLibrary::chosenSource() {
+    const std::optional<Webcam> webcam = chosenWebcam();
+    if (!webcam) {
+        return std::make_unique<SimulatedCameraSource>(simulated_);
+    }
+    V4l2Source::Settings settings;
+    settings.path = webcam->path;
+    settings.name = webcam->name;
+    settings.skipFrames = config().skipFrames;
+    settings.frameTimeoutMs = options_.frameTimeoutMs;
+    return std::make_unique<V4l2Source>(stream_, clock_, settings, [this] { return readoutUs(); });
+}
+
+std::int64_t AcquisitionLibrary::readoutUs() const {
+    return lastWriteUs_ >= acquisitionStartUs_ ? lastWriteUs_ : clock_.monotonicUs();
+}
+
+void AcquisitionLibrary::openSource() {
+    if (const std::optional<Webcam> webcam = chosenWebcam()) {
+        // A camera that cannot be opened now says why in the acquisition dialog.
+        if (stream_.open(webcam->path, webcam->name)) {
+            defaultDevice_.reset();
+        }
+    } else {
+        closeSource();
+    }
+}
+
+void AcquisitionLibrary::closeSource() {
+    rememberTimestamps();
+    stream_.close();
+}
+
+void AcquisitionLibrary::rememberTimestamps() {
+    if (stream_.isOpen() && stream_.timestamped()) {
+        timestamped_[stream_.path()] = *stream_.timestamped();
+    }
 }
 
 std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
                                                          const std::string& fileName) {
+    acquisitionStartUs_ = clock_.monotonicUs();
     const std::unique_ptr<FrameSource> source = chosenSource();
     AcquisitionDialog dialog(parent, *source, std::filesystem::path(fileName),
                              options_.failureLingerMs);
     const std::int32_t result = dialog.run();
+    // Later line writes belong to no acquisition until the next one starts.
+    acquisitionStartUs_ = std::numeric_limits<std::int64_t>::max();
     if (result == AcquireNoSource) {
         defaultDevice_.reset();
     }
@@ -77,12 +122,22 @@ std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
 }
 
 std::int32_t AcquisitionLibrary::TWAIN_SelectImageSource(QWidget* parent) {
-    SourceChooser chooser(parent, FindCaptureDevices(*calls_, options_.deviceDirectory), config());
+    rememberTimestamps();
+    std::vector<CaptureDevice> devices = FindCaptureDevices(*calls_, options_.deviceDirectory);
+    for (CaptureDevice& device : devices) {
+        const auto seen = timestamped_.find(device.path);
+        if (seen != timestamped_.end()) {
+            device.timestamped = seen->second;
+        }
+    }
+    SourceChooser chooser(parent, std::move(devices), config());
     if (chooser.exec() != QDialog::Accepted) {
         return AcquireCancelled;
     }
     config_ = chooser.choice();
     defaultDevice_.reset();
+    // Another camera (or the same one with other settings) starts afresh at the next command.
+    closeSource();
     return config_->save(configFile()) ? AcquireOk : AcquireWriteFailed;
 }
 

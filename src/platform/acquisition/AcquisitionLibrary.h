@@ -1,5 +1,6 @@
 // The acquisition library: the acquisition dialog on the chosen source (a V4L2 webcam or the
-// simulated camera), and the source chooser.
+// simulated camera), the webcam stream that stays open between acquisitions, and the source
+// chooser.
 #pragma once
 
 #include "platform/Acquisition.h"
@@ -7,7 +8,10 @@
 #include "platform/acquisition/AcquisitionOptions.h"
 #include "platform/acquisition/CaptureDevices.h"
 #include "platform/acquisition/SimulatedCamera.h"
+#include "platform/acquisition/WebcamStream.h"
 
+#include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -32,13 +36,28 @@ public:
     // written).
     std::int32_t TWAIN_SelectImageSource(QWidget* parent) override;
 
+    void openSource() override;
+    void closeSource() override;
+
     // The source choice in force (read from its file on first use).
     const AcquisitionConfig& config();
     SimulatedCamera& simulatedCamera() { return simulated_; }
+    const WebcamStream& webcamStream() const { return stream_; }
 
 private:
+    struct Webcam {
+        std::string path;
+        QString name;
+    };
+    // The webcam that acquires, if the source is one: the chosen one, or with nothing chosen
+    // the first one we may open.
+    std::optional<Webcam> chosenWebcam();
     std::unique_ptr<FrameSource> chosenSource();
     std::filesystem::path configFile() const;
+    // When the readout state was written, as the frame is chosen by: the last line write
+    // during this acquisition, or, with none (a Focus frame), the confirmation itself.
+    std::int64_t readoutUs() const;
+    void rememberTimestamps();
 
     LineMonitor& lines_;
     const Clock& clock_;
@@ -46,9 +65,15 @@ private:
     std::unique_ptr<V4l2Calls> ownedCalls_;
     V4l2Calls* calls_;
     SimulatedCamera simulated_;
+    WebcamStream stream_;
     std::optional<AcquisitionConfig> config_;
     // With no source chosen, the webcam found first; looked for again when it fails.
     std::optional<CaptureDevice> defaultDevice_;
+    // Which cameras were seen streaming with and without timestamps, for the chooser.
+    std::map<std::string, bool> timestamped_;
+    int linesSubscription_ = 0;
+    std::int64_t lastWriteUs_ = 0;
+    std::int64_t acquisitionStartUs_ = std::numeric_limits<std::int64_t>::max();
 };
 
 } // namespace lumenvale

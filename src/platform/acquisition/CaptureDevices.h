@@ -17,6 +17,10 @@ struct CaptureDevice {
     std::string path;       // "/dev/video0"
     QString name;           // the driver's card name, "USB Camera"
     bool accessible = true; // false: it exists but we may not open it (not in the video group)
+    // It offers 640 x 480 in some picture format, the size line doubling and weaving assume.
+    bool has640x480 = true;
+    // Whether its frames were seen with monotonic timestamps; unknown until it has streamed.
+    std::optional<bool> timestamped;
 };
 
 // The capture devices among the video* nodes of `directory`, in node number order. Nodes we

@@ -33,10 +33,11 @@ public:
     // The source as the user knows it; the dialog is titled after it.
     virtual QString name() const = 0;
 
-    // Opens the device and starts the live picture. Runs once the dialog's event loop is
-    // already running, since every millisecond before that lengthens the exposure.
+    // Starts the live picture, opening the device if it is not open yet. Runs once the
+    // dialog's event loop is already running, since every millisecond before that lengthens
+    // the exposure.
     virtual std::optional<SourceFailure> start() = 0;
-    // Stops and releases the device; harmless when not started.
+    // Stops the live picture; harmless when not started. A webcam stream runs on.
     virtual void stop() = 0;
 
     // The user (or the readout timer's Return) confirmed: from now on only a frame read out

@@ -1,13 +1,28 @@
 // libv4l2 behind the V4L2 call interface.
 #include "platform/acquisition/LibV4l2Calls.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <libv4l2.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace lumenvale {
 
 int LibV4l2Calls::openDevice(const std::string& path, int flags) {
-    return v4l2_open(path.c_str(), flags);
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    // Without its conversion libv4l2 hands over the camera's own buffers: their byte counts
+    // and error flags are the driver's, and a damaged frame is not silently replaced.
+    if (v4l2_fd_open(fd, V4L2_DISABLE_CONVERSION) < 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 int LibV4l2Calls::closeDevice(int fd) {

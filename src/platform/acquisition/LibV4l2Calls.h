@@ -1,4 +1,4 @@
-// The V4L2 calls through libv4l2, which converts whatever the camera sends into RGB24.
+// The V4L2 calls through libv4l2 with its conversion off: the camera's own formats and buffers.
 #pragma once
 
 #include "platform/acquisition/V4l2Calls.h"

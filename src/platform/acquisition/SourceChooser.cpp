@@ -28,6 +28,14 @@ SourceChooser::SourceChooser(QWidget* parent, std::vector<CaptureDevice> devices
         if (!device.accessible) {
             text += QStringLiteral(": no permission, join the video group");
         }
+        if (device.accessible && !device.has640x480) {
+            text += QStringLiteral(": no 640 x 480 mode; binned and hi-res processing assume a "
+                                   "640 x 480 sensor");
+        }
+        if (device.timestamped == false) {
+            text += QStringLiteral(": its frames carry no timestamps, so the frame after the "
+                                   "readout is found by counting");
+        }
         list_->addItem(text);
     }
 
