@@ -61,6 +61,7 @@ void CaptureCommands::Focus() {
         return;
     }
     state_.CaptureBusy = 1;
+    services_.acquisition.openSource();
     lines_.WritePulse();
     // No readout timer: the user confirms or cancels the dialog, and the lines stay at 0x37.
     const std::int32_t result =
@@ -105,6 +106,9 @@ void CaptureCommands::RunSequence(Mode mode) {
     }
     state_.CaptureBusy = 1;
     panel_.setCommand4Enabled(true);
+    // The camera's start-up must come before the first line write, never inside an exposure.
+    services_.acquisition.openSource();
+    failedFrames_.clear();
 
     QString problem;
     const QString countText = panel_.Text3();
@@ -134,6 +138,15 @@ void CaptureCommands::RunSequence(Mode mode) {
         panel_.setText3(CountToText(state_.FramesRequested));
     }
     state_.CaptureBusy = 0;
+    if (!failedFrames_.isEmpty()) {
+        const QString failed = QStringLiteral("%1 of %2 frames were not taken; the run went on "
+                                              "without them:\n%3")
+                                   .arg(failedFrames_.size())
+                                   .arg(state_.FramesRequested)
+                                   .arg(failedFrames_.join(QLatin1Char('\n')));
+        problem = problem.isEmpty() ? failed : problem + QStringLiteral("\n\n") + failed;
+        failedFrames_.clear();
+    }
     // The message comes after the run has ended, so that nothing waits on the user's answer.
     const bool quiet = std::exchange(ending_, false);
     if (!problem.isEmpty() && !quiet) {
@@ -143,8 +156,11 @@ void CaptureCommands::RunSequence(Mode mode) {
 
 void CaptureCommands::TakeBinnedFrame(int frame) {
     ExposeFrame(1);
-    Acquire(frame, BinnedTimerMs, TempFile, QString());
+    const bool acquired = Acquire(frame, BinnedTimerMs, TempFile, QString());
     services_.pump.DoEvents();
+    if (!acquired) {
+        return;
+    }
     FileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(BinnedRawFile)),
              [&] { services_.files.CopyFile(Path(TempFile), Path(BinnedRawFile), true); });
     FileStep(frame, QStringLiteral("line doubling"), [&] { DoubleFrameLines(workDir_); });
@@ -153,9 +169,11 @@ void CaptureCommands::TakeBinnedFrame(int frame) {
 
 void CaptureCommands::TakeHiresFrame(int frame) {
     ExposeFrame(0);
-    Acquire(frame, HiresTimerMs, TempFile, QStringLiteral("first field"));
-    FileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(Field1RawFile)),
-             [&] { services_.files.CopyFile(Path(TempFile), Path(Field1RawFile), true); });
+    const bool firstField = Acquire(frame, HiresTimerMs, TempFile, QStringLiteral("first field"));
+    if (firstField) {
+        FileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(Field1RawFile)),
+                 [&] { services_.files.CopyFile(Path(TempFile), Path(Field1RawFile), true); });
+    }
     if (ending_) {
         throw RunEnd{};
     }
@@ -166,7 +184,14 @@ void CaptureCommands::TakeHiresFrame(int frame) {
     state_.TimerPhase = 0;
     state_.ExposureMs = 0;
     state_.ExposureStart = services_.clock.timeGetTime();
-    Acquire(frame, HiresTimerMs, Temp2File, QStringLiteral("second field"));
+    // Read out even after a failed first field, so the lines go through the frame's usual
+    // states and the camera starts the next frame as always.
+    const bool secondField =
+        Acquire(frame, HiresTimerMs, Temp2File, QStringLiteral("second field"));
+    if (!firstField || !secondField) {
+        services_.pump.DoEvents();
+        return;
+    }
     FileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(Field2RawFile)),
              [&] { services_.files.CopyFile(Path(Temp2File), Path(Field2RawFile), true); });
     services_.pump.DoEvents();
@@ -220,12 +245,12 @@ void CaptureCommands::ExposeFrame(std::int16_t readoutSelect) {
     }
 }
 
-void CaptureCommands::Acquire(int frame, unsigned intervalMs, const char* file,
+bool CaptureCommands::Acquire(int frame, unsigned intervalMs, const char* file,
                               const QString& what) {
     const std::int32_t result =
         timing_.AcquireWithReadoutTimer(panel_.hwnd(), intervalMs, Path(file).string());
     if (result == AcquireOk) {
-        return;
+        return true;
     }
     if (ending_) {
         throw RunEnd{};
@@ -234,8 +259,20 @@ void CaptureCommands::Acquire(int frame, unsigned intervalMs, const char* file,
     const QString readout =
         what.isEmpty() ? QStringLiteral("reading out into %1").arg(FileName(file))
                        : QStringLiteral("reading out the %1 into %2").arg(what, FileName(file));
-    throw RunEnd{QStringLiteral("%1 was not taken: %2 (%3). The run was ended.")
-                     .arg(FrameOf(frame), DescribeAcquireResult(result), readout)};
+    switch (result) {
+    case AcquireCancelled: // by hand: the user wants the run to end
+    case AcquireNoSource:  // the camera is gone, and so are the frames still to come
+    case AcquireDeviceBusy:
+    case AcquirePermissionDenied:
+        throw RunEnd{QStringLiteral("%1 was not taken: %2 (%3). The run was ended.")
+                         .arg(FrameOf(frame), DescribeAcquireResult(result), readout)};
+    default:
+        // One bad frame must not cost an unattended run the rest of the night: the frame is
+        // left out, its number stays unused, and the run goes on.
+        failedFrames_.append(QStringLiteral("%1: %2 (%3).")
+                                 .arg(FrameOf(frame), DescribeAcquireResult(result), readout));
+        return false;
+    }
 }
 
 void CaptureCommands::ShowAndSave(int frame) {

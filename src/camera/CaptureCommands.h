@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <filesystem>
@@ -48,7 +49,9 @@ private:
     void TakeHiresFrame(int frame);
     // Frame start, exposure state, exposure wait; `readoutSelect` arms the first readout.
     void ExposeFrame(std::int16_t readoutSelect);
-    void Acquire(int frame, unsigned intervalMs, const char* file, const QString& what);
+    // False when the frame is to be left out and the run goes on; throws RunEnd when the
+    // failure ends the run (cancelled by hand, camera gone).
+    bool Acquire(int frame, unsigned intervalMs, const char* file, const QString& what);
     void ShowAndSave(int frame);
     template <typename Work> void FileStep(int frame, const QString& step, Work&& work);
     QString FrameOf(int frame) const;
@@ -63,6 +66,8 @@ private:
     FrameDisplay& viewer_;
     std::filesystem::path workDir_;
     bool ending_ = false;
+    // The frames of the run in progress that were left out, with why.
+    QStringList failedFrames_;
 };
 
 } // namespace lumenvale

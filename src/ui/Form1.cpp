@@ -1,6 +1,8 @@
 // The Control window.
 #include "ui/Form1.h"
 
+#include "platform/Acquisition.h"
+
 #include "platform/Messages.h"
 #include "platform/Services.h"
 #include "settings/SettingsFile.h"
@@ -245,6 +247,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         return;
     }
     closed_ = true;
+    services_.acquisition.closeSource();
     lines_.ClosePortAccess();
     emit viewerCloseRequested();
     emit settingsCloseRequested();

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 namespace lumenvale::test {
@@ -263,6 +266,68 @@ TEST_F(BinnedRunError, FailedAcquisitionSaysWhy) {
     expectEndedWith({"Frame 1 of 1", "busy", "temp.bmp"});
     EXPECT_TRUE(rig.viewer.shown.empty());
     EXPECT_FALSE(rig.exists("frame0x37.bmp"));
+}
+
+// An unattended run loses only the frame that failed: its number stays unused, the others are
+// taken and saved, and one message after the run lists what was lost. A camera that is gone
+// ends the run, as there is nothing more to take.
+TEST(FailedFrame, IsLeftOutAndTheRunGoesOnUnlessTheCameraIsGone) {
+    using Step = ScriptedAcquisition::Step;
+    const Step ok = ScriptedAcquisition::Confirm();
+    const Step damaged = ScriptedAcquisition::Fail(AcquireDamagedFrame);
+    struct Case {
+        const char* what;
+        bool hires;
+        std::vector<Step> script;
+        std::vector<const char*> saved;
+        std::size_t acquisitions;
+        std::vector<const char*> message;
+    };
+    const std::vector<Case> cases = {
+        {"binned frame 2 damaged",
+         false,
+         {ok, damaged, ok},
+         {"image001.bmp", "image003.bmp"},
+         3,
+         {"1 of 3 frames", "Frame 2 of 3", "damaged"}},
+        {"hi-res frame 2, first field damaged: the second is still read out",
+         true,
+         {ok, ok, damaged, ok, ok, ok},
+         {"image001.bmp", "image003.bmp"},
+         6,
+         {"1 of 3 frames", "Frame 2 of 3", "first field"}},
+        {"no frame in time on the second field",
+         true,
+         {ok, ok, ok, ScriptedAcquisition::Fail(AcquireNoFrameInTime), ok, ok},
+         {"image001.bmp", "image003.bmp"},
+         6,
+         {"Frame 2 of 3", "second field", "in time"}},
+        {"camera unplugged at frame 2",
+         false,
+         {ok, ScriptedAcquisition::Fail(AcquireNoSource)},
+         {"image001.bmp"},
+         2,
+         {"Frame 2 of 3", "not connected", "ended"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CaptureRig r;
+        r.panel.text3 = QStringLiteral("3");
+        r.panel.check5 = 1;
+        r.services.acquisition.script = {c.script.begin(), c.script.end()};
+        c.hires ? r.commands.Hires() : r.commands.Binned();
+
+        std::vector<std::string> saved;
+        for (const auto& entry : std::filesystem::directory_iterator(r.dir / "saved")) {
+            saved.push_back(entry.path().filename().string());
+        }
+        std::sort(saved.begin(), saved.end());
+        EXPECT_EQ(saved, std::vector<std::string>(c.saved.begin(), c.saved.end()));
+        EXPECT_EQ(r.services.acquisition.calls.size(), c.acquisitions);
+        EXPECT_EQ(r.services.acquisition.openSourceCalls, 1) << "the camera started once";
+        r.expectOneMessage(c.message);
+        r.expectEnded(" 3", true);
+    }
 }
 
 TEST(BinnedRunRefused, ACountOrExposureThatDoesNotFitIsRefusedBeforeAnyLine) {

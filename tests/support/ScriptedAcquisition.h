@@ -60,6 +60,8 @@ public:
 
     std::int32_t TWAIN_AcquireToFilename(QWidget* parent, const std::string& fileName) override;
     std::int32_t TWAIN_SelectImageSource(QWidget* parent) override;
+    void openSource() override { ++openSourceCalls; }
+    void closeSource() override { ++closeSourceCalls; }
 
     // What the test sets up. Each acquisition takes the front step of `script`; once it is
     // empty, `fallback` serves every call.
@@ -80,6 +82,8 @@ public:
     std::vector<Call> calls;
     std::vector<std::string> fileNames() const;
     int selectCalls = 0;
+    int openSourceCalls = 0;
+    int closeSourceCalls = 0;
 
 private:
     bool writeFrame(const std::string& fileName, const QByteArray& frame) const;

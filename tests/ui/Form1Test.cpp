@@ -144,6 +144,7 @@ TEST_F(Form1Test, ClosingClosesThePortThenAsksTheOtherWindowsAndLeavesTheLinesAl
               (std::vector<std::string>{"viewer, port shutdown 1", "settings", "closed, shown 0"}));
     EXPECT_EQ(services.port.shutdownCalls, 2);
     EXPECT_EQ(services.port.writes.size(), writes);
+    EXPECT_EQ(services.acquisition.closeSourceCalls, 1) << "the webcam stream ends with it";
 
     // A second request finds the steps done.
     form.show();
