@@ -90,6 +90,30 @@ TEST_F(SourceChooserTest, ListsTheSimulatedCameraAndEveryWebcamAndKeepsTheChoice
     EXPECT_EQ(nextRun.config(), saved);
 }
 
+// Beside a camera: that processing assumes a 640 x 480 sensor when it has no such mode, and
+// that frames are found by counting once it was seen streaming without timestamps.
+TEST_F(SourceChooserTest, SaysBesideACameraWhatItLacks) {
+    device.cameras[(dir / "dev" / "video0").string()].stamps = FakeV4l2Camera::Stamps::None;
+    device.cameras[(dir / "dev" / "video2").string()].sizes = {{1280, 720}};
+    AcquisitionLibrary library(lines, clock, options());
+    library.openSource(); // nothing chosen: the first camera
+    device.deliver(1);
+    QCoreApplication::processEvents(); // the stream takes the frame as it comes
+    QStringList shown;
+    choose(library, [&](QDialog& d) {
+        for (int i = 0; i < list(d).count(); ++i) {
+            shown << list(d).item(i)->text();
+        }
+        press(d, QDialogButtonBox::Cancel);
+    });
+    ASSERT_EQ(shown.size(), 3);
+    EXPECT_TRUE(shown[1].contains(QStringLiteral("no timestamps"))) << shown[1].toStdString();
+    EXPECT_FALSE(shown[1].contains(QStringLiteral("640 x 480")));
+    EXPECT_TRUE(shown[2].contains(QStringLiteral("assume a 640 x 480 sensor")))
+        << shown[2].toStdString();
+    EXPECT_FALSE(shown[2].contains(QStringLiteral("timestamps")));
+}
+
 TEST_F(SourceChooserTest, CancelKeepsTheOldChoice) {
     AcquisitionConfig old;
     old.source = AcquisitionConfig::Source::Simulated;

@@ -33,7 +33,7 @@ SourceChooser::SourceChooser(QWidget* parent, std::vector<CaptureDevice> devices
                                    "640 x 480 sensor");
         }
         if (device.timestamped == false) {
-            text += QStringLiteral(": its frames carry no timestamps, so the frame after the "
+            text += QStringLiteral(": no timestamps on its frames, so the frame after the "
                                    "readout is found by counting");
         }
         list_->addItem(text);
