@@ -2,6 +2,8 @@
 // star, and the display stretch, each on the user-interface thread for every preview frame.
 // Prints "name value" lines: medians over 200 frames, the slowest measurement, and the star's
 // size as measured.
+#include "BenchFigures.h"
+
 #include "platform/LineMonitor.h"
 #include "platform/acquisition/DisplayStretch.h"
 #include "platform/acquisition/FocusMeasure.h"
@@ -13,25 +15,7 @@
 #include <vector>
 
 using namespace lumenvale;
-using Instant = std::chrono::steady_clock::time_point;
-
-namespace {
-
-double ms(Instant from, Instant to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-void print(const char* name, double value) {
-    std::printf("%s %.3f\n", name, value);
-}
-
-} // namespace
+using namespace lumenvale::bench;
 
 int main() {
     LineMonitor lines;

@@ -42,8 +42,8 @@ public:
     bool stretch() const;
 
 protected:
-    // A click in the live picture picks the focus star; a right click leaves the choice to the
-    // measurement again.
+    // A left click in the live picture picks the focus star; a click with any other button
+    // leaves the choice to the measurement again.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

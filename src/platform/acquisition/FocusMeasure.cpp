@@ -139,8 +139,8 @@ void FocusMeasure::findCandidates(const AcquiredFrame& frame) {
     for (int y = 0; y < H; ++y) {
         const std::uint8_t* in = frame.storedRow(H - 1 - y);
         std::uint16_t* out = grey_.data() + std::size_t(W) * y;
-        for (int x = 0; x < W; ++x) {
-            out[x] = std::uint16_t(in[3 * x] + in[3 * x + 1] + in[3 * x + 2]);
+        for (int x = 0; x < W; ++x, in += 3) {
+            out[x] = std::uint16_t(in[0] + in[1] + in[2]);
         }
     }
     estimateSky();
@@ -250,7 +250,7 @@ double FocusMeasure::skyAt(int x, int y) const {
 }
 
 int FocusMeasure::brightestColour(int x, int y) const {
-    const std::uint8_t* p = frame_->storedRow(H - 1 - y) + 3 * x;
+    const std::uint8_t* p = frame_->storedRow(H - 1 - y) + std::ptrdiff_t(3) * x;
     return std::max({p[0], p[1], p[2]});
 }
 
