@@ -2,6 +2,8 @@
 // the caller's 1 ms readout timer ticks once the call is made (every millisecond lengthens the
 // exposure), and how soon after the Return keystroke the call returns with the file written.
 // Prints "name value" lines: medians over 20 calls, and the slowest call.
+#include "BenchFigures.h"
+
 #include "platform/Clock.h"
 #include "platform/Keystrokes.h"
 #include "platform/LineMonitor.h"
@@ -19,25 +21,7 @@
 #include <vector>
 
 using namespace lumenvale;
-using Instant = std::chrono::steady_clock::time_point;
-
-namespace {
-
-double ms(Instant from, Instant to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-void print(const char* name, double value) {
-    std::printf("%s %.3f\n", name, value);
-}
-
-} // namespace
+using namespace lumenvale::bench;
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

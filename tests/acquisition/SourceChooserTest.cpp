@@ -59,6 +59,9 @@ struct SourceChooserTest : AcquisitionTest {
 } // namespace
 
 TEST_F(SourceChooserTest, ListsTheSimulatedCameraAndEveryWebcamAndKeepsTheChoiceOnOk) {
+    AcquisitionConfig stretched;
+    stretched.stretch = true;
+    ASSERT_TRUE(stretched.save(ini));
     AcquisitionLibrary library(lines, clock, options());
     QStringList shown;
     bool skipForSimulated = true;
@@ -86,6 +89,7 @@ TEST_F(SourceChooserTest, ListsTheSimulatedCameraAndEveryWebcamAndKeepsTheChoice
     EXPECT_EQ(saved.devicePath, (dir / "dev" / "video2").string());
     EXPECT_EQ(saved.deviceName, QStringLiteral("Right Camera"));
     EXPECT_EQ(saved.skipFrames, 3);
+    EXPECT_TRUE(saved.stretch) << "the live picture's stretch is not the chooser's to change";
     AcquisitionLibrary nextRun(lines, clock, options());
     EXPECT_EQ(nextRun.config(), saved);
 }
@@ -179,6 +183,7 @@ TEST_F(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
     written.devicePath = "/dev/video3";
     written.deviceName = QStringLiteral("Caméra = [1]; ok");
     written.skipFrames = 2;
+    written.stretch = true;
     ASSERT_TRUE(written.save(ini)) << "the directory is made when missing";
     EXPECT_EQ(AcquisitionConfig::Load(ini), written);
 

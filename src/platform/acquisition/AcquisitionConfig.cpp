@@ -16,6 +16,7 @@ constexpr QLatin1String SourceKey("source/kind");
 constexpr QLatin1String DeviceKey("source/device");
 constexpr QLatin1String NameKey("source/name");
 constexpr QLatin1String SkipKey("v4l2/skipFrames");
+constexpr QLatin1String StretchKey("preview/stretch");
 
 QString pathText(const std::filesystem::path& file) {
     return QString::fromStdString(file.string());
@@ -43,6 +44,7 @@ AcquisitionConfig AcquisitionConfig::Load(const std::filesystem::path& file) {
     if (ok) {
         config.skipFrames = std::clamp(skip, 0, MaxSkipFrames);
     }
+    config.stretch = ini.value(StretchKey, false).toBool();
     return config;
 }
 
@@ -64,6 +66,7 @@ bool AcquisitionConfig::save(const std::filesystem::path& file) const {
         break;
     }
     ini.setValue(SkipKey, skipFrames);
+    ini.setValue(StretchKey, stretch);
     ini.sync(); // QSettings replaces the file whole, through a temporary
     return ini.status() == QSettings::NoError;
 }

@@ -1,6 +1,6 @@
-// The acquisition library's own settings: which source acquires, and how many frames a webcam
-// lets pass after the readout. Kept in an INI file of its own in the user's configuration
-// directory, apart from the program's "config.dat".
+// The acquisition library's own settings: which source acquires, how many frames a webcam
+// lets pass after the readout, and whether the live picture is stretched. Kept in an INI file of
+// its own in the user's configuration directory, apart from the program's "config.dat".
 #pragma once
 
 #include <QString>
@@ -24,6 +24,7 @@ struct AcquisitionConfig {
     std::string devicePath; // for V4l2
     QString deviceName;
     int skipFrames = DefaultSkipFrames;
+    bool stretch = false;
 
     // A missing or unreadable file gives the defaults; values out of range are brought in.
     static AcquisitionConfig Load(const std::filesystem::path& file);

@@ -2,10 +2,14 @@
 #include "platform/acquisition/AcquisitionDialog.h"
 
 #include "platform/Errors.h"
+#include "platform/acquisition/DisplayStretch.h"
+#include "platform/acquisition/FocusAidPanel.h"
 #include "platform/acquisition/FrameBmp.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -13,7 +17,8 @@
 namespace lumenvale {
 
 AcquisitionDialog::AcquisitionDialog(QWidget* parent, FrameSource& source,
-                                     std::filesystem::path target, int failureLingerMs)
+                                     std::filesystem::path target, int failureLingerMs,
+                                     bool stretch)
     : QDialog(parent), source_(source), target_(std::move(target)),
       failureLingerMs_(failureLingerMs) {
     setObjectName(QStringLiteral("AcquisitionDialog"));
@@ -27,6 +32,14 @@ AcquisitionDialog::AcquisitionDialog(QWidget* parent, FrameSource& source,
     QPalette dark = preview_->palette();
     dark.setColor(QPalette::Window, Qt::black);
     preview_->setPalette(dark);
+    preview_->installEventFilter(this);
+    focusAid_ = new FocusAidPanel(this);
+
+    // Neither takes the keyboard from the default button.
+    stretchBox_ = new QCheckBox(QStringLiteral("Stretch"), this);
+    stretchBox_->setObjectName(QStringLiteral("Stretch"));
+    stretchBox_->setFocusPolicy(Qt::NoFocus);
+    stretchBox_->setChecked(stretch);
 
     status_ = new QLabel(QStringLiteral("Starting the camera..."), this);
     status_->setObjectName(QStringLiteral("Status"));
@@ -40,18 +53,23 @@ AcquisitionDialog::AcquisitionDialog(QWidget* parent, FrameSource& source,
     // Return typed while Cancel has the focus must still acquire, never cancel.
     cancelButton_->setAutoDefault(false);
 
+    auto* pictures = new QHBoxLayout;
+    pictures->addWidget(preview_);
+    pictures->addWidget(focusAid_);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(stretchBox_);
     buttons->addWidget(status_, 1);
     buttons->addWidget(acquireButton_);
     buttons->addWidget(cancelButton_);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(preview_);
+    layout->addLayout(pictures);
     layout->addLayout(buttons);
     acquireButton_->setFocus();
 
     connect(acquireButton_, &QPushButton::clicked, this, &AcquisitionDialog::acquire);
     connect(cancelButton_, &QPushButton::clicked, this, &AcquisitionDialog::reject);
     connect(&pollTimer_, &QTimer::timeout, this, &AcquisitionDialog::pollSource);
+    sinceOpened_.start();
 }
 
 AcquisitionDialog::~AcquisitionDialog() {
@@ -164,8 +182,41 @@ void AcquisitionDialog::reject() {
     finish(failed_ ? result_ : AcquireCancelled);
 }
 
+bool AcquisitionDialog::stretch() const {
+    return stretchBox_->isChecked();
+}
+
+bool AcquisitionDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == preview_ && event->type() == QEvent::MouseButtonPress) {
+        const auto* click = static_cast<QMouseEvent*>(event);
+        if (click->button() == Qt::LeftButton) {
+            pickedStar_ = click->position();
+        } else {
+            pickedStar_.reset();
+        }
+        focusAid_->clearTrend();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void AcquisitionDialog::showPreview(const AcquiredFrame& frame) {
-    preview_->setPixmap(QPixmap::fromImage(frame.toImage()));
+    const auto now = [this] { return sinceOpened_.nsecsElapsed() / 1000; };
+    const std::int64_t start = now();
+    if (!pacer_.due(start)) {
+        return; // the last picture took long: let the camera and the dialog catch up
+    }
+    QImage picture = frame.toImage();
+    const auto star = pickedStar_ ? focus_.measure(frame, *pickedStar_) : focus_.measure(frame);
+    if (star && pickedStar_) {
+        pickedStar_ = star->centre; // follow the star as it drifts
+    }
+    focusAid_->showMeasurement(picture, star);
+    if (stretchBox_->isChecked()) {
+        picture = DisplayStretch::Apply(std::move(picture), DisplayStretch::Auto(frame));
+    }
+    preview_->setPixmap(QPixmap::fromImage(picture));
+    pacer_.shown(start, now());
 }
 
 } // namespace lumenvale

@@ -111,10 +111,15 @@ std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
     acquisitionStartUs_ = clock_.monotonicUs();
     const std::unique_ptr<FrameSource> source = chosenSource();
     AcquisitionDialog dialog(parent, *source, std::filesystem::path(fileName),
-                             options_.failureLingerMs);
+                             options_.failureLingerMs, config().stretch);
     const std::int32_t result = dialog.run();
     // Later line writes belong to no acquisition until the next one starts.
     acquisitionStartUs_ = std::numeric_limits<std::int64_t>::max();
+    if (dialog.stretch() != config_->stretch) {
+        // Kept for the next run of the program; when the file cannot be written, for this one.
+        config_->stretch = dialog.stretch();
+        config_->save(configFile());
+    }
     if (result == AcquireNoSource) {
         defaultDevice_.reset();
     }
@@ -134,7 +139,9 @@ std::int32_t AcquisitionLibrary::TWAIN_SelectImageSource(QWidget* parent) {
     if (chooser.exec() != QDialog::Accepted) {
         return AcquireCancelled;
     }
+    const bool stretch = config().stretch; // not the chooser's to change
     config_ = chooser.choice();
+    config_->stretch = stretch;
     defaultDevice_.reset();
     // Another camera (or the same one with other settings) starts afresh at the next command.
     closeSource();

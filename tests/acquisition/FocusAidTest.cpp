@@ -1,0 +1,205 @@
+// The focus aid in the acquisition dialog, driven as the user does it: the star it measures
+// by itself and the one clicked, "no star", a stretched picture on the screen but the camera's
+// own frame in the file, the stretch choice kept in the library's file, and the readout
+// timer's Return still confirming the dialog.
+#include "support/AcquisitionTest.h"
+#include "support/StarFrames.h"
+
+#include "platform/Keystrokes.h"
+#include "platform/acquisition/AcquisitionDialog.h"
+#include "platform/acquisition/AcquisitionLibrary.h"
+#include "platform/acquisition/FocusAidPanel.h"
+#include "platform/acquisition/PreviewPacer.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <vector>
+
+using namespace lumenvale;
+using namespace lumenvale::test;
+
+namespace {
+
+// A camera that shows one still picture until confirmed, then hands that picture over.
+class StillCamera : public FrameSource {
+public:
+    QString name() const override { return QStringLiteral("Still camera"); }
+    std::optional<SourceFailure> start() override { return std::nullopt; }
+    void stop() override {}
+    void confirm() override { confirmed_ = true; }
+    SourcePoll poll() override {
+        SourcePoll poll;
+        if (confirmed_) {
+            poll.state = SourcePoll::State::Captured;
+            poll.frame = picture;
+        } else {
+            poll.preview = picture;
+        }
+        return poll;
+    }
+    int pollIntervalMs() const override { return 20; }
+
+    AcquiredFrame picture;
+
+private:
+    bool confirmed_ = false;
+};
+
+// What to wait for in the open dialog, then what to do.
+struct Step {
+    const char* waitingFor;
+    std::function<bool(QWidget&)> ready;
+    std::function<void(QWidget&)> then;
+};
+
+// Runs the steps in turn inside the dialog's event loop; a step not ready within 5 s fails
+// the test and cancels the dialog.
+void whileOpen(std::vector<Step> steps) {
+    auto* poll = new QTimer;
+    auto next = std::make_shared<std::size_t>(0);
+    auto deadline = std::make_shared<QDeadlineTimer>(5000);
+    QObject::connect(poll, &QTimer::timeout, poll, [=, steps = std::move(steps)] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog == nullptr) {
+            return;
+        }
+        const Step& step = steps[*next];
+        if (step.ready(*dialog)) {
+            step.then(*dialog);
+            *deadline = QDeadlineTimer(5000);
+            ++*next;
+        } else if (deadline->hasExpired()) {
+            ADD_FAILURE() << "gave up waiting for " << step.waitingFor;
+            qobject_cast<QDialog*>(dialog)->reject();
+            *next = steps.size();
+        }
+        if (*next == steps.size()) {
+            poll->deleteLater();
+            poll->stop();
+        }
+    });
+    poll->start(5);
+}
+
+template <typename T> T& child(QWidget& dialog, const char* name) {
+    T* found = dialog.findChild<T*>(QLatin1String(name));
+    EXPECT_NE(found, nullptr) << name;
+    return *found;
+}
+
+const FocusAidPanel& panel(QWidget& dialog) {
+    return child<FocusAidPanel>(dialog, "FocusAid");
+}
+
+bool measured(QWidget& dialog, const TestStar& star) {
+    const auto& found = panel(dialog).star();
+    return found && std::hypot(found->centre.x() - star.x, found->centre.y() - star.y) < 0.5;
+}
+
+QImage shown(QWidget& dialog) {
+    return child<QLabel>(dialog, "Preview")
+        .pixmap()
+        .toImage()
+        .convertToFormat(QImage::Format_RGB888);
+}
+
+bool acquireHasTheKeyboard(QWidget& dialog) {
+    return dialog.focusWidget() == &child<QPushButton>(dialog, "AcquireButton");
+}
+
+} // namespace
+
+struct FocusAidTest : AcquisitionTest {};
+
+TEST_F(FocusAidTest, MeasuresTheBrightStarThenTheClickedOneAndWritesTheUnstretchedFrame) {
+    const TestStar bright{300.6, 200.3, 2.5, 150};
+    const TestStar faint{500.2, 400.8, 1.5, 60};
+    const AcquiredFrame stars = StarFrame({bright, faint});
+    StillCamera camera;
+    camera.picture = stars;
+    AcquisitionDialog dialog(&window, camera, dir / "temp.bmp", 0, /*stretch=*/true);
+    whileOpen({
+        {"the bright star", [&](QWidget& d) { return measured(d, bright); },
+         [&](QWidget& d) {
+             EXPECT_NE(shown(d), stars.toImage().convertToFormat(QImage::Format_RGB888))
+                 << "the picture on the screen is stretched";
+             QTest::mouseClick(&child<QLabel>(d, "Preview"), Qt::LeftButton, {}, QPoint(505, 397));
+             EXPECT_TRUE(acquireHasTheKeyboard(d));
+         }},
+        {"the clicked star", [&](QWidget& d) { return measured(d, faint); },
+         [&](QWidget&) { camera.picture = StarFrame({}); }},
+        {"no star",
+         [](QWidget& d) {
+             return child<QLabel>(d, "FocusFigures").text() == QLatin1String("no star");
+         },
+         [&](QWidget&) {
+             camera.picture = stars;
+             QtKeystrokes().SendEnter();
+         }},
+    });
+    ASSERT_EQ(dialog.run(), AcquireOk);
+    const std::string bmp = read(dir / "temp.bmp");
+    ASSERT_EQ(bmp.size(), 54 + AcquiredFrame::PixelBytes);
+    EXPECT_TRUE(bmp.substr(54) == std::string(stars.pixels().begin(), stars.pixels().end()))
+        << "the file holds the frame as the camera gave it";
+}
+
+TEST_F(FocusAidTest, TheStretchChoiceIsKeptInTheLibrarysFileAndReturnStillConfirms) {
+    AcquisitionConfig simulated;
+    simulated.source = AcquisitionConfig::Source::Simulated;
+    ASSERT_TRUE(simulated.save(options().configFile));
+    AcquisitionLibrary library(lines, clock, options());
+    const std::string file = (dir / "temp.bmp").string();
+
+    bool keyboard = false;
+    whileOpen({{"the dialog", [](QWidget&) { return true; },
+                [&](QWidget& d) {
+                    QTest::mouseClick(&child<QCheckBox>(d, "Stretch"), Qt::LeftButton);
+                    keyboard = acquireHasTheKeyboard(d);
+                    QtKeystrokes().SendEnter();
+                }}});
+    ASSERT_EQ(library.TWAIN_AcquireToFilename(&window, file), AcquireOk);
+    EXPECT_TRUE(keyboard);
+    EXPECT_TRUE(AcquisitionConfig::Load(options().configFile).stretch);
+
+    bool ticked = false;
+    whileOpen({{"the dialog", [](QWidget&) { return true; },
+                [&](QWidget& d) {
+                    ticked = child<QCheckBox>(d, "Stretch").isChecked();
+                    QtKeystrokes().SendEnter();
+                }}});
+    ASSERT_EQ(library.TWAIN_AcquireToFilename(&window, file), AcquireOk);
+    EXPECT_TRUE(ticked) << "the next dialog starts stretched";
+}
+
+// Frames as the dialog gets to them, every 10 ms while it keeps up; the one that came during the
+// slow frame is handled as soon as that is done, and it and the next two are passed over.
+TEST(PreviewPacerTest, ASlowPictureMakesTheNextFramesWait) {
+    struct Frame {
+        std::int64_t arrives;
+        std::int64_t takes; // when shown
+        bool shown;
+    };
+    const std::vector<Frame> frames = {
+        {0, 2, true},   {10, 2, true},  {20, 25, true}, {45, 2, false},
+        {50, 2, false}, {60, 2, false}, {70, 2, true},  {80, 2, true},
+    };
+    PreviewPacer pacer;
+    for (const Frame& f : frames) {
+        SCOPED_TRACE(f.arrives);
+        EXPECT_EQ(pacer.due(f.arrives), f.shown);
+        if (pacer.due(f.arrives)) {
+            pacer.shown(f.arrives, f.arrives + f.takes);
+        }
+    }
+}
