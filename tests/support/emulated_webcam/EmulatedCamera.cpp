@@ -103,7 +103,11 @@ void EmulatedCamera::reset(const EmulatorSettings& settings) {
     lines_ = ExposureLines();
     painter_ = FramePainter();
     counters_.clear();
-    counters_["open"] = 0;
+    for (const char* name :
+         {"open", "close", "streamon", "streamoff", "delivered", "dropped", "damaged",
+          "port_writes", "readouts", "exposure_frames", "unplugged"}) {
+        counters_[name] = 0;
+    }
     delivered_ = 0;
     exposureFrames_ = 0;
     exposureReadouts_ = 0;

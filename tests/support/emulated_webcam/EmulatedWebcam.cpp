@@ -26,6 +26,7 @@
 // again with the settings, its counters at zero; int emucam_counter(const char* name) - "open",
 // "close", "streamon", "streamoff", "delivered", "dropped", "damaged", "port_writes",
 // "readouts", "exposure_frames", "unplugged"; -1 for a name never counted.
+#include "DevListings.h"
 #include "EmulatedCamera.h"
 #include "RealCalls.h"
 
@@ -41,9 +42,8 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
-#include <map>
-#include <mutex>
 
+using lumenvale::emulated::DevListings;
 using lumenvale::emulated::EmulatedCamera;
 using lumenvale::emulated::Node;
 using lumenvale::emulated::RealCalls;
@@ -79,95 +79,8 @@ bool hasMode(int flags) {
     return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
 }
 
-// The /dev listings in progress: video0 and parport0 are added at the end of each, unless the
-// directory has them already, and a real video0 is hidden while the camera is unplugged.
-class DevListings {
-public:
-    void track(DIR* dir) {
-        if (dir == nullptr || !isDev(dirfd(dir))) {
-            return;
-        }
-        const std::lock_guard lock(mutex_);
-        listings_[dir] = Listing{};
-    }
-    void forget(DIR* dir) {
-        const std::lock_guard lock(mutex_);
-        listings_.erase(dir);
-    }
-    void rewind(DIR* dir) {
-        const std::lock_guard lock(mutex_);
-        if (const auto found = listings_.find(dir); found != listings_.end()) {
-            found->second = Listing{};
-        }
-    }
-    template <typename Entry> Entry* next(DIR* dir, Entry* (*realNext)(DIR*)) {
-        {
-            const std::lock_guard lock(mutex_);
-            if (listings_.find(dir) == listings_.end()) {
-                return realNext(dir);
-            }
-        }
-        for (;;) {
-            Entry* entry = realNext(dir);
-            const std::lock_guard lock(mutex_);
-            Listing& listing = listings_[dir];
-            if (entry == nullptr) {
-                return static_cast<Entry*>(added(listing));
-            }
-            if (std::strcmp(entry->d_name, "video0") == 0) {
-                if (!camera().present(Node::Video)) {
-                    continue;
-                }
-                listing.sawVideo = true;
-            }
-            if (std::strcmp(entry->d_name, "parport0") == 0) {
-                listing.sawPort = true;
-            }
-            return entry;
-        }
-    }
-
-private:
-    struct Listing {
-        bool sawVideo = false;
-        bool sawPort = false;
-        bool addedVideo = false;
-        bool addedPort = false;
-        dirent64 entry{};
-    };
-    static_assert(sizeof(dirent) == sizeof(dirent64), "one entry serves both listings");
-
-    static bool isDev(int fd) {
-        struct stat dev {};
-        struct stat listed {};
-        return fd >= 0 && real().stat("/dev", &dev) == 0 && fstat(fd, &listed) == 0 &&
-               dev.st_dev == listed.st_dev && dev.st_ino == listed.st_ino;
-    }
-    static void* entry(Listing& listing, const char* name) {
-        listing.entry = dirent64{};
-        listing.entry.d_type = DT_CHR;
-        listing.entry.d_reclen = sizeof listing.entry;
-        std::strncpy(listing.entry.d_name, name, sizeof listing.entry.d_name - 1);
-        return &listing.entry;
-    }
-    static void* added(Listing& listing) {
-        if (!listing.sawVideo && !listing.addedVideo && camera().present(Node::Video)) {
-            listing.addedVideo = true;
-            return entry(listing, "video0");
-        }
-        if (!listing.sawPort && !listing.addedPort) {
-            listing.addedPort = true;
-            return entry(listing, "parport0");
-        }
-        return nullptr;
-    }
-
-    std::mutex mutex_;
-    std::map<DIR*, Listing> listings_;
-};
-
 DevListings& listings() {
-    static DevListings* all = new DevListings();
+    static DevListings* all = new DevListings(); // never destroyed: listings may run at exit
     return *all;
 }
 
