@@ -102,6 +102,12 @@ int openNode(Node node, int flags) {
     return int(answer(camera().open(node, flags)));
 }
 
+// An open of `path`: the emulated node, or the C library's open for any other file.
+template <typename RealOpen> int openPath(const char* path, int flags, RealOpen&& realOpen) {
+    const Node node = EmulatedCamera::nodeOf(path);
+    return node != Node::None ? openNode(node, flags) : realOpen();
+}
+
 } // namespace
 
 extern "C" {
@@ -167,61 +173,43 @@ long syscall(long number, ...) noexcept {
 }
 
 int open(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (hasMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    const Node node = EmulatedCamera::nodeOf(path);
-    return node != Node::None ? openNode(node, flags) : real().open(path, flags, mode);
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = hasMode(flags) ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
+    return openPath(path, flags, [&] { return real().open(path, flags, mode); });
 }
 
 int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (hasMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    const Node node = EmulatedCamera::nodeOf(path);
-    return node != Node::None ? openNode(node, flags) : real().open64(path, flags, mode);
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = hasMode(flags) ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
+    return openPath(path, flags, [&] { return real().open64(path, flags, mode); });
 }
 
 int openat(int dir, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (hasMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    const Node node = EmulatedCamera::nodeOf(path);
-    return node != Node::None ? openNode(node, flags) : real().openat(dir, path, flags, mode);
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = hasMode(flags) ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
+    return openPath(path, flags, [&] { return real().openat(dir, path, flags, mode); });
 }
 
 int openat64(int dir, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (hasMode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = va_arg(arguments, mode_t);
-        va_end(arguments);
-    }
-    const Node node = EmulatedCamera::nodeOf(path);
-    return node != Node::None ? openNode(node, flags) : real().openat64(dir, path, flags, mode);
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = hasMode(flags) ? va_arg(arguments, mode_t) : 0;
+    va_end(arguments);
+    return openPath(path, flags, [&] { return real().openat64(dir, path, flags, mode); });
 }
 
 int __open_2(const char* path, int flags) {
-    const Node node = EmulatedCamera::nodeOf(path);
-    return node != Node::None ? openNode(node, flags) : real().open_2(path, flags);
+    return openPath(path, flags, [&] { return real().open_2(path, flags); });
 }
 
 int __open64_2(const char* path, int flags) {
-    const Node node = EmulatedCamera::nodeOf(path);
-    return node != Node::None ? openNode(node, flags) : real().open64_2(path, flags);
+    return openPath(path, flags, [&] { return real().open64_2(path, flags); });
 }
 
 int close(int fd) {
