@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-qpa-plugins libv4l-dev
+    qt6-base-dev qt6-qpa-plugins libv4l-dev libjpeg-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format
     xvfb xauth xdotool python3
