@@ -222,11 +222,12 @@ std::pair<int, int> levelsBetween(Port::Written from, Port::Written to) {
     return {levelFor(to.before - from.after), levelFor(to.after - from.before)};
 }
 
-// Every pixel of the even rows within `even`, of the odd rows within `odd`, all channels alike.
+// Every pixel of the even rows within `even`, of the odd rows within `odd`, all channels alike;
+// rows counted from the bottom line, as the frame file stores them.
 ::testing::AssertionResult rowsAre(const std::vector<std::uint8_t>& rgb, std::pair<int, int> even,
                                    std::pair<int, int> odd, int tolerance) {
     for (int y = 0; y < Height; ++y) {
-        const auto [low, high] = y % 2 == 0 ? even : odd;
+        const auto [low, high] = (Height - 1 - y) % 2 == 0 ? even : odd;
         for (int x = 0; x < Width * 3; ++x) {
             const int value = rgb[std::size_t(y) * Width * 3 + std::size_t(x)];
             if (value < low - tolerance || value > high + tolerance) {
@@ -336,12 +337,12 @@ TEST_F(EmulatedWebcamTest, HiresFieldsAreTheFirstFramesToStartAfterTheirReadouts
         ASSERT_TRUE(dark);
         EXPECT_TRUE(rowsAre(*dark, {Dark, Dark}, {Dark, Dark}, 0));
     }
-    const auto even = camera.rgb(*first.exposed);
-    const auto odd = camera.rgb(*second.exposed);
-    ASSERT_TRUE(even && odd);
-    // Both fields were exposed from the same exposure-state write.
-    EXPECT_TRUE(rowsAre(*even, levelsBetween(first.start, first.end), {Dark, Dark}, 0));
-    EXPECT_TRUE(rowsAre(*odd, {Dark, Dark}, levelsBetween(first.start, second.end), 0));
+    const auto firstField = camera.rgb(*first.exposed);
+    const auto secondField = camera.rgb(*second.exposed);
+    ASSERT_TRUE(firstField && secondField);
+    // Both fields were exposed from the same exposure-state write, and come in the same rows.
+    EXPECT_TRUE(rowsAre(*firstField, levelsBetween(first.start, first.end), {Dark, Dark}, 0));
+    EXPECT_TRUE(rowsAre(*secondField, levelsBetween(first.start, second.end), {Dark, Dark}, 0));
     EXPECT_EQ(EmulatedWebcamCount("streamon"), 1);
     EXPECT_EQ(EmulatedWebcamCount("readouts"), 2);
 }

@@ -43,9 +43,9 @@ std::optional<ReadoutExposure> ExposureLines::write(std::uint8_t value, std::int
         exposure.rows = ExposedRows::Even;
         exposure.kind = value == ReadoutField1 ? "field1" : "binned";
     } else if (value == Readout && wasField1) {
-        // The second hi-res field: the odd rows kept their charge since the same exposure
-        // state while the first field was read.
-        exposure.rows = ExposedRows::Odd;
+        // The second hi-res field: the other lines kept their charge since the same exposure
+        // state while the first field was read; the camera sends them in the same rows.
+        exposure.rows = ExposedRows::Even;
         exposure.kind = "field2";
     } else {
         // A readout state with no exposure before it (the frame-start pulse, Focus): the

@@ -17,8 +17,10 @@ constexpr int JpegQuality = 100;
 constexpr std::uint8_t NeutralChroma = 128;
 constexpr std::size_t KeptPictures = 8;
 
-std::uint8_t rowLevel(std::uint32_t row, int evenLevel, int oddLevel) {
-    return std::uint8_t(row % 2 == 0 ? evenLevel : oddLevel);
+// Rows are counted from the bottom line of the picture, as a frame file stores them: the
+// camera's readout fills every other stored row, starting with the first.
+std::uint8_t rowLevel(std::uint32_t row, std::uint32_t height, int evenLevel, int oddLevel) {
+    return std::uint8_t((height - 1 - row) % 2 == 0 ? evenLevel : oddLevel);
 }
 
 } // namespace
@@ -50,7 +52,7 @@ std::size_t FramePainter::paint(const FrameMode& mode, int evenLevel, int oddLev
     const std::uint32_t line = bytesPerLine(mode);
     for (std::uint32_t row = 0; row < mode.height; ++row) {
         std::uint8_t* at = out + std::size_t(row) * line;
-        const std::uint8_t level = rowLevel(row, evenLevel, oddLevel);
+        const std::uint8_t level = rowLevel(row, mode.height, evenLevel, oddLevel);
         if (mode.fourcc == V4L2_PIX_FMT_YUYV) {
             for (std::uint32_t x = 0; x < line; x += 2) {
                 at[x] = level;
@@ -91,7 +93,7 @@ const std::vector<std::uint8_t>& FramePainter::jpeg(const FrameMode& mode, int e
     jpeg_start_compress(&info, TRUE);
     std::vector<std::uint8_t> row(std::size_t(mode.width) * 3, NeutralChroma);
     while (info.next_scanline < info.image_height) {
-        const std::uint8_t level = rowLevel(info.next_scanline, evenLevel, oddLevel);
+        const std::uint8_t level = rowLevel(info.next_scanline, mode.height, evenLevel, oddLevel);
         for (std::uint32_t x = 0; x < mode.width; ++x) {
             row[std::size_t(x) * 3] = level;
         }

@@ -1,5 +1,5 @@
-// The pictures of the emulated webcam in its four formats: grey rows, the even rows at one
-// level and the odd rows at another, as the camera sends them.
+// The pictures of the emulated webcam in its four formats: grey rows, the even rows (counted
+// from the bottom line, as a frame file stores them) at one level and the odd rows at another.
 #pragma once
 
 #include <cstddef>
