@@ -1,38 +1,55 @@
-// Timing of the acquisition dialog on the simulated camera, as a binned frame uses it: how soon
+// Timing of the acquisition dialog as a binned frame uses it. On the simulated camera: how soon
 // the caller's 1 ms readout timer ticks once the call is made (every millisecond lengthens the
-// exposure), and how soon after the Return keystroke the call returns with the file written.
-// Prints "name value" lines: medians over 20 calls, and the slowest call.
+// exposure), and how soon after the Return keystroke the call returns with the file written;
+// medians over 20 calls, and the slowest call. Then on the emulated webcam (STREAMON 250 ms, the
+// first frame 300 ms later, 10 frames a second), through the Control window: 5 binned frames of
+// 1 s, with the exposure as the lines show it, the dialog's start, the time from the readout
+// write to the file, and the longest the event loop stood still while the camera streamed.
+// Prints "name value" lines.
 #include "BenchFigures.h"
 
 #include "platform/Clock.h"
+#include "platform/FileSystemObject.h"
 #include "platform/Keystrokes.h"
 #include "platform/LineMonitor.h"
+#include "platform/MessagePump.h"
+#include "platform/Messages.h"
+#include "platform/PpdevPort.h"
+#include "platform/Services.h"
 #include "platform/WindowTimers.h"
 #include "platform/acquisition/AcquisitionLibrary.h"
+#include "settings/SettingsFile.h"
+#include "ui/Form1.h"
+#include "ui/Form2.h"
+#include "ui/ProgramState.h"
+#include "ui/QtFileDialogs.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
+
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 using namespace lumenvale;
 using namespace lumenvale::bench;
 
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QTemporaryDir dir;
-    if (!dir.isValid()) {
-        std::fprintf(stderr, "no temporary directory\n");
-        return 1;
-    }
-    const std::filesystem::path root = dir.path().toStdString();
+namespace {
 
+int simulatedCase(const std::filesystem::path& root) {
     AcquisitionConfig simulated;
     simulated.source = AcquisitionConfig::Source::Simulated;
     AcquisitionOptions options;
@@ -93,4 +110,193 @@ int main(int argc, char** argv) {
     print("dialog_start_ms_max", *std::max_element(starts.begin(), starts.end()));
     print("acquire_ms_max", *std::max_element(acquires.begin(), acquires.end()));
     return 0;
+}
+
+// The acquisition library as the Control window calls it, timed from outside.
+class TimedAcquisition : public Acquisition {
+public:
+    explicit TimedAcquisition(Acquisition& library) : library_(library) {}
+
+    std::int32_t TWAIN_AcquireToFilename(QWidget* parent, const std::string& fileName) override {
+        const Instant called = std::chrono::steady_clock::now();
+        // Runs at the first turn of the dialog's own event loop.
+        QTimer::singleShot(
+            0, [this, called] { starts.push_back(ms(called, std::chrono::steady_clock::now())); });
+        const std::int32_t result = library_.TWAIN_AcquireToFilename(parent, fileName);
+        returnedUs.push_back(SystemClock().monotonicUs());
+        return result;
+    }
+    std::int32_t TWAIN_SelectImageSource(QWidget* parent) override {
+        return library_.TWAIN_SelectImageSource(parent);
+    }
+    void openSource() override { library_.openSource(); }
+    void closeSource() override { library_.closeSource(); }
+
+    std::vector<double> starts;
+    std::vector<std::int64_t> returnedUs;
+
+private:
+    Acquisition& library_;
+};
+
+class PrintedMessages : public Messages {
+public:
+    void MsgBox(const QString& text, const QString& /*title*/) override {
+        std::fprintf(stderr, "message: %s\n", text.toLocal8Bit().constData());
+    }
+    void Beep() override {}
+};
+
+template <typename T> T& find(QWidget& window, const char* name) {
+    return *window.findChild<T*>(QString::fromLatin1(name));
+}
+
+int webcamCase(const std::filesystem::path& root) {
+    using Configure = int (*)(const char*);
+    const auto configure = reinterpret_cast<Configure>(dlsym(RTLD_DEFAULT, "emucam_configure"));
+    if (configure == nullptr ||
+        configure(("FORMATS=YUYV;SIZES=640x480;STREAMON_MS=250;FIRST_FRAME_MS=300;FPS=10;LOG=" +
+                   (root / "emucam.log").string())
+                      .c_str()) != 0) {
+        std::fprintf(stderr, "the emulated webcam is not preloaded: no webcam case\n");
+        return 1;
+    }
+    const std::filesystem::path work = root / "webcam";
+    std::filesystem::create_directories(work / "saved");
+    Settings settings = DefaultSettings();
+    settings.SaveDir = (work / "saved").string();
+    SaveSettings(work / SettingsFileName, settings);
+    AcquisitionConfig webcam;
+    webcam.source = AcquisitionConfig::Source::V4l2;
+    webcam.devicePath = "/dev/video0";
+    webcam.deviceName = QStringLiteral("Emulated Webcam");
+    AcquisitionOptions options;
+    options.configFile = work / "acquisition.ini";
+    if (!webcam.save(options.configFile)) {
+        return 1;
+    }
+
+    SystemClock clock;
+    LineMonitor lines;
+    PpdevPort port(lines, clock); // the emulated camera port
+    WindowTimers timers;
+    QtKeystrokes keys;
+    QtMessagePump pump;
+    PrintedMessages messages;
+    FileSystemObject files;
+    AcquisitionLibrary library(lines, clock, options);
+    TimedAcquisition acquisition(library);
+    Services services{clock, lines, port, timers, keys, pump, messages, files, acquisition};
+    ProgramState program;
+    QtFileDialogs dialogs;
+    Form2 viewer(program, messages, dialogs, QPixmap(), work / SettingsFileName);
+    viewer.show();
+    Form1 control(program, services, viewer, QPixmap(), work);
+    control.show();
+
+    // The event loop's turns, from the first line write of the run to its end.
+    constexpr int TickMs = 2;
+    bool running = false;
+    Instant lastTurn{};
+    double longestStall = 0;
+    QTimer turns;
+    turns.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&turns, &QTimer::timeout, [&] {
+        const Instant now = std::chrono::steady_clock::now();
+        if (running) {
+            longestStall = std::max(longestStall, ms(lastTurn, now) - TickMs);
+        }
+        lastTurn = now;
+    });
+    lines.subscribe([&](const LineWrite& write) {
+        if (!running && write.state == 0x27) {
+            running = true;
+            lastTurn = std::chrono::steady_clock::now();
+        }
+    });
+    turns.start(TickMs);
+
+    constexpr int Frames = 5;
+    lines.clearHistory();
+    find<QLineEdit>(control, "Text2").setText(QStringLiteral("1"));
+    find<QLineEdit>(control, "Text3").setText(QString::number(Frames));
+    find<QCheckBox>(control, "Check5").setChecked(true);
+    find<QPushButton>(control, "Command2").click();
+    running = false;
+
+    // Each frame: 0x27, 0x37, 0x14, 0x34, exposure state, then the readout 0x37.
+    const std::vector<LineWrite> history = lines.history();
+    std::vector<double> errors;
+    std::vector<double> toFile;
+    for (std::size_t i = 0, frame = 0; i + 5 < history.size(); ++i) {
+        if (history[i].state != 0x27) {
+            continue;
+        }
+        const double exposureUs = double(history[i + 5].monotonicUs - history[i + 4].monotonicUs);
+        errors.push_back(exposureUs / 1000.0 - 1000.0);
+        if (frame < acquisition.returnedUs.size()) {
+            toFile.push_back(double(acquisition.returnedUs[frame] - history[i + 5].monotonicUs) /
+                             1000.0);
+        }
+        ++frame;
+    }
+    std::size_t saved = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(work / "saved")) {
+        ++saved;
+    }
+    control.close();
+    viewer.close();
+    if (errors.size() != Frames || saved != Frames || acquisition.starts.size() != Frames) {
+        std::fprintf(stderr, "webcam run: %zu frames, %zu saved\n", errors.size(), saved);
+        return 1;
+    }
+    // The camera runs free: its exposure frame starts up to one interval after the readout
+    // write and is whole one interval later. What is ours is the time from its end to the file.
+    std::vector<double> endToFile;
+    std::ifstream log(root / "emucam.log");
+    std::size_t frame = 0;
+    for (std::string line; std::getline(log, line) && frame < acquisition.returnedUs.size();) {
+        const auto end = line.find(" end=");
+        if (line.find(" frame ") == std::string::npos || end == std::string::npos ||
+            line.find("exposure=yes") == std::string::npos ||
+            line.find(" delivered") == std::string::npos) {
+            continue;
+        }
+        const std::int64_t endUs = std::stoll(line.substr(end + 5));
+        endToFile.push_back(double(acquisition.returnedUs[frame++] - endUs) / 1000.0);
+    }
+    print("webcam_exposure_error_ms", median(errors));
+    print("webcam_dialog_start_ms", median(acquisition.starts));
+    print("webcam_readout_to_file_ms", median(toFile));
+    print("webcam_longest_stall_ms", longestStall);
+    if (!endToFile.empty()) {
+        print("webcam_frame_end_to_file_ms", median(endToFile));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+#ifdef LUMENVALE_EMULATED_WEBCAM
+    // The webcam case runs on the emulated webcam, which must be preloaded before any library
+    // of ours opens a device: the program starts itself again with it.
+    if (dlsym(RTLD_DEFAULT, "emucam_configure") == nullptr &&
+        std::filesystem::exists(LUMENVALE_EMULATED_WEBCAM) && getenv("LD_PRELOAD") == nullptr) {
+        setenv("LD_PRELOAD", LUMENVALE_EMULATED_WEBCAM, 1);
+        execv("/proc/self/exe", argv);
+    }
+#endif
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "no temporary directory\n");
+        return 1;
+    }
+    const std::filesystem::path root = dir.path().toStdString();
+    if (const int failed = simulatedCase(root)) {
+        return failed;
+    }
+    return webcamCase(root);
 }
