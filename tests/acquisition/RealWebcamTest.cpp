@@ -36,10 +36,22 @@ double storedRowMean(const AcquiredFrame& frame, int row) {
 
 TEST(RealWebcamTest, KeepsTheFrameReadOutAfterTheExposure) {
     const bool emulated = EmulatedWebcamPreloaded();
-    for (const char* format : {"YUYV", "MJPG", "GREY", "BA81"}) {
-        SCOPED_TRACE(format);
+    struct Case {
+        const char* format;
+        const char* damage; // of the emulated camera's exposure frame
+    };
+    const Case cases[] = {{"YUYV", "none"},
+                          {"MJPG", "none"},
+                          {"GREY", "none"},
+                          {"BA81", "none"},
+                          {"MJPG", "truncated@exposure:1"},
+                          {"YUYV", "short@exposure:1"}};
+    for (const auto& [format, damage] : cases) {
+        SCOPED_TRACE(std::string(format) + ", damage " + damage);
+        const bool damaged = std::string(damage) != "none";
         if (emulated) {
-            ASSERT_TRUE(ConfigureEmulatedWebcam(std::string("FORMATS=") + format));
+            ASSERT_TRUE(
+                ConfigureEmulatedWebcam(std::string("FORMATS=") + format + ";DAMAGE=" + damage));
         }
         LibV4l2Calls calls;
         const auto devices = FindCaptureDevices(calls, "/dev");
@@ -78,9 +90,16 @@ TEST(RealWebcamTest, KeepsTheFrameReadOutAfterTheExposure) {
             QTest::qWait(source.pollIntervalMs());
             poll = source.poll();
         }
-        ASSERT_EQ(poll.state, SourcePoll::State::Captured) << poll.failure.reason.toStdString();
-        EXPECT_EQ(poll.frame->pixels().size(), AcquiredFrame::PixelBytes);
-        if (emulated) {
+        if (damaged) {
+            // A frame cut short on the way is never decoded into a whole-looking picture, and
+            // no later frame is kept instead.
+            ASSERT_EQ(poll.state, SourcePoll::State::Failed);
+            EXPECT_EQ(poll.failure.code, AcquireDamagedFrame) << poll.failure.reason.toStdString();
+        } else {
+            ASSERT_EQ(poll.state, SourcePoll::State::Captured) << poll.failure.reason.toStdString();
+            EXPECT_EQ(poll.frame->pixels().size(), AcquiredFrame::PixelBytes);
+        }
+        if (emulated && !damaged) {
             // 0.5 s of light at 16 + ms / 5, in the even stored rows; an unexposed frame is 16.
             const double even = storedRowMean(*poll.frame, 240);
             const double odd = storedRowMean(*poll.frame, 241);
