@@ -79,6 +79,7 @@ struct AcquireToFilenameTest : AcquisitionTest {
                 keys.SendEnter();
             }
         });
+        const DialogDeadline deadline;
         const auto result = library.TWAIN_AcquireToFilename(&window, (dir / name).string());
         timers.KillTimer(&window, 0);
         return result;
@@ -232,6 +233,7 @@ TEST_F(AcquireToFilenameTest, AReturnBeforeTheCameraIsOpenStillTakesAFrameReadOu
             }
         });
     };
+    const DialogDeadline deadline;
     ASSERT_EQ(dialog.run(), AcquireOk);
     const std::string bmp = read(dir / "temp.bmp");
     ASSERT_EQ(bmp.size(), 921654U);

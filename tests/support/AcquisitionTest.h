@@ -9,13 +9,36 @@
 #include "platform/LineMonitor.h"
 #include "platform/acquisition/AcquisitionOptions.h"
 
+#include <QApplication>
+#include <QDialog>
+#include <QTimer>
 #include <QWidget>
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 namespace lumenvale::test {
+
+// A dialog that nobody confirms fails the test at its deadline, with a message, instead of
+// hanging it until ctest gives up.
+class DialogDeadline {
+public:
+    explicit DialogDeadline(int ms = 30000) {
+        timer_.setSingleShot(true);
+        QObject::connect(&timer_, &QTimer::timeout, [ms] {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                ADD_FAILURE() << "the acquisition dialog was still open after " << ms << " ms";
+                dialog->reject();
+            }
+        });
+        timer_.start(ms);
+    }
+
+private:
+    QTimer timer_;
+};
 
 class AcquisitionTest : public TempDirTest {
 protected:

@@ -380,13 +380,16 @@ void WebcamStream::drain() {
         return;
     }
     draining_ = true;
-    while (streaming_) {
+    // What waits now, and no more: a camera that fills buffers faster than they are handled
+    // must not keep this loop from returning to the event loop.
+    for (std::size_t taken = 0; streaming_ && taken < buffers_.size(); ++taken) {
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         if (calls_.ioctlDevice(fd_, VIDIOC_DQBUF, &buffer) != 0) {
             const int error = errno;
             if (error == EINTR) {
+                --taken;
                 continue;
             }
             if (error != EAGAIN) {

@@ -63,7 +63,7 @@ public:
     void setListener(Listener* listener) { listener_ = listener; }
     Listener* listener() const { return listener_; }
 
-    // Takes every buffer the camera has filled so far; never blocks.
+    // Takes the buffers the camera has filled so far (at most one round of them); never blocks.
     void drain();
 
     // The picture in `frame` as the 640 x 480 frame; false when it cannot be decoded.
