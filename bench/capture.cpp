@@ -10,9 +10,11 @@
 #include "platform/MessagePump.h"
 #include "platform/Messages.h"
 #include "platform/PpdevPort.h"
+#include "platform/PpdevSyscalls.h"
 #include "platform/Services.h"
 #include "platform/WindowTimers.h"
 #include "platform/acquisition/AcquisitionLibrary.h"
+#include "platform/acquisition/LibV4l2Calls.h"
 #include "settings/SettingsFile.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
@@ -91,13 +93,15 @@ int main(int argc, char** argv) {
     SystemClock clock;
     LineMonitor lines;
     // The line monitor sees every write whether or not a parallel port is there.
-    PpdevPort port(lines, clock, (work / "dev" / "parport0").string());
+    KernelPpdevSyscalls ppdev;
+    PpdevPort port(lines, clock, ppdev, (work / "dev" / "parport0").string());
     WindowTimers timers;
     QtKeystrokes keys;
     QtMessagePump pump;
     PrintedMessages messages;
     FileSystemObject files;
-    AcquisitionLibrary acquisition(lines, clock, options);
+    LibV4l2Calls v4l2;
+    AcquisitionLibrary acquisition(lines, clock, v4l2, options);
     Services services{clock, lines, port, timers, keys, pump, messages, files, acquisition};
 
     ProgramState program;
