@@ -27,7 +27,10 @@ std::string describe(const fs::path& file, int line, const std::string& field,
 // The numbers as the print statement writes them: a blank instead of a plus sign, the digits,
 // one blank after.
 std::string numberText(std::int16_t value) {
-    return (value >= 0 ? " " : "") + std::to_string(value) + " ";
+    std::string text = value >= 0 ? " " : "";
+    text += std::to_string(value);
+    text += ' ';
+    return text;
 }
 
 // A directory that would not read back whole as bare text is written between double quotes,

@@ -46,14 +46,14 @@ TEST_F(SettingsFileTest, WritesExactlyThreeLinesInThePrintFormatReplacingALonger
         Settings settings;
         std::string bytes;
     } cases[] = {
-        {{1, "/home/ann/frames", 2}, " 1 \r\n/home/ann/frames\r\n 2 \r\n"},
-        {{2, "/my frames", 1}, " 2 \r\n/my frames\r\n 1 \r\n"},
-        {{-5, "", 0}, "-5 \r\n\r\n 0 \r\n"},
+        {Settings{1, "/home/ann/frames", 2}, " 1 \r\n/home/ann/frames\r\n 2 \r\n"},
+        {Settings{2, "/my frames", 1}, " 2 \r\n/my frames\r\n 1 \r\n"},
+        {Settings{-5, "", 0}, "-5 \r\n\r\n 0 \r\n"},
         // Directories that would not read back whole as bare text go between quotes, a quote
         // inside doubled.
-        {{1, "/data/m31,m33", 1}, " 1 \r\n\"/data/m31,m33\"\r\n 1 \r\n"},
-        {{1, "/a \"b\"", 1}, " 1 \r\n\"/a \"\"b\"\"\"\r\n 1 \r\n"},
-        {{1, " /x", 1}, " 1 \r\n\" /x\"\r\n 1 \r\n"},
+        {Settings{1, "/data/m31,m33", 1}, " 1 \r\n\"/data/m31,m33\"\r\n 1 \r\n"},
+        {Settings{1, "/a \"b\"", 1}, " 1 \r\n\"/a \"\"b\"\"\"\r\n 1 \r\n"},
+        {Settings{1, " /x", 1}, " 1 \r\n\" /x\"\r\n 1 \r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);

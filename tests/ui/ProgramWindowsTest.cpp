@@ -26,6 +26,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 
 namespace lumenvale {
@@ -67,8 +68,9 @@ protected:
 
     std::string config() const { return read(dir / "config.dat"); }
     std::string configWith(int order, int plain) const {
-        return " " + std::to_string(order) + " \r\n" + dir.string() + "\r\n " +
-               std::to_string(plain) + " \r\n";
+        std::ostringstream text;
+        text << ' ' << order << " \r\n" << dir.string() << "\r\n " << plain << " \r\n";
+        return text.str();
     }
 
     void menu(const char* command) {
