@@ -1,5 +1,5 @@
 // Wiring of the real services.
-#include "platform/SystemServices.h"
+#include "app/SystemServices.h"
 
 namespace lumenvale {
 
