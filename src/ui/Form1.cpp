@@ -146,8 +146,12 @@ void Form1::build() {
 void Form1::load() {
     MakeTopmost(*this);
 
-    program_.settings =
-        LoadSettingsTellingProblems(workDir_ / SettingsFileName, services_.messages);
+    // After a failed save the file holds older settings than memory: re-reading it would undo
+    // what the user chose and was told stays in use.
+    if (!program_.SettingsUnsaved) {
+        program_.settings =
+            LoadSettingsTellingProblems(workDir_ / SettingsFileName, services_.messages);
+    }
     if (program_.settings.PlainWindows == 2) {
         dropBackground();
     }

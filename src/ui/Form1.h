@@ -33,7 +33,8 @@ class Form1 : public QWidget, public ControlPanel {
     Q_OBJECT
 
 public:
-    // Runs the load steps at once: on top, settings read from `workDir`/"config.dat",
+    // Runs the load steps at once: on top, settings read from `workDir`/"config.dat" (unless
+    // the last save failed: memory holds the settings in use then),
     // background (`background` unless plain windows are on), port access opened with 0
     // written, progress bar reset. `viewer` receives the frames; `workDir` holds the working
     // frame files (the program passes ".").

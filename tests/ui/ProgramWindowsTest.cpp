@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,6 +32,7 @@
 namespace lumenvale {
 namespace {
 
+namespace fs = std::filesystem;
 using test::Control;
 
 QStringList visibleWindows() {
@@ -179,6 +181,48 @@ TEST_F(ProgramWindowsTest, ClosingTheControlWindowClosesThePortThenTheViewerAndS
     EXPECT_FALSE(control.hasBackground());
     EXPECT_FALSE(program->viewer().hasBackground());
     EXPECT_TRUE(noWindowLeft());
+}
+
+TEST_F(ProgramWindowsTest, AfterAFailedSaveTheControlWindowKeepsTheSettingsInMemory) {
+    const struct {
+        const char* what;
+        bool plainWindows;  // ticked too, so the Settings window's close creates the Control one
+        bool savedLater;    // a second Settings window saves, then the file is edited
+        Settings atControl; // what the Control window's load leaves in memory
+    } cases[] = {
+        {"the save failed", false, false, {2, dir.string(), 1}},
+        {"the save failed, plain windows", true, false, {2, dir.string(), 2}},
+        {"a later save succeeded", false, true, {1, "/edited", 1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        program.reset();
+        make("config.dat", configWith(1, 1));
+        fs::permissions(dir / "config.dat", fs::perms::owner_read);
+        services.messages.texts.clear();
+        program = std::make_unique<Program>(services.services(), dialogs, dir);
+
+        Form3& settings = openSettings();
+        Control<QAbstractButton>(settings, "Option2")->click();
+        if (c.plainWindows) {
+            Control<QAbstractButton>(settings, "Check1")->click();
+        }
+        settings.close();
+        ASSERT_EQ(services.messages.texts.size(), 1);
+        EXPECT_TRUE(services.messages.texts[0].contains(QStringLiteral("stay in use")));
+        EXPECT_EQ(config(), configWith(1, 1));
+        if (c.savedLater) {
+            fs::permissions(dir / "config.dat", fs::perms::owner_read | fs::perms::owner_write);
+            openSettings().close();
+            EXPECT_EQ(config(), configWith(2, 1));
+            make("config.dat", " 1 \r\n/edited\r\n 1 \r\n");
+        }
+
+        menu("Control");
+        EXPECT_EQ(program->state().settings, c.atControl);
+        EXPECT_EQ(services.messages.texts.size(), 1U);
+        fs::permissions(dir / "config.dat", fs::perms::owner_read | fs::perms::owner_write);
+    }
 }
 
 TEST_F(ProgramWindowsTest, PlainWindowsBeforeAnyControlWindowCreateItHiddenForLater) {
