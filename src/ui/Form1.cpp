@@ -215,8 +215,16 @@ void Form1::setProgressValue(float value) {
 }
 
 void Form1::handle(void (CaptureCommands::*command)()) {
+    // A Focus click while another command runs returns at once and changes nothing.
+    const bool focus = command == &CaptureCommands::Focus && program_.capture.CaptureBusy != 1;
     ++handlersRunning_;
+    if (focus) {
+        focusRunning_ = true;
+    }
     (commands_.*command)();
+    if (focus) {
+        focusRunning_ = false;
+    }
     --handlersRunning_;
     if (handlersRunning_ == 0 && closePending_) {
         closePending_ = false;
@@ -239,8 +247,14 @@ void Form1::closeEvent(QCloseEvent* event) {
         // timers and this window. It is told to end, and the window closes once it has.
         event->ignore();
         closePending_ = true;
+        // A frame under way is finished: its acquisition dialog is confirmed by the readout
+        // timer as usual. A focus dialog has no timer, and a message shown after a command
+        // keeps the window from closing: those are closed now.
+        const bool capturing = program_.capture.CaptureBusy == 1 && !focusRunning_;
         commands_.EndSoon();
-        cancelOpenDialog();
+        if (!capturing) {
+            cancelOpenDialog();
+        }
         return;
     }
     // Never refused otherwise, and its steps run once however often the window is asked.
@@ -249,9 +263,11 @@ void Form1::closeEvent(QCloseEvent* event) {
         return;
     }
     closed_ = true;
-    lines_.ClosePortAccess();
+    // The port last, after every window that might still act on the camera has gone; the
+    // lines keep the readout state the last capture left.
     emit viewerCloseRequested();
     emit settingsCloseRequested();
+    lines_.ClosePortAccess();
     program_.ControlShown = 0;
     emit closed();
 }

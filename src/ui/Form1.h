@@ -61,8 +61,8 @@ public:
     void setProgressValue(float value) override;
 
 signals:
-    // Closing steps 2 and 3: the viewer and the Settings window are to close now (a window
-    // already closing or not open ignores it).
+    // The first closing steps: the viewer and the Settings window are to close now (a window
+    // already closing or not open ignores it). Port access is closed after them.
     void viewerCloseRequested();
     void settingsCloseRequested();
     // The closing steps have run; port access is closed and the window is gone for good.
@@ -87,6 +87,7 @@ private:
     CaptureCommands commands_;
 
     int handlersRunning_ = 0;
+    bool focusRunning_ = false;
     bool closePending_ = false;
     bool closed_ = false;
 
