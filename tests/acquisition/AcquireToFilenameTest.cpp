@@ -76,7 +76,7 @@ struct AcquireToFilenameTest : AcquisitionTest {
         timers.SetTimer(&window, 0, intervalMs, [this, readout](QWidget*, unsigned, auto, auto) {
             if (ticks++ == 0) {
                 lines.publish({clock.timeGetTime(), readout, clock.monotonicUs()});
-                keys.SendEnter();
+                keys.sendEnter();
             }
         });
         const DialogDeadline deadline;

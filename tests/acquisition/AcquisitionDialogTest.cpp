@@ -30,7 +30,7 @@ struct AcquisitionDialog : TempDirTest {
         ticks = 0;
         services.timers.SetTimer(&window, 0, intervalMs, [this](QWidget*, unsigned, auto, auto) {
             if (ticks++ == 0) {
-                services.keys.SendEnter();
+                services.keys.sendEnter();
             }
         });
         const auto result = services.acquisition.TWAIN_AcquireToFilename(&window, name);

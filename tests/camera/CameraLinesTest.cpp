@@ -46,13 +46,13 @@ TEST_P(PortOpening, TriesTwiceWarnsOnceAndWritesInAnyCase) {
     port.failureReason = c.reason;
     state.PortState = 0x37;
 
-    lines.OpenPortAccess();
+    lines.openPortAccess();
 
     EXPECT_EQ(port.log, c.calls);
     EXPECT_EQ(state.PortState, 0);
     EXPECT_EQ(messages.texts, c.message);
     // Later writes are made and seen whether or not the port opened.
-    lines.WritePulse();
+    lines.writePulse();
     EXPECT_EQ(monitor.states(), (States{LineIdle, 0x27, 0x37}));
     EXPECT_EQ(port.writes.back().open, c.message.isEmpty());
 }
@@ -78,12 +78,12 @@ struct ClosingCase {
 class PortClosing : public CameraLinesTest, public ::testing::WithParamInterface<ClosingCase> {};
 
 TEST_P(PortClosing, ShutsDownOnceMoreOnlyAfterAFailureAndLeavesTheLines) {
-    lines.OpenPortAccess();
-    lines.WritePulse();
+    lines.openPortAccess();
+    lines.writePulse();
     port.log.clear();
     port.shutdownFailures = GetParam().shutdownFailures;
 
-    lines.ClosePortAccess();
+    lines.closePortAccess();
 
     EXPECT_EQ(port.log, GetParam().calls);
     EXPECT_EQ(monitor.states(), (States{0x00, 0x27, 0x37})) << "closing writes nothing";
@@ -104,10 +104,10 @@ TEST(CameraLines, FrameStartWritesEveryStateBackToBackAndAmpOffOnlyForExactlyOne
         SCOPED_TRACE(check4);
         Wiring t;
         t.state.PortState = 0x35;
-        t.lines.WritePulse();
-        t.lines.WriteSettled();
+        t.lines.writePulse();
+        t.lines.writeSettled();
         EXPECT_EQ(t.state.PortState, 0x35) << "pulse and settled states bypass PortState";
-        t.lines.WriteExposureState(check4);
+        t.lines.writeExposureState(check4);
         EXPECT_EQ(t.state.PortState, exposure);
         EXPECT_EQ(t.monitor.states(), (States{0x27, 0x37, 0x14, 0x34, exposure}));
         for (const auto& w : t.port.writes) {

@@ -36,7 +36,7 @@ TEST_P(OneFrameRun, WritesTheWholeLineHistoryAndEndsReadyForTheNext) {
     const HistoryCase& c = GetParam();
     CaptureRig r;
     r.panel.check4 = c.ampOff;
-    c.hires ? r.commands.Hires() : r.commands.Binned();
+    c.hires ? r.commands.hires() : r.commands.binned();
 
     EXPECT_EQ(r.states(), c.states);
     const auto history = r.services.lines.history();
@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(BothRuns, OneFrameRun, ::testing::ValuesIn(Histories),
 TEST_F(BinnedRun, RawCopyIsTheFrameAsAcquiredAndTheWorkingFileIsDoubled) {
     const QByteArray frame = CaptureRig::Frame(DistinctRows(7));
     rig.services.acquisition.script.push_back(ScriptedAcquisition::Confirm(frame));
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_EQ(rig.bytes("frame0x37.bmp"), CaptureRig::Bytes(frame));
     const std::vector<std::uint8_t> temp = rig.bytes("temp.bmp");
@@ -106,7 +106,7 @@ TEST_P(CountText, TakesTheRoundedCountOfFramesAndShowsItAfterwards) {
     CaptureRig r;
     r.panel.text2 = QStringLiteral("0");
     r.panel.text3 = QString::fromUtf8(GetParam().typed);
-    r.commands.Binned();
+    r.commands.binned();
 
     EXPECT_EQ(static_cast<int>(r.services.acquisition.calls.size()), GetParam().frames);
     EXPECT_EQ(r.states().size(), 6U * static_cast<std::size_t>(GetParam().frames))
@@ -127,7 +127,7 @@ TEST_F(BinnedRun, CountsDownInTheBoxAndIgnoresEditsToIt) {
     rig.panel.text3 = QStringLiteral("3");
     rig.services.acquisition.script = {
         CaptureRig::WhileOpen([this] { rig.panel.text3 = QStringLiteral("9"); })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 3U);
     EXPECT_EQ(rig.panel.text3History, (QStringList{QStringLiteral(" 2"), QStringLiteral(" 1"),
@@ -145,7 +145,7 @@ TEST_F(BinnedRun, ExposureTimeIsReadInSecondsForEveryFrame) {
             rig.panel.text2 = QStringLiteral("0.2");
         }),
         CaptureRig::WhileOpen([&] { seen.push_back(rig.state.ExposureMs); })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_EQ(seen, (std::vector<std::int32_t>{500, 200}));
     EXPECT_GE(rig.exposureSeen(0), 500);
@@ -155,7 +155,7 @@ TEST_F(BinnedRun, ExposureTimeIsReadInSecondsForEveryFrame) {
 TEST_F(BinnedRun, NoExposureTimeReadsOutRightAfterTheFrameStart) {
     rig.panel.text2 = QString();
     rig.panel.progressCalls = 0;
-    rig.commands.Binned();
+    rig.commands.binned();
     EXPECT_EQ(rig.state.ExposureMs, 0);
     EXPECT_EQ(rig.viewer.shown.size(), 1U);
     // Maximum and value before the wait, value after it; the wait itself draws nothing.
@@ -166,8 +166,8 @@ TEST_F(BinnedRun, StopDuringTheSettleWaitLetsTheFrameExposeInFull) {
     rig.panel.text2 = QStringLiteral("0.3");
     rig.panel.text3 = QStringLiteral("3");
     // The settle wait is the first place the run lets events through.
-    QTimer::singleShot(0, [this] { rig.commands.Stop(); });
-    rig.commands.Binned();
+    QTimer::singleShot(0, [this] { rig.commands.stop(); });
+    rig.commands.binned();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
     EXPECT_EQ(rig.state.ExposureMs, 300);
@@ -186,7 +186,7 @@ TEST_F(BinnedRun, SavesEveryFrameUnderItsNumberWhileSaveIsTicked) {
                                            rig.panel.check5 = 1;
                                            rig.panel.text4 = QStringLiteral("m42-");
                                        })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_TRUE(std::filesystem::exists(rig.saved("image001.bmp")));
     EXPECT_TRUE(std::filesystem::exists(rig.saved("m42-003.bmp")));
@@ -196,11 +196,11 @@ TEST_F(BinnedRun, SavesEveryFrameUnderItsNumberWhileSaveIsTicked) {
 TEST_F(BinnedRun, ASecondClickDuringTheRunDoesNothing) {
     rig.panel.text3 = QStringLiteral("2");
     rig.services.acquisition.script = {CaptureRig::WhileOpen([this] {
-        rig.commands.Binned();
-        rig.commands.Hires();
-        rig.commands.Focus();
+        rig.commands.binned();
+        rig.commands.hires();
+        rig.commands.focus();
     })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 2U);
     EXPECT_EQ(rig.states().size(), 12U);
@@ -216,9 +216,9 @@ TEST(EarlyReturn, AcquisitionThatReturnsBeforeTheTimerLeavesThePreviousStateOn) 
             script.push_back(ScriptedAcquisition::Confirm());
         }
         script.push_back(ScriptedAcquisition::ReturnAtOnce());
-        hires ? r.commands.Hires() : r.commands.Binned();
+        hires ? r.commands.hires() : r.commands.binned();
         // Events handled after the acquisition must not tick the killed timer either.
-        r.services.pump.WaitForEvents(20);
+        r.services.pump.waitForEvents(20);
 
         // The exposure state stays on, or the first field's readout state in hi-res.
         States expected{0x27, 0x37, 0x14, 0x34, 0x34};
@@ -249,7 +249,7 @@ TEST_F(BinnedRunError, CancelledAcquisitionEndsTheRunWithoutTouchingTheOldFiles)
     rig.panel.check5 = 1;
     rig.services.acquisition.script = {ScriptedAcquisition::Confirm(first),
                                        ScriptedAcquisition::Cancel()};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"Frame 2 of 3", "cancelled"});
     EXPECT_EQ(rig.services.acquisition.calls.size(), 2U);
@@ -261,7 +261,7 @@ TEST_F(BinnedRunError, CancelledAcquisitionEndsTheRunWithoutTouchingTheOldFiles)
 
 TEST_F(BinnedRunError, FailedAcquisitionSaysWhy) {
     rig.services.acquisition.script.push_back(ScriptedAcquisition::Fail(AcquireDeviceBusy));
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"Frame 1 of 1", "busy", "temp.bmp"});
     EXPECT_TRUE(rig.viewer.shown.empty());
@@ -315,7 +315,7 @@ TEST(FailedFrame, IsLeftOutAndTheRunGoesOnUnlessTheCameraIsGone) {
         r.panel.text3 = QStringLiteral("3");
         r.panel.check5 = 1;
         r.services.acquisition.script = {c.script.begin(), c.script.end()};
-        c.hires ? r.commands.Hires() : r.commands.Binned();
+        c.hires ? r.commands.hires() : r.commands.binned();
 
         std::vector<std::string> saved;
         for (const auto& entry : std::filesystem::directory_iterator(r.dir / "saved")) {
@@ -343,7 +343,7 @@ TEST(BinnedRunRefused, ACountOrExposureThatDoesNotFitIsRefusedBeforeAnyLine) {
         CaptureRig r;
         r.panel.text2 = QString::fromLatin1(c.text2);
         r.panel.text3 = QString::fromLatin1(c.text3);
-        r.commands.Binned();
+        r.commands.binned();
 
         r.expectOneMessage(c.words);
         EXPECT_TRUE(r.services.port.writes.empty());
@@ -357,7 +357,7 @@ TEST_F(BinnedRunError, AnExposureEditedOutOfRangeEndsTheRunBeforeTheNextReadout)
     rig.panel.text3 = QStringLiteral("2");
     rig.services.acquisition.script = {
         CaptureRig::WhileOpen([this] { rig.panel.text2 = QStringLiteral("99999999"); })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"Exposure time"});
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
@@ -393,7 +393,7 @@ TEST(ExposureEditedInTheSettleWait, OutOfRangeTheFrameKeepsTheTimeCheckedAndTheB
             rig.afterAmpOffExposureStarts([&] { rig.panel.text2 = QStringLiteral("0.2"); });
             rig.panel.check4 = 1;
         }
-        c.hires ? rig.commands.Hires() : rig.commands.Binned();
+        c.hires ? rig.commands.hires() : rig.commands.binned();
 
         EXPECT_EQ(rig.services.acquisition.calls.size(), c.acquisitions);
         EXPECT_EQ(rig.states().size(), c.lines);
@@ -407,7 +407,7 @@ TEST(ExposureEditedInTheSettleWait, OutOfRangeTheFrameKeepsTheTimeCheckedAndTheB
 TEST_F(BinnedRunError, AFileThatIsNoFrameIsRefusedAndItsRawCopyKept) {
     const QByteArray junk("this is not a frame");
     rig.services.acquisition.script.push_back(ScriptedAcquisition::Confirm(junk));
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"line doubling", "temp.bmp"});
     EXPECT_EQ(rig.bytes("frame0x37.bmp"), CaptureRig::Bytes(junk));
@@ -417,7 +417,7 @@ TEST_F(BinnedRunError, AFileThatIsNoFrameIsRefusedAndItsRawCopyKept) {
 
 TEST_F(BinnedRunError, ARawCopyThatCannotBeWrittenEndsTheRun) {
     std::filesystem::create_directory(rig.dir / "frame0x37.bmp");
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"raw copy", "frame0x37.bmp"});
     EXPECT_TRUE(rig.viewer.shown.empty());
@@ -434,7 +434,7 @@ TEST_F(BinnedRunError, AnAutoSaveThatFailsEndsTheRunAndKeepsEarlierFrames) {
         ScriptedAcquisition::Confirm(), CaptureRig::WhileOpen([this] {
             rig.settings.SaveDir = (rig.dir / "no such directory").string();
         })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"Frame 2 of 3", "saving", "no such directory"});
     EXPECT_EQ(rig.services.acquisition.calls.size(), 2U);

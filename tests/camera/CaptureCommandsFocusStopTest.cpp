@@ -38,7 +38,7 @@ TEST_F(FocusCommand, PulsesAndAcquiresWithoutTouchingAnythingElse) {
         const QByteArray frame = CaptureRig::Frame(DistinctRows(3));
         r.services.acquisition.script.push_back(
             Answered(ScriptedAcquisition::Confirm(frame), true));
-        r.commands.Focus();
+        r.commands.focus();
 
         EXPECT_EQ(r.states(), (States{0x27, 0x37}));
         EXPECT_EQ(r.state.CaptureBusy, 0);
@@ -63,11 +63,11 @@ TEST_F(FocusCommand, CancellingIsSilentButAFailingSourceIsReported) {
         Answered(ScriptedAcquisition::Cancel(), false),
         Answered(ScriptedAcquisition::Fail(AcquireNoSource), true),
     };
-    rig.commands.Focus();
+    rig.commands.focus();
     EXPECT_TRUE(rig.services.messages.texts.isEmpty());
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 
-    rig.commands.Focus();
+    rig.commands.focus();
     rig.expectOneMessage({"focus", "not connected"});
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
@@ -78,14 +78,14 @@ TEST_F(FocusCommand, IsBusyWhileItsDialogIsOpenOtherCommandsWaitButStopActs) {
     rig.panel.stopEnabled = true;
     ScriptedAcquisition::Step step;
     step.whileOpen = [this](QDialog& dialog) {
-        rig.commands.Binned();
-        rig.commands.Hires();
-        rig.commands.Focus();
-        rig.commands.Stop();
+        rig.commands.binned();
+        rig.commands.hires();
+        rig.commands.focus();
+        rig.commands.stop();
         dialog.accept();
     };
     rig.services.acquisition.script.push_back(step);
-    rig.commands.Focus();
+    rig.commands.focus();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
     EXPECT_EQ(rig.states(), (States{0x27, 0x37}));
@@ -100,15 +100,15 @@ TEST(StopCommand, StopOrClosingDoesNothingWhileNoCommandRunsNorToTheNextRun) {
         rig.state.FramesRemaining = 3;
         rig.state.ExposureMs = 700;
         rig.panel.stopEnabled = enabled;
-        rig.commands.Stop();
-        rig.commands.EndSoon();
+        rig.commands.stop();
+        rig.commands.endSoon();
         EXPECT_EQ(rig.state.FramesRemaining, 3);
         EXPECT_EQ(rig.state.ExposureMs, 700);
         EXPECT_EQ(rig.panel.stopEnabled, enabled);
         EXPECT_TRUE(rig.states().empty());
 
         rig.panel.text2 = QStringLiteral("0");
-        rig.commands.Binned();
+        rig.commands.binned();
         EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
         EXPECT_EQ(rig.viewer.shown.size(), 1U);
         EXPECT_TRUE(rig.panel.stopEnabled);
@@ -126,10 +126,10 @@ TEST(StopOrClose, DuringTheExposureBothCutItShortAndTheFrameIsStillReadOutAndSav
         rig.panel.check4 = 1;
         rig.panel.check5 = 1;
         rig.afterAmpOffExposureStarts(
-            [&rig, closing] { closing ? rig.commands.EndSoon() : rig.commands.Stop(); });
+            [&rig, closing] { closing ? rig.commands.endSoon() : rig.commands.stop(); });
         QElapsedTimer clock;
         clock.start();
-        rig.commands.Binned();
+        rig.commands.binned();
 
         EXPECT_LT(clock.elapsed(), 10000) << "the 30 s exposure is cut short";
         EXPECT_EQ(rig.states(), (States{0x27, 0x37, 0x14, 0x34, 0x30, 0x37}));
@@ -150,8 +150,8 @@ protected:
 
 TEST_F(EndingRun, DuringTheSettleWaitWritesNoExposureState) {
     rig.panel.text2 = QStringLiteral("30");
-    QTimer::singleShot(0, [this] { rig.commands.EndSoon(); });
-    rig.commands.Hires();
+    QTimer::singleShot(0, [this] { rig.commands.endSoon(); });
+    rig.commands.hires();
 
     EXPECT_EQ(rig.states(), (States{0x27, 0x37}));
     EXPECT_TRUE(rig.services.acquisition.calls.empty());
@@ -161,12 +161,12 @@ TEST_F(EndingRun, DuringTheSettleWaitWritesNoExposureState) {
 TEST_F(EndingRun, AFieldCancelledByHandEndsTheRunAndSaysSo) {
     ScriptedAcquisition::Step first = ScriptedAcquisition::Confirm();
     first.whileOpen = [this](QDialog& dialog) {
-        rig.commands.EndSoon();
+        rig.commands.endSoon();
         dialog.reject();
     };
     rig.services.acquisition.script.push_back(first);
     rig.panel.text3 = QStringLiteral("2");
-    rig.commands.Hires();
+    rig.commands.hires();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
     rig.expectOneMessage({"Frame 1 of 2", "first field"});
@@ -183,9 +183,9 @@ TEST_F(EndingRun, AFrameAlreadyReadOutIsFinishedAndSaved) {
     rig.services.acquisition.script.push_back(ScriptedAcquisition::ReturnAtOnce());
     // With no exposure time and an acquisition that handles no events, the first place this
     // runs is the pump right after the readout.
-    rig.afterAmpOffExposureStarts([this] { rig.commands.EndSoon(); });
+    rig.afterAmpOffExposureStarts([this] { rig.commands.endSoon(); });
     rig.panel.text2 = QStringLiteral("0");
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
     EXPECT_EQ(rig.viewer.shown.size(), 1U);

@@ -56,7 +56,7 @@ TEST_P(HiresWeave, WovenFrameFollowsOrderAndMatchingWhileRawCopiesStayAsAcquired
     // A leftover from elsewhere must not stop the swap.
     WriteBytes(rig.dir / "temp3.bmp", CaptureRig::Bytes(QByteArray("stale")));
     scriptFields();
-    rig.commands.Hires();
+    rig.commands.hires();
     ASSERT_TRUE(rig.services.messages.texts.isEmpty())
         << rig.services.messages.texts.join('|').toStdString();
 
@@ -100,10 +100,10 @@ INSTANTIATE_TEST_SUITE_P(OrderAndMatching, HiresWeave,
 
 TEST_F(HiresRun, StopDuringTheFirstFieldStillTakesTheSecond) {
     rig.panel.text3 = QStringLiteral("2");
-    rig.services.acquisition.script = {CaptureRig::WhileOpen([this] { rig.commands.Stop(); },
+    rig.services.acquisition.script = {CaptureRig::WhileOpen([this] { rig.commands.stop(); },
                                                              ScriptedAcquisition::Confirm(field1)),
                                        ScriptedAcquisition::Confirm(field2)};
-    rig.commands.Hires();
+    rig.commands.hires();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 2U);
     EXPECT_EQ(rig.states(), (States{0x27, 0x37, 0x14, 0x34, 0x34, 0x35, 0x37}));
@@ -123,7 +123,7 @@ TEST_F(HiresRun, MatchingAndOrderAreReadWhereTheyAreUsed) {
         ScriptedAcquisition::Confirm(field1),
         CaptureRig::WhileOpen(change, ScriptedAcquisition::Confirm(field2)),
         ScriptedAcquisition::Confirm(field1), ScriptedAcquisition::Confirm(field2)};
-    rig.commands.Hires();
+    rig.commands.hires();
 
     // The first frame was already matched and swapped: both were read after its readout.
     EXPECT_EQ(rig.services.messages.beeps, 2);
@@ -135,7 +135,7 @@ TEST_F(HiresRun, CancelledSecondFieldEndsTheRunWithoutWeaving) {
     rig.panel.text3 = QStringLiteral("2");
     rig.services.acquisition.script = {ScriptedAcquisition::Confirm(field1),
                                        ScriptedAcquisition::Cancel()};
-    rig.commands.Hires();
+    rig.commands.hires();
 
     rig.expectOneMessage({"Frame 1 of 2", "second field"});
     EXPECT_TRUE(rig.viewer.shown.empty());
@@ -151,7 +151,7 @@ TEST_F(HiresRun, SwapThatCannotDeleteTheLeftoverEndsTheRunWithBothFieldsIntact) 
     WriteBytes(stale, CaptureRig::Bytes(QByteArray("stale")));
     std::filesystem::permissions(stale, std::filesystem::perms::owner_read);
     scriptFields();
-    rig.commands.Hires();
+    rig.commands.hires();
 
     rig.expectOneMessage({"swapping", "temp3.bmp"});
     EXPECT_EQ(rig.bytes("temp.bmp"), CaptureRig::Bytes(field1));
@@ -163,7 +163,7 @@ TEST_F(HiresRun, SwapThatCannotDeleteTheLeftoverEndsTheRunWithBothFieldsIntact) 
 TEST_F(HiresRun, SecondFieldThatIsNoFrameIsRefusedByTheWeave) {
     rig.services.acquisition.script = {ScriptedAcquisition::Confirm(field1),
                                        ScriptedAcquisition::Confirm(QByteArray("junk"))};
-    rig.commands.Hires();
+    rig.commands.hires();
 
     rig.expectOneMessage({"interleaving", "temp2.bmp"});
     EXPECT_EQ(rig.bytes("temp.bmp"), CaptureRig::Bytes(field1)) << "left as it was";

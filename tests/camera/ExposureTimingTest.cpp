@@ -63,7 +63,7 @@ public:
         clock_.now = TickAdd(clock_.now, 1);
         handle();
     }
-    void WaitForEvents(int timeoutMs) override {
+    void waitForEvents(int timeoutMs) override {
         waits.push_back(timeoutMs);
         clock_.now = TickAdd(clock_.now, timeoutMs);
         handle();
@@ -218,7 +218,7 @@ TEST_F(HandTimed, SettleWaitLastsOneHundredMillisecondsAcrossBothWraps) {
     for (std::int32_t t0 : {std::int32_t{777}, Int32Max - 30, std::int32_t{-30}}) {
         clock.now = t0;
         pump.polls = 0;
-        timing.SettleWait();
+        timing.settleWait();
         EXPECT_EQ(TickDiff(clock.now, t0), SettleMs) << t0;
         EXPECT_LE(pump.polls, ExposureTiming::FinalPollMs) << t0;
     }
@@ -226,7 +226,7 @@ TEST_F(HandTimed, SettleWaitLastsOneHundredMillisecondsAcrossBothWraps) {
 
 TEST_F(HandTimed, SettleWaitTestsTheClockBeforeHandlingAnyEvent) {
     clock.readings = {0, 100};
-    timing.SettleWait();
+    timing.settleWait();
     EXPECT_EQ(pump.turns(), 0);
 }
 
@@ -306,7 +306,7 @@ TEST_F(LiveTimed, TicksWhileTheDialogIgnoresReturnWriteAndSendNothingMore) {
 
     state.ReadoutSelect = 1;
     state.TimerPhase = 0;
-    EXPECT_EQ(timing.AcquireWithReadoutTimer(&window, BinnedTimerMs, "temp.bmp"), AcquireOk);
+    EXPECT_EQ(timing.acquireWithReadoutTimer(&window, BinnedTimerMs, "temp.bmp"), AcquireOk);
 
     EXPECT_GE(elapsed.elapsed(), 70) << "the dialog stayed open while the timer ticked on";
     EXPECT_EQ(services.lines.states(), States{LineReadout});
@@ -330,7 +330,7 @@ TEST_F(LiveTimed, TimerDoesNotOutliveAnAcquisitionThatThrows) {
     Services withThrowing{s.clock, s.lines,    s.port,  s.timers, s.keys,
                           s.pump,  s.messages, s.files, throwing};
     ExposureTiming t(state, withThrowing, lines);
-    EXPECT_THROW(t.AcquireWithReadoutTimer(&window, 1, "temp.bmp"), std::runtime_error);
+    EXPECT_THROW(t.acquireWithReadoutTimer(&window, 1, "temp.bmp"), std::runtime_error);
     EXPECT_EQ(services.timers.activeCount(), 0U);
 }
 

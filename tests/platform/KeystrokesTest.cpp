@@ -40,7 +40,7 @@ struct DialogWithDefault {
 TEST(Keystrokes, WithNoWindowNothingHappens) {
     QtKeystrokes keys;
     ASSERT_EQ(QApplication::activeModalWidget(), nullptr);
-    keys.SendEnter();
+    keys.sendEnter();
     QCoreApplication::processEvents();
     SUCCEED();
 }
@@ -50,7 +50,7 @@ TEST(Keystrokes, ReturnIsPostedToTheActiveWindowWithoutWaiting) {
     DialogWithDefault d;
     ASSERT_TRUE(d.showActive());
 
-    keys.SendEnter();
+    keys.sendEnter();
     EXPECT_EQ(d.clicks, 0) << "posted: handled only once events are";
     QCoreApplication::processEvents();
     EXPECT_EQ(d.clicks, 1);
@@ -62,7 +62,7 @@ TEST(Keystrokes, TheModalDialogGetsItRatherThanTheActiveWindow) {
     ASSERT_TRUE(main.showActive());
 
     DialogWithDefault modal(&main.dialog);
-    QTimer::singleShot(0, [&] { keys.SendEnter(); });
+    QTimer::singleShot(0, [&] { keys.sendEnter(); });
     QTimer::singleShot(5000, &modal.dialog, &QDialog::reject); // never hang
     EXPECT_EQ(modal.dialog.exec(), QDialog::Accepted);
     EXPECT_EQ(modal.clicks, 1);

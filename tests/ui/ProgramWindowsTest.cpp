@@ -66,7 +66,7 @@ protected:
         TempDirTest::SetUp();
         make("config.dat", configWith(1, 1));
         program = std::make_unique<Program>(services.services(), dialogs, dir);
-        program->Show();
+        program->show();
     }
 
     ~ProgramWindowsTest() override {

@@ -27,12 +27,12 @@ AcquisitionLibrary::~AcquisitionLibrary() {
 }
 
 std::filesystem::path AcquisitionLibrary::configFile() const {
-    return options_.configFile.empty() ? AcquisitionConfig::DefaultFile() : options_.configFile;
+    return options_.configFile.empty() ? AcquisitionConfig::defaultFile() : options_.configFile;
 }
 
 const AcquisitionConfig& AcquisitionLibrary::config() {
     if (!config_) {
-        config_ = AcquisitionConfig::Load(configFile());
+        config_ = AcquisitionConfig::load(configFile());
     }
     return *config_;
 }
