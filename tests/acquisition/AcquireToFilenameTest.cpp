@@ -216,7 +216,7 @@ TEST_F(AcquireToFilenameTest, OneStreamServesEveryAcquisitionUntilTheSourceClose
 
 TEST_F(AcquireToFilenameTest, AReturnBeforeTheCameraIsOpenStillTakesAFrameReadOutAfterIt) {
     chooseWebcam();
-    V4l2Source::Settings settings;
+    V4l2Source::Options settings;
     settings.path = webcamPath;
     settings.name = QStringLiteral("Fake Camera");
     settings.skipFrames = 1;

@@ -38,9 +38,10 @@ struct OpeningCase {
     QStringList message;
 };
 
-class PortOpening : public CameraLinesTest, public ::testing::WithParamInterface<OpeningCase> {};
+class PortOpeningTest : public CameraLinesTest,
+                        public ::testing::WithParamInterface<OpeningCase> {};
 
-TEST_P(PortOpening, TriesTwiceWarnsOnceAndWritesInAnyCase) {
+TEST_P(PortOpeningTest, TriesTwiceWarnsOnceAndWritesInAnyCase) {
     const auto& c = GetParam();
     port.initFailures = c.initFailures;
     port.failureReason = c.reason;
@@ -61,7 +62,7 @@ const char* const NoGroup = "Permission denied on /dev/parport0: add yourself to
 const Log Retried = {"init 0", "shutdown 1", "init 0", "write 0x00"};
 
 INSTANTIATE_TEST_SUITE_P(
-    CameraLines, PortOpening,
+    CameraLines, PortOpeningTest,
     ::testing::Values(
         OpeningCase{0, NoGroup, {"init 1", "write 0x00"}, {}},
         OpeningCase{1, NoGroup, {"init 0", "shutdown 1", "init 1", "write 0x00"}, {}},
@@ -75,9 +76,10 @@ struct ClosingCase {
     Log calls;
 };
 
-class PortClosing : public CameraLinesTest, public ::testing::WithParamInterface<ClosingCase> {};
+class PortClosingTest : public CameraLinesTest,
+                        public ::testing::WithParamInterface<ClosingCase> {};
 
-TEST_P(PortClosing, ShutsDownOnceMoreOnlyAfterAFailureAndLeavesTheLines) {
+TEST_P(PortClosingTest, ShutsDownOnceMoreOnlyAfterAFailureAndLeavesTheLines) {
     lines.openPortAccess();
     lines.writePulse();
     port.log.clear();
@@ -89,7 +91,7 @@ TEST_P(PortClosing, ShutsDownOnceMoreOnlyAfterAFailureAndLeavesTheLines) {
     EXPECT_EQ(monitor.states(), (States{0x00, 0x27, 0x37})) << "closing writes nothing";
 }
 
-INSTANTIATE_TEST_SUITE_P(CameraLines, PortClosing,
+INSTANTIATE_TEST_SUITE_P(CameraLines, PortClosingTest,
                          ::testing::Values(ClosingCase{0, {"shutdown 1"}},
                                            ClosingCase{1, {"shutdown 0", "shutdown 1"}},
                                            ClosingCase{2, {"shutdown 0", "shutdown 0"}}),
@@ -97,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(CameraLines, PortClosing,
                              return "ShutdownFails" + std::to_string(info.param.shutdownFailures);
                          });
 
-TEST(CameraLines, FrameStartWritesEveryStateBackToBackAndAmpOffOnlyForExactlyOne) {
+TEST(CameraLinesTest, FrameStartWritesEveryStateBackToBackAndAmpOffOnlyForExactlyOne) {
     // Check4 clear (or anything but 1): 0x34 twice in a row, both written.
     for (const auto& [check4, exposure] :
          {std::pair<std::int16_t, std::uint8_t>{1, 0x30}, {0, 0x34}, {2, 0x34}, {-1, 0x34}}) {

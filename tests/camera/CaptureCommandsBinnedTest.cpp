@@ -18,7 +18,7 @@ namespace {
 
 using States = std::vector<std::uint8_t>;
 
-class BinnedRun : public ::testing::Test {
+class BinnedRunTest : public ::testing::Test {
 protected:
     CaptureRig rig;
 };
@@ -30,9 +30,9 @@ struct HistoryCase {
     States states;
 };
 
-class OneFrameRun : public ::testing::TestWithParam<HistoryCase> {};
+class OneFrameRunTest : public ::testing::TestWithParam<HistoryCase> {};
 
-TEST_P(OneFrameRun, WritesTheWholeLineHistoryAndEndsReadyForTheNext) {
+TEST_P(OneFrameRunTest, WritesTheWholeLineHistoryAndEndsReadyForTheNext) {
     const HistoryCase& c = GetParam();
     CaptureRig r;
     r.panel.check4 = c.ampOff;
@@ -73,10 +73,10 @@ const HistoryCase Histories[] = {
     {"HiresAmpOff", true, 1, {0x27, 0x37, 0x14, 0x34, 0x30, 0x35, 0x37}},
 };
 
-INSTANTIATE_TEST_SUITE_P(BothRuns, OneFrameRun, ::testing::ValuesIn(Histories),
+INSTANTIATE_TEST_SUITE_P(BothRuns, OneFrameRunTest, ::testing::ValuesIn(Histories),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(BinnedRun, RawCopyIsTheFrameAsAcquiredAndTheWorkingFileIsDoubled) {
+TEST_F(BinnedRunTest, RawCopyIsTheFrameAsAcquiredAndTheWorkingFileIsDoubled) {
     const QByteArray frame = CaptureRig::Frame(DistinctRows(7));
     rig.services.acquisition.script.push_back(ScriptedAcquisition::Confirm(frame));
     rig.commands.binned();
@@ -100,9 +100,9 @@ struct CountCase {
     const char* shown;
 };
 
-class CountText : public ::testing::TestWithParam<CountCase> {};
+class CountTextTest : public ::testing::TestWithParam<CountCase> {};
 
-TEST_P(CountText, TakesTheRoundedCountOfFramesAndShowsItAfterwards) {
+TEST_P(CountTextTest, TakesTheRoundedCountOfFramesAndShowsItAfterwards) {
     CaptureRig r;
     r.panel.text2 = QStringLiteral("0");
     r.panel.text3 = QString::fromUtf8(GetParam().typed);
@@ -116,13 +116,13 @@ TEST_P(CountText, TakesTheRoundedCountOfFramesAndShowsItAfterwards) {
 }
 
 // Halves go to the even neighbour.
-INSTANTIATE_TEST_SUITE_P(Texts, CountText,
+INSTANTIATE_TEST_SUITE_P(Texts, CountTextTest,
                          ::testing::Values(CountCase{"", 0, " 0"}, CountCase{"0", 0, " 0"},
                                            CountCase{"-3", 0, "-3"}, CountCase{"abc", 0, " 0"},
                                            CountCase{"0.5", 0, " 0"}, CountCase{"2.5", 2, " 2"},
                                            CountCase{"3.5", 4, " 4"}));
 
-TEST_F(BinnedRun, CountsDownInTheBoxAndIgnoresEditsToIt) {
+TEST_F(BinnedRunTest, CountsDownInTheBoxAndIgnoresEditsToIt) {
     rig.panel.text2 = QStringLiteral("0");
     rig.panel.text3 = QStringLiteral("3");
     rig.services.acquisition.script = {
@@ -135,7 +135,7 @@ TEST_F(BinnedRun, CountsDownInTheBoxAndIgnoresEditsToIt) {
     EXPECT_EQ(rig.state.FramesRemaining, 0);
 }
 
-TEST_F(BinnedRun, ExposureTimeIsReadInSecondsForEveryFrame) {
+TEST_F(BinnedRunTest, ExposureTimeIsReadInSecondsForEveryFrame) {
     rig.panel.text2 = QStringLiteral("0.5");
     rig.panel.text3 = QStringLiteral("2");
     std::vector<std::int32_t> seen;
@@ -152,7 +152,7 @@ TEST_F(BinnedRun, ExposureTimeIsReadInSecondsForEveryFrame) {
     EXPECT_GE(rig.exposureSeen(1), 200);
 }
 
-TEST_F(BinnedRun, NoExposureTimeReadsOutRightAfterTheFrameStart) {
+TEST_F(BinnedRunTest, NoExposureTimeReadsOutRightAfterTheFrameStart) {
     rig.panel.text2 = QString();
     rig.panel.progressCalls = 0;
     rig.commands.binned();
@@ -162,7 +162,7 @@ TEST_F(BinnedRun, NoExposureTimeReadsOutRightAfterTheFrameStart) {
     EXPECT_EQ(rig.panel.progressCalls, 3);
 }
 
-TEST_F(BinnedRun, StopDuringTheSettleWaitLetsTheFrameExposeInFull) {
+TEST_F(BinnedRunTest, StopDuringTheSettleWaitLetsTheFrameExposeInFull) {
     rig.panel.text2 = QStringLiteral("0.3");
     rig.panel.text3 = QStringLiteral("3");
     // The settle wait is the first place the run lets events through.
@@ -176,7 +176,7 @@ TEST_F(BinnedRun, StopDuringTheSettleWaitLetsTheFrameExposeInFull) {
     rig.expectEnded(" 3", false);
 }
 
-TEST_F(BinnedRun, SavesEveryFrameUnderItsNumberWhileSaveIsTicked) {
+TEST_F(BinnedRunTest, SavesEveryFrameUnderItsNumberWhileSaveIsTicked) {
     rig.panel.text2 = QStringLiteral("0");
     rig.panel.text3 = QStringLiteral("3");
     rig.panel.check5 = 1;
@@ -193,7 +193,7 @@ TEST_F(BinnedRun, SavesEveryFrameUnderItsNumberWhileSaveIsTicked) {
     EXPECT_EQ(rig.savedCount(), 2U);
 }
 
-TEST_F(BinnedRun, ASecondClickDuringTheRunDoesNothing) {
+TEST_F(BinnedRunTest, ASecondClickDuringTheRunDoesNothing) {
     rig.panel.text3 = QStringLiteral("2");
     rig.services.acquisition.script = {CaptureRig::WhileOpen([this] {
         rig.commands.binned();
@@ -207,7 +207,7 @@ TEST_F(BinnedRun, ASecondClickDuringTheRunDoesNothing) {
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 
-TEST(EarlyReturn, AcquisitionThatReturnsBeforeTheTimerLeavesThePreviousStateOn) {
+TEST(EarlyReturnTest, AcquisitionThatReturnsBeforeTheTimerLeavesThePreviousStateOn) {
     for (const bool hires : {false, true}) {
         SCOPED_TRACE(hires);
         CaptureRig r;
@@ -234,7 +234,7 @@ TEST(EarlyReturn, AcquisitionThatReturnsBeforeTheTimerLeavesThePreviousStateOn) 
 
 // ---- Errors: each ends the run with a message and leaves the program ready ----
 
-class BinnedRunError : public BinnedRun {
+class BinnedRunErrorTest : public BinnedRunTest {
 protected:
     void expectEndedWith(const std::vector<const char*>& words) {
         rig.expectOneMessage(words);
@@ -243,7 +243,7 @@ protected:
     }
 };
 
-TEST_F(BinnedRunError, CancelledAcquisitionEndsTheRunWithoutTouchingTheOldFiles) {
+TEST_F(BinnedRunErrorTest, CancelledAcquisitionEndsTheRunWithoutTouchingTheOldFiles) {
     const QByteArray first = CaptureRig::Frame(DistinctRows(1));
     rig.panel.text3 = QStringLiteral("3");
     rig.panel.check5 = 1;
@@ -259,7 +259,7 @@ TEST_F(BinnedRunError, CancelledAcquisitionEndsTheRunWithoutTouchingTheOldFiles)
     rig.expectEnded(" 3", true);
 }
 
-TEST_F(BinnedRunError, FailedAcquisitionSaysWhy) {
+TEST_F(BinnedRunErrorTest, FailedAcquisitionSaysWhy) {
     rig.services.acquisition.script.push_back(ScriptedAcquisition::Fail(AcquireDeviceBusy));
     rig.commands.binned();
 
@@ -271,7 +271,7 @@ TEST_F(BinnedRunError, FailedAcquisitionSaysWhy) {
 // An unattended run loses only the frame that failed: its number stays unused, the others are
 // taken and saved, and one message after the run lists what was lost. A camera that is gone
 // ends the run, as there is nothing more to take.
-TEST(FailedFrame, IsLeftOutAndTheRunGoesOnUnlessTheCameraIsGone) {
+TEST(FailedFrameTest, IsLeftOutAndTheRunGoesOnUnlessTheCameraIsGone) {
     using Step = ScriptedAcquisition::Step;
     const Step ok = ScriptedAcquisition::Confirm();
     const Step damaged = ScriptedAcquisition::Fail(AcquireDamagedFrame);
@@ -330,7 +330,7 @@ TEST(FailedFrame, IsLeftOutAndTheRunGoesOnUnlessTheCameraIsGone) {
     }
 }
 
-TEST(BinnedRunRefused, ACountOrExposureThatDoesNotFitIsRefusedBeforeAnyLine) {
+TEST(BinnedRunRefusedTest, ACountOrExposureThatDoesNotFitIsRefusedBeforeAnyLine) {
     const struct {
         const char* text2;
         const char* text3;
@@ -353,7 +353,7 @@ TEST(BinnedRunRefused, ACountOrExposureThatDoesNotFitIsRefusedBeforeAnyLine) {
     }
 }
 
-TEST_F(BinnedRunError, AnExposureEditedOutOfRangeEndsTheRunBeforeTheNextReadout) {
+TEST_F(BinnedRunErrorTest, AnExposureEditedOutOfRangeEndsTheRunBeforeTheNextReadout) {
     rig.panel.text3 = QStringLiteral("2");
     rig.services.acquisition.script = {
         CaptureRig::WhileOpen([this] { rig.panel.text2 = QStringLiteral("99999999"); })};
@@ -364,7 +364,7 @@ TEST_F(BinnedRunError, AnExposureEditedOutOfRangeEndsTheRunBeforeTheNextReadout)
     EXPECT_EQ(rig.states().size(), 6U) << "the second frame writes no line";
 }
 
-TEST(ExposureEditedInTheSettleWait, OutOfRangeTheFrameKeepsTheTimeCheckedAndTheBoxIsNamed) {
+TEST(ExposureEditedInTheSettleWaitTest, OutOfRangeTheFrameKeepsTheTimeCheckedAndTheBoxIsNamed) {
     const struct {
         bool hires;
         const char* frames;
@@ -404,7 +404,7 @@ TEST(ExposureEditedInTheSettleWait, OutOfRangeTheFrameKeepsTheTimeCheckedAndTheB
     }
 }
 
-TEST_F(BinnedRunError, AFileThatIsNoFrameIsRefusedAndItsRawCopyKept) {
+TEST_F(BinnedRunErrorTest, AFileThatIsNoFrameIsRefusedAndItsRawCopyKept) {
     const QByteArray junk("this is not a frame");
     rig.services.acquisition.script.push_back(ScriptedAcquisition::Confirm(junk));
     rig.commands.binned();
@@ -415,7 +415,7 @@ TEST_F(BinnedRunError, AFileThatIsNoFrameIsRefusedAndItsRawCopyKept) {
     EXPECT_TRUE(rig.viewer.shown.empty());
 }
 
-TEST_F(BinnedRunError, ARawCopyThatCannotBeWrittenEndsTheRun) {
+TEST_F(BinnedRunErrorTest, ARawCopyThatCannotBeWrittenEndsTheRun) {
     std::filesystem::create_directory(rig.dir / "frame0x37.bmp");
     rig.commands.binned();
 
@@ -426,7 +426,7 @@ TEST_F(BinnedRunError, ARawCopyThatCannotBeWrittenEndsTheRun) {
     EXPECT_EQ(temp, CaptureRig::Bytes(rig.services.acquisition.defaultFrame));
 }
 
-TEST_F(BinnedRunError, AnAutoSaveThatFailsEndsTheRunAndKeepsEarlierFrames) {
+TEST_F(BinnedRunErrorTest, AnAutoSaveThatFailsEndsTheRunAndKeepsEarlierFrames) {
     rig.panel.text2 = QStringLiteral("0");
     rig.panel.text3 = QStringLiteral("3");
     rig.panel.check5 = 1;

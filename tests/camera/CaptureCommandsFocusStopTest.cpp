@@ -16,7 +16,7 @@ namespace {
 
 using States = std::vector<std::uint8_t>;
 
-class FocusCommand : public ::testing::Test {
+class FocusCommandTest : public ::testing::Test {
 protected:
     // The user answers the dialog; no timer does it for them.
     static ScriptedAcquisition::Step Answered(ScriptedAcquisition::Step step, bool accept) {
@@ -27,7 +27,7 @@ protected:
     CaptureRig rig;
 };
 
-TEST_F(FocusCommand, PulsesAndAcquiresWithoutTouchingAnythingElse) {
+TEST_F(FocusCommandTest, PulsesAndAcquiresWithoutTouchingAnythingElse) {
     for (const bool stopEnabled : {false, true}) {
         CaptureRig r;
         r.state.FramesRequested = 5;
@@ -58,7 +58,7 @@ TEST_F(FocusCommand, PulsesAndAcquiresWithoutTouchingAnythingElse) {
     }
 }
 
-TEST_F(FocusCommand, CancellingIsSilentButAFailingSourceIsReported) {
+TEST_F(FocusCommandTest, CancellingIsSilentButAFailingSourceIsReported) {
     rig.services.acquisition.script = {
         Answered(ScriptedAcquisition::Cancel(), false),
         Answered(ScriptedAcquisition::Fail(AcquireNoSource), true),
@@ -72,7 +72,7 @@ TEST_F(FocusCommand, CancellingIsSilentButAFailingSourceIsReported) {
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 
-TEST_F(FocusCommand, IsBusyWhileItsDialogIsOpenOtherCommandsWaitButStopActs) {
+TEST_F(FocusCommandTest, IsBusyWhileItsDialogIsOpenOtherCommandsWaitButStopActs) {
     rig.state.FramesRemaining = 4;
     rig.state.ExposureMs = 900;
     rig.panel.stopEnabled = true;
@@ -94,7 +94,7 @@ TEST_F(FocusCommand, IsBusyWhileItsDialogIsOpenOtherCommandsWaitButStopActs) {
     EXPECT_FALSE(rig.panel.stopEnabled);
 }
 
-TEST(StopCommand, StopOrClosingDoesNothingWhileNoCommandRunsNorToTheNextRun) {
+TEST(StopCommandTest, StopOrClosingDoesNothingWhileNoCommandRunsNorToTheNextRun) {
     for (const bool enabled : {false, true}) {
         CaptureRig rig;
         rig.state.FramesRemaining = 3;
@@ -117,7 +117,7 @@ TEST(StopCommand, StopOrClosingDoesNothingWhileNoCommandRunsNorToTheNextRun) {
 
 // ---- Stop, and the program closing while a command waits ----
 
-TEST(StopOrClose, DuringTheExposureBothCutItShortAndTheFrameIsStillReadOutAndSaved) {
+TEST(StopOrCloseTest, DuringTheExposureBothCutItShortAndTheFrameIsStillReadOutAndSaved) {
     for (const bool closing : {false, true}) {
         SCOPED_TRACE(closing ? "closing" : "Stop");
         CaptureRig rig;
@@ -143,12 +143,12 @@ TEST(StopOrClose, DuringTheExposureBothCutItShortAndTheFrameIsStillReadOutAndSav
     }
 }
 
-class EndingRun : public ::testing::Test {
+class EndingRunTest : public ::testing::Test {
 protected:
     CaptureRig rig;
 };
 
-TEST_F(EndingRun, DuringTheSettleWaitWritesNoExposureState) {
+TEST_F(EndingRunTest, DuringTheSettleWaitWritesNoExposureState) {
     rig.panel.text2 = QStringLiteral("30");
     QTimer::singleShot(0, [this] { rig.commands.endSoon(); });
     rig.commands.hires();
@@ -158,7 +158,7 @@ TEST_F(EndingRun, DuringTheSettleWaitWritesNoExposureState) {
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 
-TEST_F(EndingRun, AFieldCancelledByHandEndsTheRunAndSaysSo) {
+TEST_F(EndingRunTest, AFieldCancelledByHandEndsTheRunAndSaysSo) {
     ScriptedAcquisition::Step first = ScriptedAcquisition::Confirm();
     first.whileOpen = [this](QDialog& dialog) {
         rig.commands.endSoon();
@@ -174,7 +174,7 @@ TEST_F(EndingRun, AFieldCancelledByHandEndsTheRunAndSaysSo) {
     rig.expectEnded(" 2", false);
 }
 
-TEST_F(EndingRun, AFrameAlreadyReadOutIsFinishedAndSaved) {
+TEST_F(EndingRunTest, AFrameAlreadyReadOutIsFinishedAndSaved) {
     // The binned run lets events through once more after its readout; a close arriving then
     // still lets the frame be copied, doubled, shown and saved.
     rig.panel.text3 = QStringLiteral("2");

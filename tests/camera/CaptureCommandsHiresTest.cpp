@@ -30,7 +30,7 @@ bool SameRow(const std::vector<std::uint8_t>& a, int rowA, const std::vector<std
     return std::ranges::equal(StoredRow(a, rowA), StoredRow(b, rowB));
 }
 
-class HiresRun : public ::testing::Test {
+class HiresRunTest : public ::testing::Test {
 protected:
     void scriptFields() {
         rig.services.acquisition.script = {ScriptedAcquisition::Confirm(field1),
@@ -47,9 +47,9 @@ struct WeaveCase {
     std::int16_t match;
 };
 
-class HiresWeave : public HiresRun, public ::testing::WithParamInterface<WeaveCase> {};
+class HiresWeaveTest : public HiresRunTest, public ::testing::WithParamInterface<WeaveCase> {};
 
-TEST_P(HiresWeave, WovenFrameFollowsOrderAndMatchingWhileRawCopiesStayAsAcquired) {
+TEST_P(HiresWeaveTest, WovenFrameFollowsOrderAndMatchingWhileRawCopiesStayAsAcquired) {
     const auto [order, match] = GetParam();
     rig.settings.DeinterlaceOrder = order;
     rig.panel.check6 = match;
@@ -94,11 +94,11 @@ TEST_P(HiresWeave, WovenFrameFollowsOrderAndMatchingWhileRawCopiesStayAsAcquired
     EXPECT_EQ(rig.bytes("hires0x37.bmp"), bright) << "copied before any processing";
 }
 
-INSTANTIATE_TEST_SUITE_P(OrderAndMatching, HiresWeave,
+INSTANTIATE_TEST_SUITE_P(OrderAndMatching, HiresWeaveTest,
                          ::testing::Values(WeaveCase{1, 0}, WeaveCase{1, 1}, WeaveCase{2, 0},
                                            WeaveCase{2, 1}, WeaveCase{0, 1}, WeaveCase{3, 0}));
 
-TEST_F(HiresRun, StopDuringTheFirstFieldStillTakesTheSecond) {
+TEST_F(HiresRunTest, StopDuringTheFirstFieldStillTakesTheSecond) {
     rig.panel.text3 = QStringLiteral("2");
     rig.services.acquisition.script = {CaptureRig::WhileOpen([this] { rig.commands.stop(); },
                                                              ScriptedAcquisition::Confirm(field1)),
@@ -112,7 +112,7 @@ TEST_F(HiresRun, StopDuringTheFirstFieldStillTakesTheSecond) {
     rig.expectEnded(" 2", false);
 }
 
-TEST_F(HiresRun, MatchingAndOrderAreReadWhereTheyAreUsed) {
+TEST_F(HiresRunTest, MatchingAndOrderAreReadWhereTheyAreUsed) {
     rig.panel.text2 = QStringLiteral("0");
     rig.panel.text3 = QStringLiteral("2");
     const auto change = [this] {
@@ -131,7 +131,7 @@ TEST_F(HiresRun, MatchingAndOrderAreReadWhereTheyAreUsed) {
     ASSERT_EQ(rig.viewer.shown.size(), 2U);
 }
 
-TEST_F(HiresRun, CancelledSecondFieldEndsTheRunWithoutWeaving) {
+TEST_F(HiresRunTest, CancelledSecondFieldEndsTheRunWithoutWeaving) {
     rig.panel.text3 = QStringLiteral("2");
     rig.services.acquisition.script = {ScriptedAcquisition::Confirm(field1),
                                        ScriptedAcquisition::Cancel()};
@@ -145,7 +145,7 @@ TEST_F(HiresRun, CancelledSecondFieldEndsTheRunWithoutWeaving) {
     rig.expectEnded(" 2", true);
 }
 
-TEST_F(HiresRun, SwapThatCannotDeleteTheLeftoverEndsTheRunWithBothFieldsIntact) {
+TEST_F(HiresRunTest, SwapThatCannotDeleteTheLeftoverEndsTheRunWithBothFieldsIntact) {
     rig.settings.DeinterlaceOrder = 2;
     const auto stale = rig.dir / "temp3.bmp";
     WriteBytes(stale, CaptureRig::Bytes(QByteArray("stale")));
@@ -160,7 +160,7 @@ TEST_F(HiresRun, SwapThatCannotDeleteTheLeftoverEndsTheRunWithBothFieldsIntact) 
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 
-TEST_F(HiresRun, SecondFieldThatIsNoFrameIsRefusedByTheWeave) {
+TEST_F(HiresRunTest, SecondFieldThatIsNoFrameIsRefusedByTheWeave) {
     rig.services.acquisition.script = {ScriptedAcquisition::Confirm(field1),
                                        ScriptedAcquisition::Confirm(QByteArray("junk"))};
     rig.commands.hires();

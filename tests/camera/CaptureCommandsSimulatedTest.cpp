@@ -39,7 +39,7 @@ void ExpectStars(const Bytes& frame, const char* what) {
     EXPECT_GT(brightest, mean + 80) << what;
 }
 
-TEST(SimulatedCameraRun, BinnedAndHiresFramesAreSavedProcessed) {
+TEST(SimulatedCameraRunTest, BinnedAndHiresFramesAreSavedProcessed) {
     CaptureRig rig(CaptureRig::Camera::Simulated);
     // Long enough for the sky to stand clear of the dark rows, short enough for the suite.
     rig.panel.text2 = QStringLiteral("0.5");

@@ -37,7 +37,7 @@ struct DialogWithDefault {
 
 } // namespace
 
-TEST(Keystrokes, WithNoWindowNothingHappens) {
+TEST(KeystrokesTest, WithNoWindowNothingHappens) {
     QtKeystrokes keys;
     ASSERT_EQ(QApplication::activeModalWidget(), nullptr);
     keys.sendEnter();
@@ -45,7 +45,7 @@ TEST(Keystrokes, WithNoWindowNothingHappens) {
     SUCCEED();
 }
 
-TEST(Keystrokes, ReturnIsPostedToTheActiveWindowWithoutWaiting) {
+TEST(KeystrokesTest, ReturnIsPostedToTheActiveWindowWithoutWaiting) {
     QtKeystrokes keys;
     DialogWithDefault d;
     ASSERT_TRUE(d.showActive());
@@ -56,7 +56,7 @@ TEST(Keystrokes, ReturnIsPostedToTheActiveWindowWithoutWaiting) {
     EXPECT_EQ(d.clicks, 1);
 }
 
-TEST(Keystrokes, TheModalDialogGetsItRatherThanTheActiveWindow) {
+TEST(KeystrokesTest, TheModalDialogGetsItRatherThanTheActiveWindow) {
     QtKeystrokes keys;
     DialogWithDefault main;
     ASSERT_TRUE(main.showActive());
@@ -69,7 +69,7 @@ TEST(Keystrokes, TheModalDialogGetsItRatherThanTheActiveWindow) {
     EXPECT_EQ(main.clicks, 0);
 }
 
-TEST(Messages, MessageBoxShowsTheTextUnderTheProgramsNameWithOneOk) {
+TEST(MessagesTest, MessageBoxShowsTheTextUnderTheProgramsNameWithOneOk) {
     QtMessages messages;
     QString text;
     QString title;

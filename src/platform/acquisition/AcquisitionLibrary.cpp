@@ -66,7 +66,7 @@ std::unique_ptr<FrameSource> AcquisitionLibrary::chosenSource() {
     if (!webcam) {
         return std::make_unique<SimulatedCameraSource>(simulated_);
     }
-    V4l2Source::Settings settings;
+    V4l2Source::Options settings;
     settings.path = webcam->path;
     settings.name = webcam->name;
     settings.skipFrames = config().skipFrames;
