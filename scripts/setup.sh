@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-qpa-plugins libv4l-dev libjpeg-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev clang-format
+    clang libclang-rt-14-dev clang-format clang-tidy
     xvfb xauth xdotool python3
     dpkg-dev fakeroot file librsvg2-bin lintian desktop-file-utils appstream
 )

@@ -44,7 +44,7 @@ fs::path SequenceFramePath(std::int16_t framesRequested, std::int16_t framesRema
                              SequenceNumberText(framesRequested, framesRemaining).toStdString() +
                              ".bmp";
     // The separator is always added, even after a directory that ends in one.
-    const fs::path path(saveDir + "/" + name);
+    fs::path path(saveDir + "/" + name);
 
     // The base name is typed by the user while a run goes on; it must never put a frame
     // anywhere but in the save directory. With the number after it, even "." or ".." is an
@@ -68,7 +68,7 @@ fs::path SequenceFramePath(std::int16_t framesRequested, std::int16_t framesRema
 fs::path SaveSequenceFrame(std::int16_t framesRequested, std::int16_t framesRemaining,
                            const std::string& saveDir, const QString& baseName,
                            const QImage& picture) {
-    const fs::path path = SequenceFramePath(framesRequested, framesRemaining, saveDir, baseName);
+    fs::path path = SequenceFramePath(framesRequested, framesRemaining, saveDir, baseName);
     SavePicture(picture, path);
     return path;
 }

@@ -52,7 +52,7 @@ void DirectoryList::fill() {
     QListWidgetItem* current = nullptr;
     for (const DirectoryEntry& entry : ListDirectory(path_)) {
         auto* item = new QListWidgetItem(
-            QString(entry.depth * IndentPerLevel, QLatin1Char(' ')) + entry.name, this);
+            QString(qsizetype(entry.depth) * IndentPerLevel, QLatin1Char(' ')) + entry.name, this);
         item->setData(PathRole, entry.path);
         item->setToolTip(entry.path);
         if (entry.path == path_) {

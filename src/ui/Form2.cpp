@@ -33,7 +33,7 @@ template <typename Item> Item* named(Item* item, const char* name) {
 } // namespace
 
 Form2::Form2(ProgramState& program, Messages& messages, FileDialogs& dialogs,
-             const QPixmap& background, std::filesystem::path settingsFile, QWidget* parent)
+             const QPixmap& background, const std::filesystem::path& settingsFile, QWidget* parent)
     : QMainWindow(parent), program_(program), messages_(messages), files_(dialogs, messages, *this),
       client_(new QWidget(this)), background_(*client_, background) {
     build();

@@ -29,7 +29,7 @@ public:
     // into the program state (a problem with the file is shown as a message), and the
     // background (`background`) dropped when plain windows are on.
     Form2(ProgramState& program, Messages& messages, FileDialogs& dialogs,
-          const QPixmap& background, std::filesystem::path settingsFile = SettingsFileName,
+          const QPixmap& background, const std::filesystem::path& settingsFile = SettingsFileName,
           QWidget* parent = nullptr);
 
     // FrameDisplay: `Image1` takes the picture and its size, its corner staying in place.

@@ -57,7 +57,7 @@ SimulatedSky::SimulatedSky()
 void SimulatedSky::addBackground() {
     for (int row = 0; row < Height; ++row) {
         const float rate = SkyRateBottom + (SkyRateTop - SkyRateBottom) * float(row) / (Height - 1);
-        float* values = light_.data() + RowValues * row;
+        float* values = light_.data() + std::ptrdiff_t(RowValues) * row;
         for (int x = 0; x < Width; ++x) {
             for (int c = 0; c < 3; ++c) {
                 values[3 * x + c] = rate * SkyTint[c];
@@ -70,7 +70,7 @@ void SimulatedSky::addBackground() {
 void SimulatedSky::addNebula(float cx, float cy, float radius, float rate, const float (&tint)[3]) {
     const int reach = int(radius * 3);
     for (int y = std::max(0, int(cy) - reach); y < std::min(Height, int(cy) + reach); ++y) {
-        float* values = light_.data() + RowValues * (Height - 1 - y);
+        float* values = light_.data() + std::ptrdiff_t(RowValues) * (Height - 1 - y);
         for (int x = std::max(0, int(cx) - reach); x < std::min(Width, int(cx) + reach); ++x) {
             // Stretched a little, so it reads as a nebula and not a bloated star.
             const float dx = (float(x) - cx) / 1.6F;
@@ -107,7 +107,7 @@ void SimulatedSky::addStar(float cx, float cy, float flux, float sigma, const fl
     const int reach = int(std::ceil(sigma * 3.5F));
     const float peak = flux / (2 * 3.14159265F * sigma * sigma);
     for (int y = std::max(0, int(cy) - reach); y <= std::min(Height - 1, int(cy) + reach); ++y) {
-        float* values = light_.data() + RowValues * (Height - 1 - y);
+        float* values = light_.data() + std::ptrdiff_t(RowValues) * (Height - 1 - y);
         for (int x = std::max(0, int(cx) - reach); x <= std::min(Width - 1, int(cx) + reach); ++x) {
             const float dx = float(x) - cx;
             const float dy = float(y) - cy;
@@ -121,7 +121,7 @@ void SimulatedSky::addStar(float cx, float cy, float flux, float sigma, const fl
 
 void SimulatedSky::addGlow() {
     for (int y = 0; y < Height; ++y) {
-        float* values = glow_.data() + RowValues * (Height - 1 - y);
+        float* values = glow_.data() + std::ptrdiff_t(RowValues) * (Height - 1 - y);
         for (int x = 0; x < Width; ++x) {
             const float d = std::sqrt(float(x * x + y * y));
             const float v = GlowRate * std::exp(-d / GlowFalloff);

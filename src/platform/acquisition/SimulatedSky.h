@@ -3,6 +3,7 @@
 // one corner. Built once, the same in every run, so pictures and tests are repeatable.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 namespace lumenvale {
@@ -17,9 +18,9 @@ public:
 
     // Light reaching stored row `row` (0 = bottom line of the picture), in grey levels per
     // second for each of the 1920 colour values of the row.
-    const float* light(int row) const { return light_.data() + RowValues * row; }
+    const float* light(int row) const { return light_.data() + std::ptrdiff_t(RowValues) * row; }
     // Amplifier glow on stored row `row`, in grey levels per second, laid out like light().
-    const float* glow(int row) const { return glow_.data() + RowValues * row; }
+    const float* glow(int row) const { return glow_.data() + std::ptrdiff_t(RowValues) * row; }
 
 private:
     void addBackground();
