@@ -25,6 +25,8 @@ public:
 
     // One frame with these settings; forgets the last picture.
     void prepare(const Exposure& exposure);
+    // The exposure time reads 0 from now on, so an exposure not yet started is read out at once.
+    void cutShort() { seconds_ = QStringLiteral("0"); }
     // The frame of the last run, once processed; null when none was finished.
     const QImage& picture() const { return picture_; }
 

@@ -266,7 +266,11 @@ bool LumenvaleCcd::AbortExposure() {
     if (running_ && rig_) {
         // As Stop does on the desktop: the wait ends at once and the frame is read out, so the
         // lines end at the readout state; the frame itself is dropped.
+        // Stop alone leaves an exposure that has not started yet (Abort during the settle
+        // wait) its full length, since the time is read once the exposure state is on the
+        // lines: from now on that time is 0.
         aborted_ = true;
+        panel_.cutShort();
         rig_->commands.Stop();
     }
     return true;
