@@ -335,6 +335,7 @@ bool LumenvaleCcd::ISNewNumber(const char* dev, const char* name, double values[
             IUUpdateNumber(&SkipFramesNP, values, names, n);
             SkipFramesNP.s = IPS_OK;
             IDSetNumber(&SkipFramesNP, nullptr);
+            saveConfig(true, SkipFramesNP.name);
             return true;
         }
     }
@@ -359,6 +360,7 @@ bool LumenvaleCcd::ISNewSwitch(const char* dev, const char* name, ISState* state
             IUUpdateSwitch(property, states, names, n);
             property->s = IPS_OK;
             IDSetSwitch(property, nullptr);
+            saveConfig(true, property->name);
             return true;
         }
     }
@@ -377,6 +379,7 @@ bool LumenvaleCcd::ISNewText(const char* dev, const char* name, char* texts[], c
         IUUpdateText(&PortTP, texts, names, n);
         PortTP.s = IPS_OK;
         IDSetText(&PortTP, nullptr);
+        saveConfig(true, PortTP.name);
         return true;
     }
     return INDI::CCD::ISNewText(dev, name, texts, names, n);
