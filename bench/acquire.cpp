@@ -15,9 +15,11 @@
 #include "platform/MessagePump.h"
 #include "platform/Messages.h"
 #include "platform/PpdevPort.h"
+#include "platform/PpdevSyscalls.h"
 #include "platform/Services.h"
 #include "platform/WindowTimers.h"
 #include "platform/acquisition/AcquisitionLibrary.h"
+#include "platform/acquisition/LibV4l2Calls.h"
 #include "settings/SettingsFile.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
@@ -63,7 +65,8 @@ int simulatedCase(const std::filesystem::path& root) {
 
     LineMonitor lines;
     SystemClock clock;
-    AcquisitionLibrary library(lines, clock, options);
+    LibV4l2Calls v4l2;
+    AcquisitionLibrary library(lines, clock, v4l2, options);
     WindowTimers timers;
     QtKeystrokes keys;
     QWidget window;
@@ -178,13 +181,15 @@ int webcamCase(const std::filesystem::path& root) {
 
     SystemClock clock;
     LineMonitor lines;
-    PpdevPort port(lines, clock); // the emulated camera port
+    KernelPpdevSyscalls ppdev;
+    PpdevPort port(lines, clock, ppdev); // the emulated camera port
     WindowTimers timers;
     QtKeystrokes keys;
     QtMessagePump pump;
     PrintedMessages messages;
     FileSystemObject files;
-    AcquisitionLibrary library(lines, clock, options);
+    LibV4l2Calls v4l2;
+    AcquisitionLibrary library(lines, clock, v4l2, options);
     TimedAcquisition acquisition(library);
     Services services{clock, lines, port, timers, keys, pump, messages, files, acquisition};
     ProgramState program;

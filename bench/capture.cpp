@@ -2,28 +2,16 @@
 // 10 binned and 5 hi-res frames of 0.2 s with auto-save. Prints `name value` lines: the
 // exposure as the camera saw it beyond the time asked for, the time a binned frame takes beyond
 // its exposure, and the share of one CPU the process used over both runs.
+#include "SimulatedDesk.h"
+
 #include "camera/LineStates.h"
 #include "platform/Clock.h"
-#include "platform/FileSystemObject.h"
-#include "platform/Keystrokes.h"
 #include "platform/LineMonitor.h"
-#include "platform/MessagePump.h"
-#include "platform/Messages.h"
-#include "platform/PpdevPort.h"
-#include "platform/Services.h"
-#include "platform/WindowTimers.h"
-#include "platform/acquisition/AcquisitionLibrary.h"
-#include "settings/SettingsFile.h"
-#include "ui/Form1.h"
-#include "ui/Form2.h"
-#include "ui/ProgramState.h"
-#include "ui/QtFileDialogs.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdint>
@@ -33,6 +21,7 @@
 #include <vector>
 
 using namespace lumenvale;
+using bench::Find;
 
 namespace {
 
@@ -55,58 +44,18 @@ double Median(std::vector<double> values) {
     return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
 }
 
-// Messages go to the terminal: nobody is there to close a box.
-class PrintedMessages : public Messages {
-public:
-    void MsgBox(const QString& text, const QString& /*title*/) override {
-        std::fprintf(stderr, "message: %s\n", text.toLocal8Bit().constData());
-        ++count;
-    }
-    void Beep() override {}
-    int count = 0;
-};
-
-template <typename T> T& Find(QWidget& window, const char* name) {
-    return *window.findChild<T*>(QString::fromLatin1(name));
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
-    QTemporaryDir dir;
-    const std::filesystem::path work(dir.path().toStdString());
-    std::filesystem::create_directory(work / "saved");
-    std::filesystem::create_directory(work / "dev"); // no webcam: the simulated camera
-    Settings settings = DefaultSettings();
-    settings.SaveDir = (work / "saved").string();
-    SaveSettings(work / SettingsFileName, settings);
-
-    AcquisitionOptions options;
-    options.configFile = work / "acquisition.ini";
-    options.deviceDirectory = work / "dev";
-
-    SystemClock clock;
-    LineMonitor lines;
-    // The line monitor sees every write whether or not a parallel port is there.
-    PpdevPort port(lines, clock, (work / "dev" / "parport0").string());
-    WindowTimers timers;
-    QtKeystrokes keys;
-    QtMessagePump pump;
-    PrintedMessages messages;
-    FileSystemObject files;
-    AcquisitionLibrary acquisition(lines, clock, options);
-    Services services{clock, lines, port, timers, keys, pump, messages, files, acquisition};
-
-    ProgramState program;
-    QtFileDialogs dialogs;
-    Form2 viewer(program, messages, dialogs, QPixmap(), work / SettingsFileName);
-    viewer.show();
-    Form1 control(program, services, viewer, QPixmap(), work);
-    control.show();
-    messages.count = 0; // the port that is not there was reported; that is expected here
+    bench::SimulatedDesk desk;
+    const std::filesystem::path& work = desk.work;
+    SystemClock& clock = desk.clock;
+    LineMonitor& lines = desk.lines;
+    Form1& control = desk.control;
+    bench::PrintedMessages& messages = desk.messages;
 
     Find<QLineEdit>(control, "Text2").setText(QStringLiteral("0.2"));
     Find<QCheckBox>(control, "Check5").setChecked(true);
@@ -173,8 +122,5 @@ int main(int argc, char** argv) {
     // write on (rest of the acquisition, copy, doubling, display, save).
     std::printf("settle_ms %.1f\n", Median(settles));
     std::printf("after_readout_ms %.1f\n", Median(afterReadout));
-
-    control.close();
-    viewer.close();
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "platform/MessagePump.h"
 #include "platform/Messages.h"
 #include "platform/PpdevPort.h"
+#include "platform/PpdevSyscalls.h"
 #include "platform/Services.h"
 #include "platform/WindowTimers.h"
 
@@ -80,7 +81,8 @@ double Median(std::vector<double> values) {
 struct Bench {
     SystemClock clock;
     LineMonitor lines;
-    PpdevPort port{lines, clock};
+    KernelPpdevSyscalls ppdev;
+    PpdevPort port{lines, clock, ppdev};
     WindowTimers timers;
     QtKeystrokes keys;
     QtMessagePump pump;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Lumenvale needs (only those missing), then configures and
-# builds it in build/. Sourced by run.sh and test.sh.
+# builds it in build/ (not with --no-build). Run by run.sh, test.sh and package.sh.
 set -euo pipefail
 
 packages=(
@@ -10,6 +10,7 @@ packages=(
     clang libclang-rt-14-dev clang-format
     xvfb xauth xdotool python3
     libindi-dev indi-bin libcfitsio-dev
+    dpkg-dev fakeroot file librsvg2-bin lintian desktop-file-utils appstream
 )
 
 missing=()
@@ -30,6 +31,9 @@ if [ ${#missing[@]} -gt 0 ]; then
         "${missing[@]}"
 fi
 
+if [ "${1:-}" = --no-build ]; then
+    exit 0
+fi
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cmake --preset default -S "$top" >/dev/null
 cmake --build "$top/build" --parallel "$(nproc)"

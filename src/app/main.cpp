@@ -1,6 +1,6 @@
 // Lumenvale: long exposures with a modified webcam whose exposure lines hang on the
 // parallel port.
-#include "platform/SystemServices.h"
+#include "app/SystemServices.h"
 #include "ui/Program.h"
 #include "ui/QtFileDialogs.h"
 

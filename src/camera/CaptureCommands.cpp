@@ -44,6 +44,13 @@ QString ExposureRangeMessage(const QString& text) {
         .arg(text);
 }
 
+QString ExposureChangedMessage(const QString& text, const QString& frame, std::int32_t plannedMs) {
+    return QStringLiteral("The Exposure time \"%1\" read as %2 began is out of range: it must lie "
+                          "between -2147483.648 and 2147483.647 seconds. The frame was exposed "
+                          "for the %3 seconds the box held before it started.")
+        .arg(text, frame.toLower(), QString::number(plannedMs / 1000.0, 'g', 10));
+}
+
 QString FileName(const char* file) {
     return QString::fromUtf8(file);
 }
@@ -109,6 +116,7 @@ void CaptureCommands::RunSequence(Mode mode) {
     // The camera's start-up must come before the first line write, never inside an exposure.
     services_.acquisition.openSource();
     failedFrames_.clear();
+    notes_.clear();
 
     QString problem;
     const QString countText = panel_.Text3();
@@ -138,24 +146,27 @@ void CaptureCommands::RunSequence(Mode mode) {
         panel_.setText3(CountToText(state_.FramesRequested));
     }
     state_.CaptureBusy = 0;
+    ending_ = false;
     if (!failedFrames_.isEmpty()) {
-        const QString failed = QStringLiteral("%1 of %2 frames were not taken; the run went on "
-                                              "without them:\n%3")
-                                   .arg(failedFrames_.size())
-                                   .arg(state_.FramesRequested)
-                                   .arg(failedFrames_.join(QLatin1Char('\n')));
-        problem = problem.isEmpty() ? failed : problem + QStringLiteral("\n\n") + failed;
+        notes_.prepend(QStringLiteral("%1 of %2 frames were not taken; the run went on "
+                                      "without them:\n%3")
+                           .arg(failedFrames_.size())
+                           .arg(state_.FramesRequested)
+                           .arg(failedFrames_.join(QLatin1Char('\n'))));
         failedFrames_.clear();
     }
     // The message comes after the run has ended, so that nothing waits on the user's answer.
-    const bool quiet = std::exchange(ending_, false);
-    if (!problem.isEmpty() && !quiet) {
-        services_.messages.MsgBox(problem);
+    // It is shown while the program closes too: the frame it is about was meant to be kept.
+    if (!problem.isEmpty()) {
+        notes_.append(problem);
+    }
+    if (!notes_.isEmpty()) {
+        services_.messages.MsgBox(notes_.join(QStringLiteral("\n\n")));
     }
 }
 
 void CaptureCommands::TakeBinnedFrame(int frame) {
-    ExposeFrame(1);
+    ExposeFrame(frame, 1);
     const bool acquired = Acquire(frame, BinnedTimerMs, TempFile, QString());
     services_.pump.DoEvents();
     if (!acquired) {
@@ -168,14 +179,11 @@ void CaptureCommands::TakeBinnedFrame(int frame) {
 }
 
 void CaptureCommands::TakeHiresFrame(int frame) {
-    ExposeFrame(0);
+    ExposeFrame(frame, 0);
     const bool firstField = Acquire(frame, HiresTimerMs, TempFile, QStringLiteral("first field"));
     if (firstField) {
         FileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(Field1RawFile)),
                  [&] { services_.files.CopyFile(Path(TempFile), Path(Field1RawFile), true); });
-    }
-    if (ending_) {
-        throw RunEnd{};
     }
 
     // The second field has no exposure of its own: it is read out at once, and the lines stay
@@ -209,16 +217,19 @@ void CaptureCommands::TakeHiresFrame(int frame) {
     ShowAndSave(frame);
 }
 
-void CaptureCommands::ExposeFrame(std::int16_t readoutSelect) {
+void CaptureCommands::ExposeFrame(int frame, std::int16_t readoutSelect) {
     // Checked before the first line of the frame is written, so that a time that cannot be
     // taken leaves the camera alone. The box is read again below, where the exposure is set.
     const QString plannedText = panel_.Text2();
-    if (!SecondsTextToMs(plannedText)) {
+    const std::optional<std::int32_t> plannedMs = SecondsTextToMs(plannedText);
+    if (!plannedMs) {
         throw RunEnd{ExposureRangeMessage(plannedText)};
     }
 
     lines_.WritePulse();
     timing_.SettleWait();
+    // Closing in the settle wait: no light has been collected, so nothing is lost, and the
+    // lines stay at 0x37 from the pulse.
     if (ending_) {
         throw RunEnd{};
     }
@@ -231,18 +242,18 @@ void CaptureCommands::ExposeFrame(std::int16_t readoutSelect) {
     // Read after the exposure has started, so an edit made during a run applies from the
     // next frame on, not from the middle of a wait.
     const QString exposureText = panel_.Text2();
-    const std::optional<std::int32_t> exposureMs = SecondsTextToMs(exposureText);
+    std::optional<std::int32_t> exposureMs = SecondsTextToMs(exposureText);
     if (!exposureMs) {
-        throw RunEnd{ExposureRangeMessage(exposureText)};
+        // Edited into something out of range during the settle wait. The exposure has begun
+        // and the frame must not be lost: it takes the time checked before it started.
+        notes_.append(ExposureChangedMessage(exposureText, FrameOf(frame), *plannedMs));
+        exposureMs = plannedMs;
     }
     state_.ExposureMs = *exposureMs;
     panel_.setProgressMax(static_cast<float>(state_.ExposureMs));
     panel_.setProgressValue(0.0F);
     timing_.WaitForExposure(panel_);
     panel_.setProgressValue(0.0F);
-    if (ending_) {
-        throw RunEnd{};
-    }
 }
 
 bool CaptureCommands::Acquire(int frame, unsigned intervalMs, const char* file,
@@ -251,9 +262,6 @@ bool CaptureCommands::Acquire(int frame, unsigned intervalMs, const char* file,
         timing_.AcquireWithReadoutTimer(panel_.hwnd(), intervalMs, Path(file).string());
     if (result == AcquireOk) {
         return true;
-    }
-    if (ending_) {
-        throw RunEnd{};
     }
     // Whatever the working file holds now is an older frame: it is neither copied nor shown.
     const QString readout =

@@ -34,10 +34,11 @@ public:
     // Ends a running sequence after the frame in progress, cutting its exposure short.
     void Stop();
 
-    // The program is closing while a command may be waiting: acts as Stop, and besides the
-    // command takes no further exposure or acquisition and shows no message, so it returns
-    // within the settle wait or the acquisition in progress. Nothing happens when no command
-    // runs. Closing an open acquisition dialog is the window's affair.
+    // The program is closing while a command may be waiting: acts as Stop, so the frame in
+    // progress is finished (its exposure cut short, its acquisitions confirmed by their timers)
+    // and none follows; only a frame still in its settle wait, which has collected no light
+    // yet, is abandoned with the lines at 0x37. A focus frame ends without a message. Nothing
+    // happens when no command runs. Cancelling a focus dialog is the window's affair.
     void EndSoon();
 
 private:
@@ -48,7 +49,7 @@ private:
     void TakeBinnedFrame(int frame);
     void TakeHiresFrame(int frame);
     // Frame start, exposure state, exposure wait; `readoutSelect` arms the first readout.
-    void ExposeFrame(std::int16_t readoutSelect);
+    void ExposeFrame(int frame, std::int16_t readoutSelect);
     // False when the frame is to be left out and the run goes on; throws RunEnd when the
     // failure ends the run (cancelled by hand, camera gone).
     bool Acquire(int frame, unsigned intervalMs, const char* file, const QString& what);
@@ -68,6 +69,8 @@ private:
     bool ending_ = false;
     // The frames of the run in progress that were left out, with why.
     QStringList failedFrames_;
+    // Said after the run: what went wrong in a frame that was still taken.
+    QStringList notes_;
 };
 
 } // namespace lumenvale

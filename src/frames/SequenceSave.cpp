@@ -13,9 +13,6 @@ namespace lumenvale {
 
 namespace {
 
-// The longest file name the file systems we save to accept, in bytes.
-constexpr std::size_t LongestFileName = 255;
-
 std::int16_t checked16(int value) {
     if (value < std::numeric_limits<std::int16_t>::min() ||
         value > std::numeric_limits<std::int16_t>::max()) {
@@ -50,20 +47,16 @@ fs::path SequenceFramePath(std::int16_t framesRequested, std::int16_t framesRema
     const fs::path path(saveDir + "/" + name);
 
     // The base name is typed by the user while a run goes on; it must never put a frame
-    // anywhere but in the save directory.
+    // anywhere but in the save directory. With the number after it, even "." or ".." is an
+    // ordinary name there (".001.bmp"); a name too long is the file system's to refuse.
     const std::string base = baseName.toStdString();
-    if (base.find('/') != std::string::npos || base == "." || base == "..") {
-        throw FileError(path, "the base name \"" + base +
-                                  "\" cannot be used: it must not contain \"/\" or be \".\" "
-                                  "or \"..\"");
+    if (base.find('/') != std::string::npos) {
+        throw FileError(path,
+                        "the base name \"" + base + "\" cannot be used: it must not contain \"/\"");
     }
     // A NUL byte would cut the name short where the system reads it, saving somewhere else.
     if (path.native().find('\0') != std::string::npos) {
         throw FileError(path, "the name contains a NUL character");
-    }
-    if (name.size() > LongestFileName) {
-        throw FileError(path, "the file name is longer than " + std::to_string(LongestFileName) +
-                                  " bytes");
     }
     // An unset directory would otherwise save into the file system root.
     if (saveDir.empty()) {

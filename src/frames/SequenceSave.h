@@ -15,8 +15,8 @@ namespace lumenvale {
 QString SequenceNumberText(std::int16_t framesRequested, std::int16_t framesRemaining);
 
 // saveDir + "/" + baseName + number + ".bmp". Throws FileError naming the path when the base
-// name would leave saveDir or cannot be a file name (a "/", "." or "..", a NUL, too long), or
-// when no saveDir is set; std::overflow_error as SequenceNumberText.
+// name would leave saveDir (it holds a "/") or cannot be passed to the system (a NUL), or when
+// no saveDir is set; std::overflow_error as SequenceNumberText.
 std::filesystem::path SequenceFramePath(std::int16_t framesRequested, std::int16_t framesRemaining,
                                         const std::string& saveDir, const QString& baseName);
 

@@ -16,6 +16,7 @@
 namespace lumenvale {
 
 class ControlPanel;
+class PpdevSyscalls;
 class FrameDisplay;
 struct Settings;
 
@@ -32,11 +33,12 @@ struct DriverServices {
 };
 
 struct CameraRig {
-    CameraRig(const DriverServices& s, const std::string& portDevice, const Settings& settings,
-              ControlPanel& panel, FrameDisplay& frames, const std::filesystem::path& workDir)
-        : port(s.lines, s.clock, portDevice), services{s.clock,    s.lines, port,
-                                                       s.timers,   s.keys,  s.pump,
-                                                       s.messages, s.files, s.acquisition},
+    CameraRig(const DriverServices& s, PpdevSyscalls& ppdev, const std::string& portDevice,
+              const Settings& settings, ControlPanel& panel, FrameDisplay& frames,
+              const std::filesystem::path& workDir)
+        : port(s.lines, s.clock, ppdev, portDevice), services{s.clock,    s.lines, port,
+                                                              s.timers,   s.keys,  s.pump,
+                                                              s.messages, s.files, s.acquisition},
           lines(port, state, s.messages), timing(state, services, lines),
           commands(state, settings, services, lines, timing, panel, frames, workDir) {}
 

@@ -4,7 +4,6 @@
 #include "camera/LineStates.h"
 #include "indi/CameraRig.h"
 #include "indi/FitsPlanes.h"
-#include "platform/acquisition/LibV4l2Calls.h"
 
 #include <QTimer>
 
@@ -42,7 +41,7 @@ bool IsOurs(const char* dev, const char* ours) {
 } // namespace
 
 LumenvaleCcd::LumenvaleCcd()
-    : acquisition_(lines_, clock_), confirmation_(acquisition_),
+    : acquisition_(lines_, clock_, v4l2_), confirmation_(acquisition_),
       messages_([this](const QString& text) { logMessage(text); }),
       panel_([this](float remainingMs) { countdown(remainingMs); }), exposureLines_(lines_) {
     setVersion(0, 1);
@@ -85,8 +84,7 @@ bool LumenvaleCcd::initProperties() {
     IUFillTextVector(&PortTP, PortT, 1, getDeviceName(), "DEVICE_PORT", "Camera port",
                      ConnectionGroup, IP_RW, 0, IPS_IDLE);
 
-    LibV4l2Calls calls;
-    webcams_ = FindCaptureDevices(calls, "/dev");
+    webcams_ = FindCaptureDevices(v4l2_, "/dev");
     WebcamS.resize(webcams_.size() + 1);
     for (std::size_t i = 0; i < webcams_.size(); ++i) {
         const std::string element = "VIDEO_" + std::to_string(i);
@@ -153,8 +151,8 @@ bool LumenvaleCcd::Connect() {
     }
     const DriverServices services{clock_, lines_,    timers_, confirmation_,
                                   pump_,  messages_, files_,  acquisition_};
-    auto rig = std::make_unique<CameraRig>(services, PortT[0].text, settings_, panel_, panel_,
-                                           workDir_.path().toStdString());
+    auto rig = std::make_unique<CameraRig>(services, ppdev_, PortT[0].text, settings_, panel_,
+                                           panel_, workDir_.path().toStdString());
     // The words of the desktop program's "not initialised" message go to the log.
     messages_.clear();
     rig->lines.OpenPortAccess();

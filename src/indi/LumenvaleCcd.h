@@ -11,8 +11,10 @@
 #include "platform/FileSystemObject.h"
 #include "platform/LineMonitor.h"
 #include "platform/MessagePump.h"
+#include "platform/PpdevSyscalls.h"
 #include "platform/WindowTimers.h"
 #include "platform/acquisition/CaptureDevices.h"
+#include "platform/acquisition/LibV4l2Calls.h"
 #include "platform/acquisition/StreamAcquisition.h"
 #include "settings/Settings.h"
 
@@ -64,6 +66,8 @@ private:
     StreamAcquisition::Camera chosenCamera() const;
 
     SystemClock clock_;
+    KernelPpdevSyscalls ppdev_;
+    LibV4l2Calls v4l2_;
     LineMonitor lines_;
     WindowTimers timers_;
     QtMessagePump pump_;

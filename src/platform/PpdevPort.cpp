@@ -52,10 +52,6 @@ std::string ClaimFailure(const std::string& device, int error) {
 
 } // namespace
 
-PpdevPort::PpdevPort(LineMonitor& lines, const Clock& clock, std::string device)
-    : ownSyscalls_(std::make_unique<KernelPpdevSyscalls>()), sys_(*ownSyscalls_), lines_(lines),
-      clock_(clock), device_(std::move(device)) {}
-
 PpdevPort::PpdevPort(LineMonitor& lines, const Clock& clock, PpdevSyscalls& syscalls,
                      std::string device)
     : sys_(syscalls), lines_(lines), clock_(clock), device_(std::move(device)) {}
@@ -69,19 +65,19 @@ int PpdevPort::InitializeWinIo() {
         lastError_.clear();
         return 1;
     }
-    const int fd = sys_.Open(device_.c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = sys_.open(device_.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         lastError_ = OpenFailure(device_, -fd);
         return 0;
     }
     // Exclusive use must be asked for before the claim registers us on the port.
-    int result = sys_.Ioctl(fd, PPEXCL, nullptr);
+    int result = sys_.ioctl(fd, PPEXCL, nullptr);
     if (result >= 0) {
-        result = sys_.Ioctl(fd, PPCLAIM, nullptr);
+        result = sys_.ioctl(fd, PPCLAIM, nullptr);
     }
     if (result < 0) {
         lastError_ = ClaimFailure(device_, -result);
-        sys_.Close(fd);
+        sys_.close(fd);
         return 0;
     }
     fd_ = fd;
@@ -95,7 +91,7 @@ int PpdevPort::SetPortVal(std::uint32_t /*port*/, std::uint32_t value, std::uint
     auto byte = static_cast<unsigned char>(value & 0xffU);
     int written = 0;
     if (fd_ >= 0) {
-        written = sys_.Ioctl(fd_, PPWDATA, &byte) >= 0 ? 1 : 0;
+        written = sys_.ioctl(fd_, PPWDATA, &byte) >= 0 ? 1 : 0;
     }
     lines_.publish({clock_.timeGetTime(), byte, clock_.monotonicUs()});
     return written;
@@ -105,8 +101,8 @@ int PpdevPort::ShutdownWinIo() {
     if (fd_ < 0) {
         return 1;
     }
-    const int released = sys_.Ioctl(fd_, PPRELEASE, nullptr);
-    const int closed = sys_.Close(fd_);
+    const int released = sys_.ioctl(fd_, PPRELEASE, nullptr);
+    const int closed = sys_.close(fd_);
     fd_ = -1;
     return released >= 0 && closed >= 0 ? 1 : 0;
 }

@@ -3,7 +3,6 @@
 
 #include "platform/PortIo.h"
 
-#include <memory>
 #include <string>
 
 namespace lumenvale {
@@ -17,9 +16,7 @@ class PpdevSyscalls;
 // members of the `lp` group have.
 class PpdevPort : public PortIo {
 public:
-    // On the kernel's calls.
-    PpdevPort(LineMonitor& lines, const Clock& clock, std::string device = "/dev/parport0");
-    // On calls the caller provides (and keeps alive), for tests.
+    // On the kernel's calls (or a test's), which the caller owns and keeps alive.
     PpdevPort(LineMonitor& lines, const Clock& clock, PpdevSyscalls& syscalls,
               std::string device = "/dev/parport0");
     ~PpdevPort() override;
@@ -40,7 +37,6 @@ public:
     bool isOpen() const { return fd_ >= 0; }
 
 private:
-    std::unique_ptr<PpdevSyscalls> ownSyscalls_;
     PpdevSyscalls& sys_;
     LineMonitor& lines_;
     const Clock& clock_;

@@ -8,7 +8,7 @@
 
 namespace lumenvale {
 
-int KernelPpdevSyscalls::Open(const char* path, int flags) {
+int KernelPpdevSyscalls::open(const char* path, int flags) {
     int fd = -1;
     do {
         fd = ::open(path, flags);
@@ -16,7 +16,7 @@ int KernelPpdevSyscalls::Open(const char* path, int flags) {
     return fd < 0 ? -errno : fd;
 }
 
-int KernelPpdevSyscalls::Ioctl(int fd, unsigned long request, void* argument) {
+int KernelPpdevSyscalls::ioctl(int fd, unsigned long request, void* argument) {
     int result = -1;
     do {
         result = ::ioctl(fd, request, argument);
@@ -24,7 +24,7 @@ int KernelPpdevSyscalls::Ioctl(int fd, unsigned long request, void* argument) {
     return result < 0 ? -errno : result;
 }
 
-int KernelPpdevSyscalls::Close(int fd) {
+int KernelPpdevSyscalls::close(int fd) {
     // Not retried on EINTR: on Linux the descriptor is gone whatever close returned.
     return ::close(fd) < 0 ? -errno : 0;
 }

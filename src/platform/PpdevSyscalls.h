@@ -7,17 +7,17 @@ namespace lumenvale {
 class PpdevSyscalls {
 public:
     virtual ~PpdevSyscalls() = default;
-    virtual int Open(const char* path, int flags) = 0;
-    virtual int Ioctl(int fd, unsigned long request, void* argument) = 0;
-    virtual int Close(int fd) = 0;
+    virtual int open(const char* path, int flags) = 0;
+    virtual int ioctl(int fd, unsigned long request, void* argument) = 0;
+    virtual int close(int fd) = 0;
 };
 
 // The calls straight to the kernel.
 class KernelPpdevSyscalls : public PpdevSyscalls {
 public:
-    int Open(const char* path, int flags) override;
-    int Ioctl(int fd, unsigned long request, void* argument) override;
-    int Close(int fd) override;
+    int open(const char* path, int flags) override;
+    int ioctl(int fd, unsigned long request, void* argument) override;
+    int close(int fd) override;
 };
 
 } // namespace lumenvale

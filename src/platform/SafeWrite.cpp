@@ -1,12 +1,15 @@
-// Whole-file writes through a temporary name and a rename.
+// Whole-file writes through a temporary name and a rename, respecting the file they replace.
 #include "platform/SafeWrite.h"
 
 #include "platform/Errors.h"
 
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -16,11 +19,63 @@ namespace lumenvale {
 
 namespace {
 
-fs::path temporaryNameFor(const fs::path& target) {
-    static std::atomic<unsigned> counter{0};
-    fs::path temp = target;
-    temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    return temp;
+std::string SystemReason(int error) {
+    return std::generic_category().message(error);
+}
+
+// Where the content goes: a symbolic link is followed to the file it names, so the link stays
+// a link. A link to nowhere names the file that is to be created.
+fs::path ResolveLinks(const fs::path& target) {
+    constexpr int MostLinks = 40; // as the kernel allows
+    fs::path file = target;
+    for (int hops = 0;; ++hops) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(file, ec))) {
+            return file;
+        }
+        if (hops == MostLinks) {
+            throw FileError(target, "too many levels of symbolic links");
+        }
+        const fs::path to = fs::read_symlink(file, ec);
+        if (ec) {
+            throw FileError(target, "cannot follow the link: " + ec.message());
+        }
+        file = to.is_absolute() ? to : file.parent_path() / to;
+    }
+}
+
+// As writing the file in place would find it. The owner's write bit counts even where the
+// system would let this process write anyway, as it does for the file object's deletions.
+bool ReadOnly(const fs::path& file, const struct stat& info) {
+    return (info.st_mode & S_IWUSR) == 0 || ::access(file.c_str(), W_OK) != 0;
+}
+
+// A short name that is free in `directory`, whatever the length of the target's name: the
+// target may already be as long as the file system allows. The name is taken once with
+// O_EXCL to be sure it is free and that the directory takes new files, then given back for
+// the writer to create. Nothing on error, with errno set.
+std::optional<fs::path> FreeTemporaryName(const fs::path& directory) {
+    static std::mt19937 random{std::random_device{}()};
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof(Letters) - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = ".tmp";
+        for (int i = 0; i < 6; ++i) {
+            name.push_back(Letters[pick(random)]);
+        }
+        const fs::path temp = directory / name;
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return temp;
+        }
+        if (errno != EEXIST) {
+            return std::nullopt;
+        }
+    }
+    errno = EEXIST;
+    return std::nullopt;
 }
 
 bool SyncFile(const fs::path& file) {
@@ -35,55 +90,114 @@ bool SyncFile(const fs::path& file) {
     return synced;
 }
 
+std::optional<std::string> ReadWhole(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+void WriteBytes(const fs::path& file, std::string_view bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        throw FileError(file, "cannot create file: " + SystemReason(errno));
+    }
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (!out) {
+        throw FileError(file, "write failed (disk full?)");
+    }
+}
+
+// Runs `write`; any failure becomes a FileError naming `target`, after `undo`.
+template <typename Undo>
+void Writing(const fs::path& target, const std::function<void(const fs::path&)>& write,
+             const fs::path& file, Undo&& undo) {
+    try {
+        write(file);
+    } catch (const FileError& e) {
+        undo();
+        throw FileError(target, e.reason());
+    } catch (const std::exception& e) {
+        undo();
+        throw FileError(target, e.what());
+    } catch (...) {
+        undo();
+        throw;
+    }
+}
+
+// A directory that takes no new files but holds a writable file: the file is written where it
+// is. Its old content is kept in memory meanwhile and put back if the write fails.
+void WriteInPlace(const fs::path& target, const fs::path& file,
+                  const std::function<void(const fs::path&)>& write) {
+    const std::optional<std::string> old = ReadWhole(file);
+    Writing(target, write, file, [&] {
+        if (old) {
+            try {
+                WriteBytes(file, *old);
+            } catch (const FileError&) {
+                // The error of the write itself is the one to report.
+            }
+        }
+    });
+    if (!SyncFile(file)) {
+        throw FileError(target, "cannot write: " + SystemReason(errno));
+    }
+}
+
 } // namespace
 
 void WriteFileSafely(const fs::path& target, const std::function<void(const fs::path&)>& write) {
-    const fs::path temp = temporaryNameFor(target);
+    const fs::path file = ResolveLinks(target);
+    struct stat info {};
+    const bool exists = ::stat(file.c_str(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode)) {
+        throw FileError(target, "is a directory");
+    }
+    if (exists && ReadOnly(file, info)) {
+        throw FileError(target, "the file is read-only");
+    }
+
+    const fs::path directory = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    const std::optional<fs::path> free = FreeTemporaryName(directory);
+    if (!free) {
+        const int error = errno;
+        if (exists && (error == EACCES || error == EPERM)) {
+            WriteInPlace(target, file, write);
+            return;
+        }
+        throw FileError(target, "cannot create a file in " + directory.string() + ": " +
+                                    SystemReason(error));
+    }
+    const fs::path& temp = *free;
     std::error_code ec;
-    try {
-        write(temp);
-    } catch (const FileError& e) {
+    Writing(target, write, temp, [&] { fs::remove(temp, ec); });
+
+    const auto giveUp = [&](int error) {
         fs::remove(temp, ec);
-        throw FileError(target, e.reason());
-    } catch (const std::exception& e) {
-        fs::remove(temp, ec);
-        throw FileError(target, e.what());
-    } catch (...) {
-        fs::remove(temp, ec);
-        throw;
+        throw FileError(target, "cannot write: " + SystemReason(error));
+    };
+    if (exists && ::chmod(temp.c_str(), info.st_mode & 07777) != 0) {
+        giveUp(errno);
     }
     // The content must be on the disk before the name points at it, or a power cut right
     // after the rename could leave an empty file where the old one was.
     if (!SyncFile(temp)) {
-        const int error = errno;
-        fs::remove(temp, ec);
-        throw FileError(target, "cannot write: " + std::generic_category().message(error));
+        giveUp(errno);
     }
-    if (fs::is_directory(target, ec)) {
-        fs::remove(temp, ec);
-        throw FileError(target, "is a directory");
-    }
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        throw FileError(target, "cannot write: " + ec.message());
+    if (::rename(temp.c_str(), file.c_str()) != 0) {
+        giveUp(errno);
     }
 }
 
 void WriteFileSafely(const fs::path& target, std::string_view bytes) {
-    WriteFileSafely(target, [&](const fs::path& temp) {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            throw FileError(temp, "cannot create file: " +
-                                      std::error_code(errno, std::generic_category()).message());
-        }
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            throw FileError(temp, "write failed (disk full?)");
-        }
-    });
+    WriteFileSafely(target, [&](const fs::path& temp) { WriteBytes(temp, bytes); });
 }
 
 } // namespace lumenvale

@@ -7,9 +7,13 @@
 
 namespace lumenvale {
 
-// Calls `write` with a temporary name in the target's directory, then renames the finished
-// temporary over `target`. If `write` throws or the rename fails, the temporary is removed,
-// `target` is left as it was, and a FileError naming `target` is thrown.
+// Calls `write` with a short temporary name in the target's directory, then renames the
+// finished temporary over `target`. If `write` throws or the rename fails, the temporary is
+// removed, `target` is left as it was, and a FileError naming `target` is thrown.
+// The file replaced is respected: a read-only one is refused, a symbolic link is written
+// through to the file it names, and the mode is kept. Where the directory takes no new files
+// but the existing file is writable, `write` is given the file itself, and the old content is
+// put back if it fails.
 void WriteFileSafely(const std::filesystem::path& target,
                      const std::function<void(const std::filesystem::path& temporary)>& write);
 

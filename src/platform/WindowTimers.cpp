@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <chrono>
 
 namespace lumenvale {
@@ -18,12 +19,16 @@ std::uintptr_t WindowTimers::SetTimer(QWidget* window, std::uintptr_t id, unsign
     timer->setInterval(static_cast<int>(intervalMs));
     // WM_TIMER, as the callback has always been told.
     constexpr unsigned TimerMessage = 0x0113;
-    QObject::connect(timer.get(), &QTimer::timeout, [window, id, proc = std::move(proc)] {
-        const auto now = std::chrono::steady_clock::now().time_since_epoch();
-        proc(window, TimerMessage, id,
-             static_cast<std::uint32_t>(
-                 std::chrono::duration_cast<std::chrono::milliseconds>(now).count()));
-    });
+    const QTimer* self = timer.get();
+    QObject::connect(
+        timer.get(), &QTimer::timeout, [this, self, window, id, proc = std::move(proc)] {
+            const auto now = std::chrono::steady_clock::now().time_since_epoch();
+            firing_.push_back(self);
+            proc(window, TimerMessage, id,
+                 static_cast<std::uint32_t>(
+                     std::chrono::duration_cast<std::chrono::milliseconds>(now).count()));
+            firing_.pop_back();
+        });
     timer->start();
     KillTimer(window, id);
     timers_[{window, id}] = std::move(timer);
@@ -33,13 +38,26 @@ std::uintptr_t WindowTimers::SetTimer(QWidget* window, std::uintptr_t id, unsign
 bool WindowTimers::KillTimer(QWidget* window, std::uintptr_t id) {
     const auto it = timers_.find({window, id});
     if (it == timers_.end()) {
+        freeRetired();
         return false;
     }
-    // The timer may be the one whose callback is running: stop it now, free it later.
-    it->second->stop();
-    it->second.release()->deleteLater();
+    std::unique_ptr<QTimer> timer = std::move(it->second);
     timers_.erase(it);
+    timer->stop();
+    // Freed now, not when the main loop next runs: a capture run kills a timer for every
+    // readout without ever returning there. Only one whose callback is still running, further
+    // up this call, must wait.
+    if (std::find(firing_.begin(), firing_.end(), timer.get()) != firing_.end()) {
+        retired_.push_back(std::move(timer));
+    }
+    freeRetired();
     return true;
+}
+
+void WindowTimers::freeRetired() {
+    std::erase_if(retired_, [this](const std::unique_ptr<QTimer>& timer) {
+        return std::find(firing_.begin(), firing_.end(), timer.get()) == firing_.end();
+    });
 }
 
 } // namespace lumenvale

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <utility>
+#include <vector>
 
 class QTimer;
 class QWidget;
@@ -33,9 +34,16 @@ public:
     bool KillTimer(QWidget* window, std::uintptr_t id);
 
     std::size_t activeCount() const { return timers_.size(); }
+    // Timers still allocated: the active ones and any killed from inside its own callback,
+    // which is freed by the next SetTimer or KillTimer once that callback has returned.
+    std::size_t allocatedCount() const { return timers_.size() + retired_.size(); }
 
 private:
+    void freeRetired();
+
     std::map<std::pair<QWidget*, std::uintptr_t>, std::unique_ptr<QTimer>> timers_;
+    std::vector<std::unique_ptr<QTimer>> retired_;
+    std::vector<const QTimer*> firing_; // timers whose callback is running, innermost last
 };
 
 } // namespace lumenvale

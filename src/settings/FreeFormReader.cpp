@@ -1,6 +1,11 @@
 // Sequential free-format reading of the settings file.
 #include "settings/FreeFormReader.h"
 
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <utility>
+
 namespace lumenvale {
 
 namespace {
@@ -16,28 +21,24 @@ bool isLineEnd(int c) {
     return c == '\r' || c == '\n';
 }
 
+// Sign, digits, optionally a full stop and more digits; a fraction is rounded to the nearest
+// whole number, halves to the even one, as the Control window rounds its boxes.
 std::optional<std::int16_t> toInt16(const std::string& token) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (token[0] == '-' || token[0] == '+') {
-        negative = token[0] == '-';
-        i = 1;
-    }
-    if (i == token.size()) {
+    const bool signed_ = token[0] == '-' || token[0] == '+';
+    const char* begin = token.data() + (signed_ ? 1 : 0);
+    const char* end = token.data() + token.size();
+    if (begin == end || *begin == '-' || *begin == '+') {
         return std::nullopt;
     }
-    long value = 0;
-    for (; i < token.size(); ++i) {
-        if (token[i] < '0' || token[i] > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (token[i] - '0');
-        if (value > 32768) { // stops long digit runs before they overflow
-            return std::nullopt;
-        }
+    double magnitude = 0.0;
+    const auto [stop, error] = std::from_chars(begin, end, magnitude, std::chars_format::fixed);
+    if (error != std::errc() || stop != end) {
+        return std::nullopt;
     }
-    value = negative ? -value : value;
-    if (value > 32767) {
+    // The default rounding mode is to nearest, ties to even.
+    const double value = std::nearbyint(token[0] == '-' ? -magnitude : magnitude);
+    if (!(value >= std::numeric_limits<std::int16_t>::min() &&
+          value <= std::numeric_limits<std::int16_t>::max())) {
         return std::nullopt;
     }
     return static_cast<std::int16_t>(value);
@@ -64,18 +65,21 @@ std::optional<std::int16_t> FreeFormReader::ReadNumber(bool last, FieldProblem& 
     while (!atDelimiter() && !isBlank(in_.peek())) {
         token.push_back(static_cast<char>(in_.get()));
     }
+    // The field is over at the blank, comma or line end; the next one starts at the next
+    // character that is not a blank, after a comma or line end if one comes first.
+    if (!last) {
+        skipBlanks();
+        if (atDelimiter()) {
+            endField();
+        }
+    }
     if (token.empty()) {
         problem.why = "holds no number";
         return std::nullopt;
     }
     const std::optional<std::int16_t> value = toInt16(token);
     if (!value) {
-        problem.why = "holds \"" + printable(token) + "\", not a whole number from -32768 to 32767";
-        return std::nullopt;
-    }
-    if (!last && !endField()) {
-        problem.why = "has more after the number " + token;
-        return std::nullopt;
+        problem.why = "holds \"" + printable(token) + "\", not a number from -32768 to 32767";
     }
     return value;
 }
@@ -101,10 +105,7 @@ std::optional<std::string> FreeFormReader::ReadText(FieldProblem& problem) {
             return std::nullopt;
         }
         if (c == Quote) {
-            if (in_.peek() != Quote) {
-                break;
-            }
-            in_.get();
+            break;
         }
         if (c == '\n' || (c == '\r' && in_.peek() != '\n')) {
             ++line_;
@@ -113,12 +114,16 @@ std::optional<std::string> FreeFormReader::ReadText(FieldProblem& problem) {
     }
     if (!endField()) {
         problem.why = "has more after the closing quote";
+        open_ = true;
         return std::nullopt;
     }
     return text;
 }
 
 void FreeFormReader::SkipToNextField() {
+    if (!std::exchange(open_, false)) {
+        return;
+    }
     while (!atDelimiter()) {
         in_.get();
     }

@@ -21,18 +21,19 @@ class FreeFormReader {
 public:
     explicit FreeFormReader(std::istream& in) : in_(in) {}
 
-    // A 16-bit signed whole number, optionally signed, ending at a blank, comma or line end.
-    // Unless `last`, only blanks may follow it before the comma or line end that closes it;
-    // with `last` nothing after the number is looked at.
+    // A number ending at a blank, comma or line end, optionally signed, with an optional
+    // fraction that is rounded half to even; it must fit 16 signed bits. Unless `last`, blanks
+    // after it are skipped, and a comma or line end just after them; the next field starts
+    // there, on the same line or not. With `last` nothing after the number is looked at.
     std::optional<std::int16_t> ReadNumber(bool last, FieldProblem& problem);
 
     // Text up to a comma or line end; or, when it starts with a double quote, everything up to
-    // the closing quote (line ends and commas included), a doubled quote inside standing for
-    // one quote.
+    // the next double quote (line ends and commas included), after which only blanks may come
+    // before the comma or line end.
     std::optional<std::string> ReadText(FieldProblem& problem);
 
-    // After a wrong field, carries on after the next comma or line end, so that the fields
-    // after it can still be read.
+    // After a wrong field, carries on after the next comma or line end if that field was left
+    // open, so that the fields after it can still be read.
     void SkipToNextField();
 
 private:
@@ -44,6 +45,7 @@ private:
     std::istream& in_;
     int line_ = 1;
     bool atLineStart_ = true;
+    bool open_ = false; // a wrong field ended before its comma or line end
 };
 
 } // namespace lumenvale

@@ -1,6 +1,7 @@
 // Reading and writing "config.dat": three fields in sequential free-format text.
 #include "settings/SettingsFile.h"
 
+#include "platform/Errors.h"
 #include "platform/Messages.h"
 #include "platform/SafeWrite.h"
 #include "settings/FreeFormReader.h"
@@ -27,28 +28,31 @@ std::string describe(const fs::path& file, int line, const std::string& field,
 // The numbers as the print statement writes them: a blank instead of a plus sign, the digits,
 // one blank after.
 std::string numberText(std::int16_t value) {
-    return (value >= 0 ? " " : "") + std::to_string(value) + " ";
+    std::string text = value >= 0 ? " " : "";
+    text += std::to_string(value);
+    text += ' ';
+    return text;
 }
 
-// A directory that would not read back whole as bare text is written between double quotes,
-// with any double quote inside it doubled. Other directories stay bare, as they always were.
-// A leading blank would be skipped and a line end would end the field early, so those are
-// quoted too.
-std::string directoryText(const std::string& dir) {
-    const bool bare = dir.find_first_of(",\"\r\n") == std::string::npos &&
-                      (dir.empty() || (dir.front() != ' ' && dir.front() != '\t'));
+// A directory that would not read back whole as bare text is written between double quotes:
+// one with a comma or a line end in it, which would end the field early, or one beginning with
+// a blank, which would be skipped, or with a double quote, which would open a quoted field.
+// Other directories stay bare, as they always were, a double quote inside them included. A
+// quoted field ends at the next double quote, so a directory needing quotes must have none.
+std::string directoryText(const fs::path& file, const std::string& dir) {
+    const bool bare =
+        dir.find_first_of(",\r\n") == std::string::npos &&
+        (dir.empty() || (dir.front() != ' ' && dir.front() != '\t' && dir.front() != Quote));
     if (bare) {
         return dir;
     }
-    std::string quoted(1, Quote);
-    for (char c : dir) {
-        quoted.push_back(c);
-        if (c == Quote) {
-            quoted.push_back(Quote);
-        }
+    if (dir.find(Quote) != std::string::npos) {
+        throw FileError(file, "the save directory \"" + dir +
+                                  "\" cannot be kept in it: a directory with a comma or a line "
+                                  "end in it, or beginning with a blank or a double quote, "
+                                  "must not hold a double quote");
     }
-    quoted.push_back(Quote);
-    return quoted;
+    return Quote + dir + Quote;
 }
 
 } // namespace
@@ -123,7 +127,7 @@ SettingsLoad LoadSettings(const fs::path& file) {
 
 void SaveSettings(const fs::path& file, const Settings& settings) {
     const std::string content = numberText(settings.DeinterlaceOrder) + "\r\n" +
-                                directoryText(settings.SaveDir) + "\r\n" +
+                                directoryText(file, settings.SaveDir) + "\r\n" +
                                 numberText(settings.PlainWindows) + "\r\n";
     WriteFileSafely(file, content);
 }

@@ -29,7 +29,8 @@ SettingsLoad LoadSettings(const std::filesystem::path& file);
 // the settings that could be read are returned.
 Settings LoadSettingsTellingProblems(const std::filesystem::path& file, Messages& messages);
 
-// Writes exactly three CR LF lines, safely (temporary name, then rename). Throws FileError.
+// Writes exactly three CR LF lines, safely (temporary name, then rename). Throws FileError,
+// also, before anything is written, for a save directory no form of which reads back whole.
 void SaveSettings(const std::filesystem::path& file, const Settings& settings);
 
 } // namespace lumenvale

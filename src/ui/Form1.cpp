@@ -148,8 +148,12 @@ void Form1::build() {
 void Form1::load() {
     MakeTopmost(*this);
 
-    program_.settings =
-        LoadSettingsTellingProblems(workDir_ / SettingsFileName, services_.messages);
+    // After a failed save the file holds older settings than memory: re-reading it would undo
+    // what the user chose and was told stays in use.
+    if (!program_.SettingsUnsaved) {
+        program_.settings =
+            LoadSettingsTellingProblems(workDir_ / SettingsFileName, services_.messages);
+    }
     if (program_.settings.PlainWindows == 2) {
         dropBackground();
     }
@@ -213,8 +217,16 @@ void Form1::setProgressValue(float value) {
 }
 
 void Form1::handle(void (CaptureCommands::*command)()) {
+    // A Focus click while another command runs returns at once and changes nothing.
+    const bool focus = command == &CaptureCommands::Focus && program_.capture.CaptureBusy != 1;
     ++handlersRunning_;
+    if (focus) {
+        focusRunning_ = true;
+    }
     (commands_.*command)();
+    if (focus) {
+        focusRunning_ = false;
+    }
     --handlersRunning_;
     if (handlersRunning_ == 0 && closePending_) {
         closePending_ = false;
@@ -237,8 +249,14 @@ void Form1::closeEvent(QCloseEvent* event) {
         // timers and this window. It is told to end, and the window closes once it has.
         event->ignore();
         closePending_ = true;
+        // A frame under way is finished: its acquisition dialog is confirmed by the readout
+        // timer as usual. A focus dialog has no timer, and a message shown after a command
+        // keeps the window from closing: those are closed now.
+        const bool capturing = program_.capture.CaptureBusy == 1 && !focusRunning_;
         commands_.EndSoon();
-        cancelOpenDialog();
+        if (!capturing) {
+            cancelOpenDialog();
+        }
         return;
     }
     // Never refused otherwise, and its steps run once however often the window is asked.
@@ -248,9 +266,11 @@ void Form1::closeEvent(QCloseEvent* event) {
     }
     closed_ = true;
     services_.acquisition.closeSource();
-    lines_.ClosePortAccess();
+    // The port last, after every window that might still act on the camera has gone; the
+    // lines keep the readout state the last capture left.
     emit viewerCloseRequested();
     emit settingsCloseRequested();
+    lines_.ClosePortAccess();
     program_.ControlShown = 0;
     emit closed();
 }

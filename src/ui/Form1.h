@@ -33,7 +33,8 @@ class Form1 : public QWidget, public ControlPanel {
     Q_OBJECT
 
 public:
-    // Runs the load steps at once: on top, settings read from `workDir`/"config.dat",
+    // Runs the load steps at once: on top, settings read from `workDir`/"config.dat" (unless
+    // the last save failed: memory holds the settings in use then),
     // background (`background` unless plain windows are on), port access opened with 0
     // written, progress bar reset. `viewer` receives the frames; `workDir` holds the working
     // frame files (the program passes ".").
@@ -60,8 +61,8 @@ public:
     void setProgressValue(float value) override;
 
 signals:
-    // Closing steps 2 and 3: the viewer and the Settings window are to close now (a window
-    // already closing or not open ignores it).
+    // The first closing steps: the viewer and the Settings window are to close now (a window
+    // already closing or not open ignores it). Port access is closed after them.
     void viewerCloseRequested();
     void settingsCloseRequested();
     // The closing steps have run; port access is closed and the window is gone for good.
@@ -86,6 +87,7 @@ private:
     CaptureCommands commands_;
 
     int handlersRunning_ = 0;
+    bool focusRunning_ = false;
     bool closePending_ = false;
     bool closed_ = false;
 

@@ -103,7 +103,9 @@ void Form3::closeEvent(QCloseEvent* event) {
         return;
     }
     closed_ = true;
-    if (editor_.Close(Dir1->path())) {
+    const bool plain = editor_.Close(Dir1->path());
+    emit settingsSaved(editor_.saved());
+    if (plain) {
         emit plainWindowsClosed();
     }
     emit closed();

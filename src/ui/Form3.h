@@ -38,6 +38,8 @@ public:
     bool hasBackground() const { return background_.shown(); }
 
 signals:
+    // The closing steps have tried to write the settings file; `written` tells how it went.
+    void settingsSaved(bool written);
     // The last closing step, when plain windows are on: the Control window (only if it
     // exists) and the viewer are to drop their background pictures.
     void plainWindowsClosed();

@@ -76,6 +76,8 @@ void Program::ShowSettings() {
     settingsOpen_ = true;
     QObject::connect(settings_.get(), &Form3::plainWindowsClosed, viewer_.get(),
                      [this] { DropBackgrounds(); });
+    QObject::connect(settings_.get(), &Form3::settingsSaved, viewer_.get(),
+                     [this](bool written) { state_.SettingsUnsaved = !written; });
     QObject::connect(settings_.get(), &Form3::closed, viewer_.get(),
                      [this] { settingsOpen_ = false; });
     settings_->show();

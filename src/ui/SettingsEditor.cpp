@@ -102,7 +102,8 @@ bool SettingsEditor::Close(const QString& listPath) {
     } catch (const std::exception& e) {
         reason = QString::fromStdString(e.what());
     }
-    if (!reason.isEmpty()) {
+    saved_ = reason.isEmpty();
+    if (!saved_) {
         const QString file =
             QDir::current().absoluteFilePath(QFile::decodeName(settingsFile_.string().c_str()));
         messages_.MsgBox(QStringLiteral("The settings could not be written to \"%1\": %2.\nThey "

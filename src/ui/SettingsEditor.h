@@ -47,6 +47,8 @@ public:
     // that cannot be written is reported and the settings stay in memory. Returns whether the
     // windows are now to drop their background pictures.
     bool Close(const QString& listPath);
+    // Whether the closing steps wrote "config.dat".
+    bool saved() const { return saved_; }
 
     // The list's own form of a directory: absolute, without "." or ".." or doubled separators.
     static QString ListForm(const std::filesystem::path& directory);
@@ -55,6 +57,7 @@ private:
     Settings& settings_;
     Messages& messages_;
     std::filesystem::path settingsFile_;
+    bool saved_ = false;
 };
 
 } // namespace lumenvale

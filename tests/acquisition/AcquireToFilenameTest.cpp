@@ -108,7 +108,7 @@ double rowMean(const std::string& bmp, int storedRow) {
 } // namespace
 
 TEST_F(AcquireToFilenameTest, ReturnFromTheReadoutTimerWritesTheBinnedFrame) {
-    AcquisitionLibrary library(lines, clock, options());
+    AcquisitionLibrary library(lines, clock, device, options());
     exposeFrame();
     QElapsedTimer elapsed;
     elapsed.start();
@@ -125,7 +125,7 @@ TEST_F(AcquireToFilenameTest, ReturnFromTheReadoutTimerWritesTheBinnedFrame) {
 }
 
 TEST_F(AcquireToFilenameTest, AcquisitionsFollowOneAnotherAsAHiResFrameNeedsThem) {
-    AcquisitionLibrary library(lines, clock, options());
+    AcquisitionLibrary library(lines, clock, device, options());
     for (int frame = 0; frame < 2; ++frame) {
         exposeFrame(0x30);
         ASSERT_EQ(acquire(library, "temp.bmp", 50, 0x35), AcquireOk);
@@ -150,7 +150,7 @@ TEST_F(AcquireToFilenameTest, CancellingWritesNothing) {
          }},
         {"close box", [](QWidget& d) { d.close(); }},
     };
-    AcquisitionLibrary library(lines, clock, options());
+    AcquisitionLibrary library(lines, clock, device, options());
     make("temp.bmp", "the frame before");
     for (const auto& [way, action] : ways) {
         SCOPED_TRACE(way);
@@ -173,7 +173,7 @@ TEST_F(AcquireToFilenameTest, AWebcamFrameArrivesThroughTheDialogOpenedInsideIts
     device.onOpen = [&](const std::string&) {
         loopLevelAtOpen = QThread::currentThread()->loopLevel();
     };
-    AcquisitionLibrary library(lines, clock, options());
+    AcquisitionLibrary library(lines, clock, device, options());
     ASSERT_EQ(QThread::currentThread()->loopLevel(), 0);
     ASSERT_EQ(acquire(library, "temp.bmp"), AcquireOk);
     EXPECT_GE(loopLevelAtOpen, 1);
@@ -199,7 +199,7 @@ TEST_F(AcquireToFilenameTest, OneStreamServesEveryAcquisitionUntilTheSourceClose
     device.onOpen = [&](const std::string&) {
         loopLevelAtOpen = QThread::currentThread()->loopLevel();
     };
-    AcquisitionLibrary library(lines, clock, options());
+    AcquisitionLibrary library(lines, clock, device, options());
     library.openSource();
     EXPECT_EQ(loopLevelAtOpen, 0) << "opened before any dialog";
     EXPECT_EQ(device.streamOns(), 1);
@@ -272,7 +272,7 @@ TEST_F(AcquireToFilenameTest, FailuresShowTheirReasonWriteNothingAndReturnTheirC
         AcquisitionOptions patient = options();
         patient.frameTimeoutMs = 300;
         patient.failureLingerMs = 300;
-        auto library = std::make_unique<AcquisitionLibrary>(lines, clock, patient);
+        auto library = std::make_unique<AcquisitionLibrary>(lines, clock, device, patient);
         QString status;
         whenDialogOpen([&status](QWidget& d) {
             QObject::connect(qobject_cast<QDialog*>(&d), &QDialog::finished, &d, [&status, &d] {

@@ -158,7 +158,7 @@ TEST_F(FocusAidTest, TheStretchChoiceIsKeptInTheLibrarysFileAndReturnStillConfir
     AcquisitionConfig simulated;
     simulated.source = AcquisitionConfig::Source::Simulated;
     ASSERT_TRUE(simulated.save(options().configFile));
-    AcquisitionLibrary library(lines, clock, options());
+    AcquisitionLibrary library(lines, clock, device, options());
     const std::string file = (dir / "temp.bmp").string();
 
     bool keyboard = false;

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/LineMonitor.h"
 #include "platform/PpdevPort.h"
+#include "platform/PpdevSyscalls.h"
 #include "platform/acquisition/CaptureDevices.h"
 #include "platform/acquisition/LibV4l2Calls.h"
 #include "platform/acquisition/V4l2Source.h"
@@ -63,7 +64,8 @@ TEST(RealWebcamTest, KeepsTheFrameReadOutAfterTheExposure) {
         }
         SystemClock clock;
         LineMonitor lines;
-        PpdevPort port(lines, clock);
+        KernelPpdevSyscalls ppdev;
+        PpdevPort port(lines, clock, ppdev);
         port.InitializeWinIo(); // the camera lines, where a port is there
         V4l2Source::Settings settings;
         settings.path = usable->path;

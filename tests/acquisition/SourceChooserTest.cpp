@@ -62,7 +62,7 @@ TEST_F(SourceChooserTest, ListsTheSimulatedCameraAndEveryWebcamAndKeepsTheChoice
     AcquisitionConfig stretched;
     stretched.stretch = true;
     ASSERT_TRUE(stretched.save(ini));
-    AcquisitionLibrary library(lines, clock, options());
+    AcquisitionLibrary library(lines, clock, device, options());
     QStringList shown;
     bool skipForSimulated = true;
     const auto result = choose(library, [&](QDialog& d) {
@@ -90,7 +90,7 @@ TEST_F(SourceChooserTest, ListsTheSimulatedCameraAndEveryWebcamAndKeepsTheChoice
     EXPECT_EQ(saved.deviceName, QStringLiteral("Right Camera"));
     EXPECT_EQ(saved.skipFrames, 3);
     EXPECT_TRUE(saved.stretch) << "the live picture's stretch is not the chooser's to change";
-    AcquisitionLibrary nextRun(lines, clock, options());
+    AcquisitionLibrary nextRun(lines, clock, device, options());
     EXPECT_EQ(nextRun.config(), saved);
 }
 
@@ -99,7 +99,7 @@ TEST_F(SourceChooserTest, ListsTheSimulatedCameraAndEveryWebcamAndKeepsTheChoice
 TEST_F(SourceChooserTest, SaysBesideACameraWhatItLacks) {
     device.cameras[(dir / "dev" / "video0").string()].stamps = FakeV4l2Camera::Stamps::None;
     device.cameras[(dir / "dev" / "video2").string()].sizes = {{1280, 720}};
-    AcquisitionLibrary library(lines, clock, options());
+    AcquisitionLibrary library(lines, clock, device, options());
     library.openSource(); // nothing chosen: the first camera
     device.deliver(1);
     QCoreApplication::processEvents(); // the stream takes the frame as it comes
@@ -123,7 +123,7 @@ TEST_F(SourceChooserTest, CancelKeepsTheOldChoice) {
     old.source = AcquisitionConfig::Source::Simulated;
     old.skipFrames = 2;
     ASSERT_TRUE(old.save(ini));
-    AcquisitionLibrary library(lines, clock, options());
+    AcquisitionLibrary library(lines, clock, device, options());
     int selected = -1;
     const auto result = choose(library, [&](QDialog& d) {
         selected = list(d).currentRow();
@@ -143,7 +143,7 @@ TEST_F(SourceChooserTest, AVanishedCameraFallsBackToTheSimulatedOneWithANote) {
     old.devicePath = (dir / "dev" / "video7").string();
     old.deviceName = QStringLiteral("Unplugged Camera");
     ASSERT_TRUE(old.save(ini));
-    AcquisitionLibrary library(lines, clock, options());
+    AcquisitionLibrary library(lines, clock, device, options());
     QString note;
     int selected = -1;
     choose(library, [&](QDialog& d) {
@@ -160,7 +160,7 @@ TEST_F(SourceChooserTest, AVanishedCameraFallsBackToTheSimulatedOneWithANote) {
 
 TEST_F(SourceChooserTest, WithNothingChosenTheFirstUsableWebcamIsOffered) {
     device.cameras[(dir / "dev" / "video0").string()].openErrno = EACCES;
-    AcquisitionLibrary library(lines, clock, options());
+    AcquisitionLibrary library(lines, clock, device, options());
     QString first;
     int selected = -1;
     choose(library, [&](QDialog& d) {

@@ -364,6 +364,46 @@ TEST_F(BinnedRunError, AnExposureEditedOutOfRangeEndsTheRunBeforeTheNextReadout)
     EXPECT_EQ(rig.states().size(), 6U) << "the second frame writes no line";
 }
 
+TEST(ExposureEditedInTheSettleWait, OutOfRangeTheFrameKeepsTheTimeCheckedAndTheBoxIsNamed) {
+    const struct {
+        bool hires;
+        const char* frames;
+        bool fixedInTheExposure; // a valid time typed again before the next frame
+        std::size_t acquisitions;
+        std::size_t lines;
+    } cases[] = {
+        {false, "1", false, 1, 6},
+        {false, "2", true, 2, 12},
+        // The next frame's own check refuses the time before it writes a line.
+        {true, "2", false, 2, 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.hires ? "hi-res " : "binned ") + c.frames);
+        CaptureRig rig;
+        rig.panel.text2 = QStringLiteral("0.2");
+        rig.panel.text3 = QString::fromLatin1(c.frames);
+        bool edited = false;
+        rig.services.lines.subscribe([&](const LineWrite& write) {
+            if (write.state == LineReadout && !edited) {
+                edited = true;
+                QTimer::singleShot(0, [&] { rig.panel.text2 = QStringLiteral("99999999"); });
+            }
+        });
+        if (c.fixedInTheExposure) {
+            rig.afterAmpOffExposureStarts([&] { rig.panel.text2 = QStringLiteral("0.2"); });
+            rig.panel.check4 = 1;
+        }
+        c.hires ? rig.commands.Hires() : rig.commands.Binned();
+
+        EXPECT_EQ(rig.services.acquisition.calls.size(), c.acquisitions);
+        EXPECT_EQ(rig.states().size(), c.lines);
+        EXPECT_GE(rig.exposureSeen(0), 200) << "exposed for the time checked before the frame";
+        EXPECT_EQ(rig.viewer.shown.size(), c.acquisitions / (c.hires ? 2 : 1));
+        rig.expectOneMessage({"Exposure time", "99999999", "frame 1 of", "0.2 seconds"});
+        EXPECT_EQ(rig.state.CaptureBusy, 0);
+    }
+}
+
 TEST_F(BinnedRunError, AFileThatIsNoFrameIsRefusedAndItsRawCopyKept) {
     const QByteArray junk("this is not a frame");
     rig.services.acquisition.script.push_back(ScriptedAcquisition::Confirm(junk));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "support/FakeControlPanel.h"
+#include "support/FakeV4l2Device.h"
 #include "support/FakeViewer.h"
 #include "support/FrameFixtures.h"
 #include "support/TestServices.h"
@@ -109,7 +110,10 @@ struct CaptureRig {
         options.configFile = dir / "acquisition.ini";
         options.deviceDirectory = dir / "dev";
         options.failureLingerMs = 0;
-        return std::make_unique<AcquisitionLibrary>(services.lines, services.clock, options);
+        // No camera nodes: the webcam calls are never made.
+        static FakeV4l2Device noWebcams;
+        return std::make_unique<AcquisitionLibrary>(services.lines, services.clock, noWebcams,
+                                                    options);
     }
 
     static Acquisition& Source(std::unique_ptr<AcquisitionLibrary>& library,

@@ -11,7 +11,8 @@ the readout write, at a level that tells the exposure's length, and shows 16 in 
 frame; so the saved frames must be bright, line-doubled or woven, and of a length showing that
 no camera start-up landed inside the exposure. The camera must be started once per session.
 
-Usage: webcam_session.py LUMENVALE EMULATOR.so [--keep]
+Usage: webcam_session.py LUMENVALE PRELOAD [--keep]
+  PRELOAD  the emulator library, or a colon-separated preload list ending with it
 Exit status: 0 passed, 1 failed, 77 no X server could be started here.
 """
 
@@ -51,13 +52,13 @@ def check_dark(name, frame_rows, which, tolerance):
                                           f"expected the dark {DARK} of an unexposed row")
 
 
-def session_in(exe, emulator, scratch, pixel_format):
+def session_in(exe, preload, scratch, pixel_format):
     session = Session(exe, scratch)
     # No source chosen: the first webcam found is taken.
     os.remove(os.path.join(session.config_home, "Lumenvale", "acquisition.ini"))
     log = os.path.join(scratch, "emucam.log")
     session.env.update({
-        "LD_PRELOAD": emulator,
+        "LD_PRELOAD": preload,
         "EMUCAM_FORMATS": pixel_format,
         "EMUCAM_SIZES": "640x480",
         "EMUCAM_STREAMON_MS": "250",
@@ -122,15 +123,15 @@ def run(session, log, pixel_format):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("lumenvale")
-    parser.add_argument("emulator")
+    parser.add_argument("preload")
     parser.add_argument("--keep", action="store_true")
     args = parser.parse_args()
 
     failed = False
     for pixel_format in ("YUYV", "MJPG"):
         scratch = tempfile.mkdtemp(prefix=f"lumenvale-webcam-{pixel_format}-")
-        session, log = session_in(os.path.abspath(args.lumenvale), os.path.abspath(args.emulator),
-                                  scratch, pixel_format)
+        preload = ":".join(os.path.abspath(p) for p in args.preload.split(":"))
+        session, log = session_in(os.path.abspath(args.lumenvale), preload, scratch, pixel_format)
         signal.signal(signal.SIGTERM, lambda *_: (session.stop(), sys.exit(1)))
         try:
             run(session, log, pixel_format)

@@ -29,12 +29,12 @@ public:
 // Records the calls by name; a call listed in `failures` returns minus that errno.
 class FakeSyscalls : public PpdevSyscalls {
 public:
-    int Open(const char* path, int flags) override {
+    int open(const char* path, int flags) override {
         calls.push_back(std::string("open ") + path);
         openFlags = flags;
         return result("open", 7);
     }
-    int Ioctl(int fd, unsigned long request, void* argument) override {
+    int ioctl(int fd, unsigned long request, void* argument) override {
         const std::string name = Name(request);
         calls.push_back(name + " " + std::to_string(fd));
         if (request == PPWDATA) {
@@ -42,7 +42,7 @@ public:
         }
         return result(name, 0);
     }
-    int Close(int fd) override {
+    int close(int fd) override {
         calls.push_back("close " + std::to_string(fd));
         return result("close", 0);
     }
@@ -186,7 +186,8 @@ TEST_F(PpdevPortTest, DestroyingAnOpenPortReleasesIt) {
 
 // The real kernel calls, on a device that is not there.
 TEST_F(PpdevPortTest, MissingDeviceIsReportedAsNoParallelPort) {
-    PpdevPort kernel(monitor, clock, "/dev/lumenvale-no-such-parport");
+    KernelPpdevSyscalls calls;
+    PpdevPort kernel(monitor, clock, calls, "/dev/lumenvale-no-such-parport");
     EXPECT_EQ(kernel.InitializeWinIo(), 0);
     EXPECT_NE(kernel.lastError().find("No parallel port"), std::string::npos);
 }

@@ -71,16 +71,33 @@ TEST_F(WindowTimersTest, KilledTimerTicksNoMore) {
     EXPECT_EQ(timers.activeCount(), 0U);
 }
 
-TEST_F(WindowTimersTest, ACallbackMayKillItsOwnTimer) {
-    int ticks = 0;
-    timers.SetTimer(&window, 0, 1, [&](QWidget* w, unsigned, std::uintptr_t id, std::uint32_t) {
-        ++ticks;
-        timers.KillTimer(w, id);
-    });
-    pumpUntil([&] { return ticks >= 1; });
-    pumpFor(40);
-    EXPECT_EQ(ticks, 1);
-    EXPECT_EQ(timers.activeCount(), 0U);
+TEST_F(WindowTimersTest, ACallbackMayKillOrReplaceItsOwnTimerAndKilledTimersAreFreed) {
+    for (const bool replace : {false, true}) {
+        SCOPED_TRACE(replace ? "replaced" : "killed");
+        WindowTimers local;
+        int ticks = 0;
+        int replacementTicks = 0;
+        local.SetTimer(&window, 0, 1, [&](QWidget* w, unsigned, std::uintptr_t id, std::uint32_t) {
+            ++ticks;
+            if (replace) {
+                local.SetTimer(w, id, 1, [&](auto...) { ++replacementTicks; });
+            } else {
+                local.KillTimer(w, id);
+            }
+        });
+        pumpUntil([&] { return ticks >= 1 && (!replace || replacementTicks >= 2); });
+        EXPECT_EQ(ticks, 1);
+        EXPECT_EQ(local.activeCount(), replace ? 1U : 0U);
+
+        // Without returning to any outer loop, as a capture run never does, the next call frees
+        // the timer whose callback has ended.
+        local.KillTimer(&window, 0);
+        for (int i = 0; i < 100; ++i) {
+            local.SetTimer(&otherWindow, 0, 1, [](auto...) {});
+            local.KillTimer(&otherWindow, 0);
+        }
+        EXPECT_EQ(local.allocatedCount(), 0U);
+    }
 }
 
 TEST_F(WindowTimersTest, SettingTheSameTimerAgainReplacesItAndOtherWindowsAreSeparate) {

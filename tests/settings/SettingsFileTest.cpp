@@ -24,7 +24,7 @@ TEST_F(SettingsFileTest, WhatIsSavedReadsBackTheSame) {
         {1, "/home/ann/deep sky frames ", 2},
         {2, "/data/m31,m33", 1},
         {1, "/data/the \"best\" night", 2},
-        {1, "\"", 1},
+        {1, "/a\"", 1},
         {2, " /leading blank", 1},
         {1, "/odd\r\nname", 1},
         {1, "", 2},
@@ -46,14 +46,14 @@ TEST_F(SettingsFileTest, WritesExactlyThreeLinesInThePrintFormatReplacingALonger
         Settings settings;
         std::string bytes;
     } cases[] = {
-        {{1, "/home/ann/frames", 2}, " 1 \r\n/home/ann/frames\r\n 2 \r\n"},
-        {{2, "/my frames", 1}, " 2 \r\n/my frames\r\n 1 \r\n"},
-        {{-5, "", 0}, "-5 \r\n\r\n 0 \r\n"},
-        // Directories that would not read back whole as bare text go between quotes, a quote
-        // inside doubled.
-        {{1, "/data/m31,m33", 1}, " 1 \r\n\"/data/m31,m33\"\r\n 1 \r\n"},
-        {{1, "/a \"b\"", 1}, " 1 \r\n\"/a \"\"b\"\"\"\r\n 1 \r\n"},
-        {{1, " /x", 1}, " 1 \r\n\" /x\"\r\n 1 \r\n"},
+        {Settings{1, "/home/ann/frames", 2}, " 1 \r\n/home/ann/frames\r\n 2 \r\n"},
+        {Settings{2, "/my frames", 1}, " 2 \r\n/my frames\r\n 1 \r\n"},
+        {Settings{-5, "", 0}, "-5 \r\n\r\n 0 \r\n"},
+        // Only directories that would not read back whole as bare text go between quotes.
+        {Settings{1, "/data/m31,m33", 1}, " 1 \r\n\"/data/m31,m33\"\r\n 1 \r\n"},
+        {Settings{1, "/x\ry", 1}, " 1 \r\n\"/x\ry\"\r\n 1 \r\n"},
+        {Settings{1, " /x", 1}, " 1 \r\n\" /x\"\r\n 1 \r\n"},
+        {Settings{1, "/a\"b", 1}, " 1 \r\n/a\"b\r\n 1 \r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);
@@ -78,6 +78,20 @@ TEST_F(SettingsFileTest, SavingWhereNoFileCanBeWrittenNamesTheFileAndKeepsTheOld
     EXPECT_TRUE(fs::is_directory(file()));
 }
 
+TEST_F(SettingsFileTest, ADirectoryNoFormOfWhichReadsBackIsRefusedAndTheFileKept) {
+    // Quoting is needed, and the quote inside would end the quoted field.
+    const char* refused[] = {"\"", "\"/a", " /a\"b", "/a\"b,c", "/a\"\r\nb"};
+    for (const char* saveDir : refused) {
+        SCOPED_TRACE(saveDir);
+        make("config.dat", " 2 \r\n/old\r\n 2 \r\n");
+        const FileError e = test::ThrownFileError([&] { SaveSettings(file(), {1, saveDir, 1}); });
+        EXPECT_EQ(e.file(), file());
+        EXPECT_NE(e.reason().find(saveDir), std::string::npos) << e.reason();
+        EXPECT_EQ(read(file()), " 2 \r\n/old\r\n 2 \r\n");
+        EXPECT_EQ(entries(), 1U);
+    }
+}
+
 TEST_F(SettingsFileTest, ReadsTheFreeFormVariants) {
     const struct {
         const char* what;
@@ -100,6 +114,14 @@ TEST_F(SettingsFileTest, ReadsTheFreeFormVariants) {
         {"quoted with blanks around", " 1 \r\n  \"/a,b\"  \r\n 1 \r\n", {1, "/a,b", 1}},
         {"values without meaning kept", " 5 \r\n/d\r\n 3 \r\n", {5, "/d", 3}},
         {"16-bit limits", "-32768\r\n/d\r\n32767\r\n", {-32768, "/d", 32767}},
+        {"a number ends at a blank, the next field follows", "2 /tmp/x, 2", {2, "/tmp/x", 2}},
+        {"blanks, then the comma after a number", " 2 , /d , 2 ", {2, "/d ", 2}},
+        {"fractions rounded half to even", "2.5\r\n/d\r\n-1.5\r\n", {2, "/d", -2}},
+        {"fractions at the limits", "32767.49\r\n/d\r\n-32768.5\r\n", {32767, "/d", -32768}},
+        {"fraction without a whole part", ".5\r\n/d\r\n+1.\r\n", {0, "/d", 1}},
+        {"a quoted field runs to the next quote",
+         " 1 \r\n\"/a,\r\nb\"\r\n 1 \r\n",
+         {1, "/a,\r\nb", 1}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -124,17 +146,21 @@ TEST_F(SettingsFileTest, ABrokenFileNamesTheWrongLineAndKeepsWhatCouldBeRead) {
         {"third line missing", " 2 \r\n/d\r\n", 3, {2, "/d", 1}},
         {"order not a number", "two\r\n/d\r\n 2 \r\n", 1, {1, "/d", 2}},
         {"order empty", "\r\n/d\r\n 2 \r\n", 1, {1, "/d", 2}},
-        {"order with a fraction", "1.5\r\n/d\r\n 2 \r\n", 1, {1, "/d", 2}},
+        {"order with two full stops", "1.5.1\r\n/d\r\n 2 \r\n", 1, {1, "/d", 2}},
+        {"order with an exponent", "1e1\r\n/d\r\n 2 \r\n", 1, {1, "/d", 2}},
+        {"order rounded out of range", "32767.5\r\n/d\r\n 2 \r\n", 1, {1, "/d", 2}},
         {"order too large", "32768\r\n/d\r\n 2 \r\n", 1, {1, "/d", 2}},
         {"order too small", "-32769\r\n/d\r\n 2 \r\n", 1, {1, "/d", 2}},
         {"order far too large", "123456789012345678901234567890\r\n/d\r\n 2 \r\n", 1, {1, "/d", 2}},
         {"a sign alone", "-\r\n/d\r\n 2 \r\n", 1, {1, "/d", 2}},
-        {"two numbers on the order line", " 2 3\r\n/d\r\n 2 \r\n", 1, {1, "/d", 2}},
+        // The second number is the directory, and the directory the third field.
+        {"two numbers on the order line", " 2 3\r\n/d\r\n 2 \r\n", 2, {2, "3", 1}},
         {"plain windows not a number", " 2 \r\n/d\r\nyes\r\n", 3, {2, "/d", 1}},
         // What an older version wrote for a directory with a comma in it.
         {"unquoted comma", " 2 \r\n/data/a,b\r\n 2 \r\n", 2, {2, "/data/a", 1}},
         {"no closing quote", " 2 \r\n\"/d\r\n 2 \r\n", 2, {2, here, 1}},
         {"text after the closing quote", " 2 \r\n\"/d\"x\r\n 2 \r\n", 2, {2, here, 2}},
+        {"a doubled quote ends the field", " 2 \r\n\"/a\"\"b\"\r\n 2 \r\n", 2, {2, here, 2}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -60,7 +60,6 @@ protected:
         AcquisitionOptions o;
         o.configFile = dir / "acquisition.ini";
         o.deviceDirectory = dir / "dev";
-        o.v4l2 = &device;
         o.frameTimeoutMs = 2000;
         o.failureLingerMs = 0;
         return o;

@@ -85,8 +85,7 @@ void FakeV4l2Device::stamp(v4l2_buffer& buffer, const Delivery& delivery) const 
 }
 
 int FakeV4l2Device::fail(int error) {
-    errno = error;
-    return -1;
+    return -error;
 }
 
 const FakeV4l2Camera* FakeV4l2Device::cameraOf(int fd) const {
@@ -98,7 +97,7 @@ const FakeV4l2Camera* FakeV4l2Device::cameraOf(int fd) const {
     return camera == cameras.end() ? nullptr : &camera->second;
 }
 
-int FakeV4l2Device::openDevice(const std::string& path, int /*flags*/) {
+int FakeV4l2Device::open(const std::string& path, int /*flags*/) {
     const auto it = cameras.find(path);
     if (it == cameras.end()) {
         return fail(ENOENT);
@@ -108,7 +107,7 @@ int FakeV4l2Device::openDevice(const std::string& path, int /*flags*/) {
     }
     const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (fd < 0) {
-        return -1;
+        return -errno;
     }
     open_[fd] = path;
     if (onOpen) {
@@ -117,7 +116,7 @@ int FakeV4l2Device::openDevice(const std::string& path, int /*flags*/) {
     return fd;
 }
 
-int FakeV4l2Device::closeDevice(int fd) {
+int FakeV4l2Device::close(int fd) {
     if (open_.erase(fd) == 0) {
         return fail(EBADF);
     }
@@ -131,16 +130,16 @@ int FakeV4l2Device::closeDevice(int fd) {
     return 0;
 }
 
-void* FakeV4l2Device::mapBuffer(int fd, std::size_t length, std::int64_t offset) {
+int FakeV4l2Device::mmap(int fd, std::size_t length, std::int64_t offset, void** start) {
     const std::size_t index = std::size_t(offset / OffsetStep);
     if (cameraOf(fd) == nullptr || index >= buffers_.size() || length > buffers_[index].size()) {
-        errno = EINVAL;
-        return MAP_FAILED;
+        return -EINVAL;
     }
-    return buffers_[index].data();
+    *start = buffers_[index].data();
+    return 0;
 }
 
-int FakeV4l2Device::unmapBuffer(void* /*start*/, std::size_t /*length*/) {
+int FakeV4l2Device::munmap(void* /*start*/, std::size_t /*length*/) {
     return 0;
 }
 
@@ -185,7 +184,7 @@ int FakeV4l2Device::dequeue(v4l2_buffer& buffer) {
     return 0;
 }
 
-int FakeV4l2Device::ioctlDevice(int fd, unsigned long request, void* arg) {
+int FakeV4l2Device::ioctl(int fd, unsigned long request, void* arg) {
     const FakeV4l2Camera* camera = cameraOf(fd);
     if (camera == nullptr) {
         return fail(EBADF);

@@ -72,11 +72,11 @@ public:
     int streamOns() const { return streamOns_; }
     std::size_t waiting() const { return ready_.size(); }
 
-    int openDevice(const std::string& path, int flags) override;
-    int closeDevice(int fd) override;
-    int ioctlDevice(int fd, unsigned long request, void* arg) override;
-    void* mapBuffer(int fd, std::size_t length, std::int64_t offset) override;
-    int unmapBuffer(void* start, std::size_t length) override;
+    int open(const std::string& path, int flags) override;
+    int close(int fd) override;
+    int ioctl(int fd, unsigned long request, void* arg) override;
+    int mmap(int fd, std::size_t length, std::int64_t offset, void** start) override;
+    int munmap(void* start, std::size_t length) override;
 
 private:
     struct Delivery {

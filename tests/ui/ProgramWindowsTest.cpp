@@ -7,6 +7,8 @@
 #include "support/WindowControls.h"
 
 #include "camera/LineStates.h"
+#include "platform/Acquisition.h"
+#include "platform/Pictures.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"
 #include "ui/Form3.h"
@@ -15,7 +17,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QImage>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -23,14 +27,19 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace lumenvale {
 namespace {
 
+namespace fs = std::filesystem;
 using test::Control;
 
 QStringList visibleWindows() {
@@ -67,8 +76,9 @@ protected:
 
     std::string config() const { return read(dir / "config.dat"); }
     std::string configWith(int order, int plain) const {
-        return " " + std::to_string(order) + " \r\n" + dir.string() + "\r\n " +
-               std::to_string(plain) + " \r\n";
+        std::ostringstream text;
+        text << ' ' << order << " \r\n" << dir.string() << "\r\n " << plain << " \r\n";
+        return text.str();
     }
 
     void menu(const char* command) {
@@ -150,13 +160,13 @@ TEST_F(ProgramWindowsTest, SettingsIsBroughtForwardWhileOpenAndCreatedAfreshAfte
     EXPECT_EQ(visibleWindows().count(QStringLiteral("Settings")), 1);
 }
 
-TEST_F(ProgramWindowsTest, ClosingTheViewerClosesControlThenSettingsAndNothingIsLeft) {
+TEST_F(ProgramWindowsTest, ClosingTheViewerClosesControlAndSettingsThenThePortNothingIsLeft) {
     Form1& control = openAllThree("Option2");
 
     menu("Exit");
 
     ASSERT_TRUE(atSettingsClose);
-    EXPECT_FALSE(atSettingsClose->portOpen) << "the Control window closes first";
+    EXPECT_TRUE(atSettingsClose->portOpen) << "port access is closed last";
     EXPECT_EQ(services.port.log.back(), "shutdown 1");
     EXPECT_FALSE(control.isVisible());
     EXPECT_EQ(program->settings(), nullptr);
@@ -165,13 +175,14 @@ TEST_F(ProgramWindowsTest, ClosingTheViewerClosesControlThenSettingsAndNothingIs
     EXPECT_TRUE(noWindowLeft());
 }
 
-TEST_F(ProgramWindowsTest, ClosingTheControlWindowClosesThePortThenTheViewerAndSettings) {
+TEST_F(ProgramWindowsTest, ClosingTheControlWindowClosesTheViewerAndSettingsThenThePort) {
     Form1& control = openAllThree("Check1");
 
     EXPECT_TRUE(control.close());
 
     ASSERT_TRUE(atSettingsClose);
-    EXPECT_FALSE(atSettingsClose->portOpen);
+    EXPECT_TRUE(atSettingsClose->portOpen);
+    EXPECT_EQ(services.port.log.back(), "shutdown 1");
     EXPECT_EQ(services.port.initCalls, 1) << "no second Control window";
     EXPECT_FALSE(program->viewer().isVisible());
     EXPECT_EQ(program->settings(), nullptr);
@@ -179,6 +190,48 @@ TEST_F(ProgramWindowsTest, ClosingTheControlWindowClosesThePortThenTheViewerAndS
     EXPECT_FALSE(control.hasBackground());
     EXPECT_FALSE(program->viewer().hasBackground());
     EXPECT_TRUE(noWindowLeft());
+}
+
+TEST_F(ProgramWindowsTest, AfterAFailedSaveTheControlWindowKeepsTheSettingsInMemory) {
+    const struct {
+        const char* what;
+        bool plainWindows;  // ticked too, so the Settings window's close creates the Control one
+        bool savedLater;    // a second Settings window saves, then the file is edited
+        Settings atControl; // what the Control window's load leaves in memory
+    } cases[] = {
+        {"the save failed", false, false, {2, dir.string(), 1}},
+        {"the save failed, plain windows", true, false, {2, dir.string(), 2}},
+        {"a later save succeeded", false, true, {1, "/edited", 1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        program.reset();
+        make("config.dat", configWith(1, 1));
+        fs::permissions(dir / "config.dat", fs::perms::owner_read);
+        services.messages.texts.clear();
+        program = std::make_unique<Program>(services.services(), dialogs, dir);
+
+        Form3& settings = openSettings();
+        Control<QAbstractButton>(settings, "Option2")->click();
+        if (c.plainWindows) {
+            Control<QAbstractButton>(settings, "Check1")->click();
+        }
+        settings.close();
+        ASSERT_EQ(services.messages.texts.size(), 1);
+        EXPECT_TRUE(services.messages.texts[0].contains(QStringLiteral("stay in use")));
+        EXPECT_EQ(config(), configWith(1, 1));
+        if (c.savedLater) {
+            fs::permissions(dir / "config.dat", fs::perms::owner_read | fs::perms::owner_write);
+            openSettings().close();
+            EXPECT_EQ(config(), configWith(2, 1));
+            make("config.dat", " 1 \r\n/edited\r\n 1 \r\n");
+        }
+
+        menu("Control");
+        EXPECT_EQ(program->state().settings, c.atControl);
+        EXPECT_EQ(services.messages.texts.size(), 1U);
+        fs::permissions(dir / "config.dat", fs::perms::owner_read | fs::perms::owner_write);
+    }
 }
 
 TEST_F(ProgramWindowsTest, PlainWindowsBeforeAnyControlWindowCreateItHiddenForLater) {
@@ -265,7 +318,7 @@ TEST_F(ProgramWindowsTest, ClosingTheViewerDuringACaptureClosesSettingsAtOnceCon
     EXPECT_EQ(program->state().ControlShown, 0);
     EXPECT_EQ(control.Text3(), QStringLiteral(" 5"));
     EXPECT_EQ(services.port.log.back(), "shutdown 1");
-    EXPECT_TRUE(services.acquisition.calls.empty()) << "the frame was not read out";
+    EXPECT_EQ(services.acquisition.calls.size(), 1U) << "the frame was read out";
     EXPECT_TRUE(noWindowLeft());
 }
 
@@ -279,11 +332,11 @@ TEST_F(ProgramWindowsTest, ClosingTheControlWindowDuringACaptureEndsTheRunThenEv
 
     ASSERT_TRUE(atSettingsClose);
     EXPECT_EQ(atSettingsClose->busy, 0) << "the Control window closes once its run has ended";
-    EXPECT_FALSE(atSettingsClose->portOpen);
+    EXPECT_TRUE(atSettingsClose->portOpen);
     EXPECT_EQ(config(), configWith(1, 2));
     EXPECT_EQ(program->state().capture.CaptureBusy, 0);
     EXPECT_EQ(control.Text3(), QStringLiteral(" 5"));
-    EXPECT_TRUE(services.acquisition.calls.empty());
+    EXPECT_EQ(services.acquisition.calls.size(), 1U);
     EXPECT_TRUE(services.messages.texts.isEmpty());
     EXPECT_EQ(services.timers.activeCount(), 0U);
     EXPECT_EQ(services.port.log.back(), "shutdown 1");
@@ -312,6 +365,124 @@ TEST_F(ProgramWindowsTest, ClosingSettingsDuringACaptureLeavesTheRunGoing) {
     EXPECT_TRUE(program->viewer().isVisible());
     EXPECT_TRUE(services.port.open);
 }
+
+// ---- Closing during a capture keeps the frame in progress ----
+
+enum class CloseAt { SettleWait, ExposureWait, FirstAcquisition, SecondAcquisition };
+
+struct ClosingCase {
+    const char* name;
+    const char* button; // Command2 ("2x1 Binned") or Command3 ("Hi-res")
+    CloseAt at;
+    bool byViewer; // closed by the viewer rather than by the Control window
+    std::vector<std::uint8_t> lines;
+    std::size_t acquisitions;
+};
+
+void PrintTo(const ClosingCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ClosingDuringACapture : public ProgramWindowsTest,
+                              public ::testing::WithParamInterface<ClosingCase> {};
+
+TEST_P(ClosingDuringACapture, KeepsTheFrameLeavesTheLinesAtReadoutAndClosesThePortLast) {
+    const ClosingCase& c = GetParam();
+    Form1& control = openAllThree("Option2");
+    QSignalSpy controlClosed(&control, &Form1::closed);
+    const bool inAWait = c.at == CloseAt::SettleWait || c.at == CloseAt::ExposureWait;
+    // A wait the close does not cut short is not waited out.
+    Control<QLineEdit>(control, "Text2")->setText(inAWait ? QStringLiteral("60") : QString());
+    Control<QLineEdit>(control, "Text3")->setText(QStringLiteral("5"));
+    Control<QCheckBox>(control, "Check4")->setChecked(true);
+    Control<QCheckBox>(control, "Check5")->setChecked(true);
+    const auto closeNow = [&] { c.byViewer ? program->viewer().close() : control.close(); };
+
+    // In a wait, the close comes at the first event after the write that begins it; in an
+    // acquisition, as soon as its dialog is open, before the readout timer has ticked.
+    bool asked = false;
+    const std::uint8_t begins = c.at == CloseAt::SettleWait ? LineReadout : LineExposeAmpOff;
+    const int id = services.lines.subscribe([&](const LineWrite& write) {
+        if (inAWait && !asked && write.state == begins) {
+            asked = true;
+            QTimer::singleShot(0, &program->viewer(), closeNow);
+        }
+    });
+    if (c.at == CloseAt::SecondAcquisition) {
+        services.acquisition.script.push_back(test::ScriptedAcquisition::Confirm());
+    }
+    test::ScriptedAcquisition::Step closing = test::ScriptedAcquisition::Confirm();
+    if (!inAWait) {
+        closing.whileOpen = [&](QDialog&) { closeNow(); };
+    }
+    services.acquisition.script.push_back(closing);
+    services.lines.clearHistory();
+
+    Control<QPushButton>(control, c.button)->click();
+    services.lines.unsubscribe(id);
+    ASSERT_TRUE(controlClosed.count() > 0 || controlClosed.wait(5000)) << "never closed";
+
+    EXPECT_EQ(services.lines.states(), c.lines);
+    ASSERT_EQ(services.acquisition.calls.size(), c.acquisitions);
+    for (const auto& call : services.acquisition.calls) {
+        EXPECT_EQ(call.result, AcquireOk) << "confirmed by the readout timer, not cancelled";
+    }
+    // Stopped in frame 1 of 5, the frame is saved as number 6.
+    const bool kept = c.acquisitions > 0;
+    ASSERT_EQ(fs::exists(dir / "image006.bmp"), kept);
+    if (kept) {
+        const QImage shown = LoadPicture(dir / "temp.bmp").convertToFormat(QImage::Format_RGB888);
+        EXPECT_EQ(LoadPicture(dir / "image006.bmp").convertToFormat(QImage::Format_RGB888), shown);
+        EXPECT_EQ(program->viewer().Picture().convertToFormat(QImage::Format_RGB888), shown);
+    }
+    EXPECT_TRUE(services.messages.texts.isEmpty())
+        << services.messages.texts.join('|').toStdString();
+    EXPECT_EQ(program->state().capture.CaptureBusy, 0);
+    EXPECT_EQ(services.timers.activeCount(), 0U);
+    ASSERT_TRUE(atSettingsClose);
+    EXPECT_TRUE(atSettingsClose->portOpen) << "port access is closed last";
+    ASSERT_GE(services.port.log.size(), 2U);
+    EXPECT_EQ(services.port.log.back(), "shutdown 1");
+    EXPECT_EQ(services.port.log[services.port.log.size() - 2], "write 0x37");
+    EXPECT_TRUE(noWindowLeft());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryWait, ClosingDuringACapture,
+    ::testing::Values(
+        ClosingCase{"BinnedSettle", "Command2", CloseAt::SettleWait, false, {0x27, 0x37}, 0},
+        ClosingCase{"BinnedExposure",
+                    "Command2",
+                    CloseAt::ExposureWait,
+                    true,
+                    {0x27, 0x37, 0x14, 0x34, 0x30, 0x37},
+                    1},
+        ClosingCase{"BinnedAcquisition",
+                    "Command2",
+                    CloseAt::FirstAcquisition,
+                    false,
+                    {0x27, 0x37, 0x14, 0x34, 0x30, 0x37},
+                    1},
+        ClosingCase{"HiresSettle", "Command3", CloseAt::SettleWait, true, {0x27, 0x37}, 0},
+        ClosingCase{"HiresExposure",
+                    "Command3",
+                    CloseAt::ExposureWait,
+                    false,
+                    {0x27, 0x37, 0x14, 0x34, 0x30, 0x35, 0x37},
+                    2},
+        ClosingCase{"HiresFirstField",
+                    "Command3",
+                    CloseAt::FirstAcquisition,
+                    true,
+                    {0x27, 0x37, 0x14, 0x34, 0x30, 0x35, 0x37},
+                    2},
+        ClosingCase{"HiresSecondField",
+                    "Command3",
+                    CloseAt::SecondAcquisition,
+                    false,
+                    {0x27, 0x37, 0x14, 0x34, 0x30, 0x35, 0x37},
+                    2}),
+    [](const ::testing::TestParamInfo<ClosingCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace lumenvale

@@ -4,7 +4,6 @@
 #include "platform/Clock.h"
 #include "platform/LineMonitor.h"
 #include "platform/acquisition/AcquisitionDialog.h"
-#include "platform/acquisition/LibV4l2Calls.h"
 #include "platform/acquisition/SimulatedCameraSource.h"
 #include "platform/acquisition/SourceChooser.h"
 #include "platform/acquisition/V4l2Source.h"
@@ -14,15 +13,10 @@
 
 namespace lumenvale {
 
-AcquisitionLibrary::AcquisitionLibrary(LineMonitor& lines, const Clock& clock)
-    : AcquisitionLibrary(lines, clock, AcquisitionOptions{}) {}
-
-AcquisitionLibrary::AcquisitionLibrary(LineMonitor& lines, const Clock& clock,
+AcquisitionLibrary::AcquisitionLibrary(LineMonitor& lines, const Clock& clock, V4l2Calls& calls,
                                        AcquisitionOptions options)
-    : lines_(lines), clock_(clock), options_(std::move(options)),
-      ownedCalls_(options_.v4l2 == nullptr ? std::make_unique<LibV4l2Calls>() : nullptr),
-      calls_(options_.v4l2 != nullptr ? options_.v4l2 : ownedCalls_.get()), simulated_(lines),
-      stream_(*calls_) {
+    : lines_(lines), clock_(clock), options_(std::move(options)), calls_(calls), simulated_(lines),
+      stream_(calls_) {
     linesSubscription_ =
         lines_.subscribe([this](const LineWrite& write) { lastWriteUs_ = write.monotonicUs; });
 }
@@ -56,7 +50,7 @@ std::optional<AcquisitionLibrary::Webcam> AcquisitionLibrary::chosenWebcam() {
         break;
     }
     if (!defaultDevice_) {
-        const auto devices = FindCaptureDevices(*calls_, options_.deviceDirectory);
+        const auto devices = FindCaptureDevices(calls_, options_.deviceDirectory);
         const auto usable = std::find_if(devices.begin(), devices.end(),
                                          [](const CaptureDevice& d) { return d.accessible; });
         if (usable == devices.end()) {
@@ -128,7 +122,7 @@ std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
 
 std::int32_t AcquisitionLibrary::TWAIN_SelectImageSource(QWidget* parent) {
     rememberTimestamps();
-    std::vector<CaptureDevice> devices = FindCaptureDevices(*calls_, options_.deviceDirectory);
+    std::vector<CaptureDevice> devices = FindCaptureDevices(calls_, options_.deviceDirectory);
     for (CaptureDevice& device : devices) {
         const auto seen = timestamped_.find(device.path);
         if (seen != timestamped_.end()) {

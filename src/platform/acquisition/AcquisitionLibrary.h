@@ -24,8 +24,9 @@ class V4l2Calls;
 
 class AcquisitionLibrary : public Acquisition {
 public:
-    AcquisitionLibrary(LineMonitor& lines, const Clock& clock);
-    AcquisitionLibrary(LineMonitor& lines, const Clock& clock, AcquisitionOptions options);
+    // `calls` reach the webcams: libv4l2's, or a test's. The caller owns them.
+    AcquisitionLibrary(LineMonitor& lines, const Clock& clock, V4l2Calls& calls,
+                       AcquisitionOptions options = {});
     ~AcquisitionLibrary() override;
     AcquisitionLibrary(const AcquisitionLibrary&) = delete;
     AcquisitionLibrary& operator=(const AcquisitionLibrary&) = delete;
@@ -62,8 +63,7 @@ private:
     LineMonitor& lines_;
     const Clock& clock_;
     AcquisitionOptions options_;
-    std::unique_ptr<V4l2Calls> ownedCalls_;
-    V4l2Calls* calls_;
+    V4l2Calls& calls_;
     SimulatedCamera simulated_;
     WebcamStream stream_;
     std::optional<AcquisitionConfig> config_;

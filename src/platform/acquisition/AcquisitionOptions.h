@@ -6,15 +6,11 @@
 
 namespace lumenvale {
 
-class V4l2Calls;
-
 struct AcquisitionOptions {
     // The library's INI file; empty: "acquisition.ini" in the user's configuration directory.
     std::filesystem::path configFile;
     // Where the video* device nodes are looked for.
     std::filesystem::path deviceDirectory = "/dev";
-    // Borrowed; null: the real calls through libv4l2.
-    V4l2Calls* v4l2 = nullptr;
     // A webcam frame that has not arrived this long after the confirmation is a failure.
     int frameTimeoutMs = 3000;
     // How long a failure stays on the dialog's status line before it closes by itself.

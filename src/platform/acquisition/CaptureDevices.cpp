@@ -36,7 +36,7 @@ bool offers640x480(V4l2Calls& calls, int fd) {
         v4l2_fmtdesc format{};
         format.index = f;
         format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (calls.ioctlDevice(fd, VIDIOC_ENUM_FMT, &format) != 0) {
+        if (calls.ioctl(fd, VIDIOC_ENUM_FMT, &format) < 0) {
             // A device that lists no formats is taken at its word when asked for 640 x 480.
             return f == 0;
         }
@@ -44,7 +44,7 @@ bool offers640x480(V4l2Calls& calls, int fd) {
             v4l2_frmsizeenum size{};
             size.index = s;
             size.pixel_format = format.pixelformat;
-            if (calls.ioctlDevice(fd, VIDIOC_ENUM_FRAMESIZES, &size) != 0) {
+            if (calls.ioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) < 0) {
                 break;
             }
             if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
@@ -69,9 +69,9 @@ bool offers640x480(V4l2Calls& calls, int fd) {
 
 std::optional<CaptureDevice> ProbeCaptureDevice(V4l2Calls& calls, const std::string& path) {
     const QString fileName = QString::fromStdString(std::filesystem::path(path).filename());
-    const int fd = calls.openDevice(path, O_RDWR | O_NONBLOCK);
+    const int fd = calls.open(path, O_RDWR | O_NONBLOCK);
     if (fd < 0) {
-        if (errno == EACCES || errno == EPERM) {
+        if (fd == -EACCES || fd == -EPERM) {
             CaptureDevice locked;
             locked.path = path;
             locked.name = fileName;
@@ -81,14 +81,14 @@ std::optional<CaptureDevice> ProbeCaptureDevice(V4l2Calls& calls, const std::str
         return std::nullopt;
     }
     v4l2_capability cap{};
-    const bool queried = calls.ioctlDevice(fd, VIDIOC_QUERYCAP, &cap) == 0;
+    const bool queried = calls.ioctl(fd, VIDIOC_QUERYCAP, &cap) >= 0;
     const std::uint32_t caps = effectiveCaps(cap);
     if (!queried || (caps & V4L2_CAP_VIDEO_CAPTURE) == 0 || (caps & V4L2_CAP_STREAMING) == 0) {
-        calls.closeDevice(fd);
+        calls.close(fd);
         return std::nullopt;
     }
     const bool fullSize = offers640x480(calls, fd);
-    calls.closeDevice(fd);
+    calls.close(fd);
     const char* card = reinterpret_cast<const char*>(cap.card);
     QString name = QString::fromUtf8(card, int(strnlen(card, sizeof cap.card))).trimmed();
     CaptureDevice device;

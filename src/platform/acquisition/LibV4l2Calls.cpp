@@ -9,36 +9,56 @@
 
 namespace lumenvale {
 
-int LibV4l2Calls::openDevice(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+namespace {
+
+int result(int value) {
+    return value < 0 ? -errno : value;
+}
+
+} // namespace
+
+int LibV4l2Calls::open(const std::string& path, int flags) {
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-        return -1;
+        return -errno;
     }
     // Without its conversion libv4l2 hands over the camera's own buffers: their byte counts
     // and error flags are the driver's, and a damaged frame is not silently replaced.
     if (v4l2_fd_open(fd, V4L2_DISABLE_CONVERSION) < 0) {
         const int error = errno;
         ::close(fd);
-        errno = error;
-        return -1;
+        return -error;
     }
     return fd;
 }
 
-int LibV4l2Calls::closeDevice(int fd) {
-    return v4l2_close(fd);
+int LibV4l2Calls::close(int fd) {
+    // Not retried on EINTR: on Linux the descriptor is gone whatever close returned.
+    return result(v4l2_close(fd));
 }
 
-int LibV4l2Calls::ioctlDevice(int fd, unsigned long request, void* arg) {
-    return v4l2_ioctl(fd, request, arg);
+int LibV4l2Calls::ioctl(int fd, unsigned long request, void* arg) {
+    int value = -1;
+    do {
+        value = v4l2_ioctl(fd, request, arg);
+    } while (value < 0 && errno == EINTR);
+    return result(value);
 }
 
-void* LibV4l2Calls::mapBuffer(int fd, std::size_t length, std::int64_t offset) {
-    return v4l2_mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset);
+int LibV4l2Calls::mmap(int fd, std::size_t length, std::int64_t offset, void** start) {
+    void* mapped = v4l2_mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset);
+    if (mapped == MAP_FAILED) {
+        return -errno;
+    }
+    *start = mapped;
+    return 0;
 }
 
-int LibV4l2Calls::unmapBuffer(void* start, std::size_t length) {
-    return v4l2_munmap(start, length);
+int LibV4l2Calls::munmap(void* start, std::size_t length) {
+    return result(v4l2_munmap(start, length));
 }
 
 } // namespace lumenvale

@@ -5,7 +5,6 @@
 #include "platform/Errors.h"
 #include "platform/LineMonitor.h"
 #include "platform/acquisition/FrameBmp.h"
-#include "platform/acquisition/LibV4l2Calls.h"
 #include "platform/acquisition/SimulatedCameraSource.h"
 #include "platform/acquisition/V4l2Source.h"
 
@@ -14,11 +13,10 @@
 
 namespace lumenvale {
 
-StreamAcquisition::StreamAcquisition(LineMonitor& lines, const Clock& clock, V4l2Calls* calls,
+StreamAcquisition::StreamAcquisition(LineMonitor& lines, const Clock& clock, V4l2Calls& calls,
                                      int frameTimeoutMs)
-    : lines_(lines), clock_(clock),
-      ownedCalls_(calls == nullptr ? std::make_unique<LibV4l2Calls>() : nullptr), simulated_(lines),
-      stream_(calls != nullptr ? *calls : *ownedCalls_), frameTimeoutMs_(frameTimeoutMs) {
+    : lines_(lines), clock_(clock), simulated_(lines), stream_(calls),
+      frameTimeoutMs_(frameTimeoutMs) {
     linesSubscription_ =
         lines_.subscribe([this](const LineWrite& write) { lastWriteUs_ = write.monotonicUs; });
 }

@@ -30,8 +30,8 @@ public:
         int skipFrames = 0;
     };
 
-    // `calls`: borrowed; null takes the real calls through libv4l2.
-    StreamAcquisition(LineMonitor& lines, const Clock& clock, V4l2Calls* calls = nullptr,
+    // `calls` are borrowed: the real ones through libv4l2, or a test's.
+    StreamAcquisition(LineMonitor& lines, const Clock& clock, V4l2Calls& calls,
                       int frameTimeoutMs = 3000);
     ~StreamAcquisition() override;
     StreamAcquisition(const StreamAcquisition&) = delete;
@@ -70,7 +70,6 @@ private:
 
     LineMonitor& lines_;
     const Clock& clock_;
-    std::unique_ptr<V4l2Calls> ownedCalls_;
     SimulatedCamera simulated_;
     WebcamStream stream_;
     int frameTimeoutMs_;

@@ -27,7 +27,12 @@ constexpr int MaxSide = 16384;
 
 // libv4lconvert asks the camera through our calls, so a test camera answers it as well.
 int convertIoctl(void* calls, int fd, unsigned long request, void* arg) {
-    return static_cast<V4l2Calls*>(calls)->ioctlDevice(fd, request, arg);
+    const int result = static_cast<V4l2Calls*>(calls)->ioctl(fd, request, arg);
+    if (result < 0) {
+        errno = -result; // libv4lconvert expects the C library's way
+        return -1;
+    }
+    return result;
 }
 
 ssize_t convertRead(void*, int, void*, size_t) {
@@ -175,15 +180,15 @@ std::optional<SourceFailure> WebcamStream::open(const std::string& path, const Q
     close();
     path_ = path;
     name_ = name;
-    fd_ = calls_.openDevice(path, O_RDWR | O_NONBLOCK);
-    if (fd_ < 0) {
-        return callFailure("open", errno);
+    const int fd = calls_.open(path, O_RDWR | O_NONBLOCK);
+    if (fd < 0) {
+        return callFailure("open", -fd);
     }
+    fd_ = fd;
     v4l2_capability cap{};
-    if (calls_.ioctlDevice(fd_, VIDIOC_QUERYCAP, &cap) != 0) {
-        const int error = errno;
+    if (const int error = calls_.ioctl(fd_, VIDIOC_QUERYCAP, &cap); error < 0) {
         close();
-        return callFailure("VIDIOC_QUERYCAP", error);
+        return callFailure("VIDIOC_QUERYCAP", -error);
     }
     const std::uint32_t caps =
         (cap.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? cap.device_caps : cap.capabilities;
@@ -223,8 +228,8 @@ std::optional<SourceFailure> WebcamStream::negotiate() {
         return failure(AcquireFailed, QStringLiteral("the camera sends no picture format that "
                                                      "can be converted to RGB."));
     }
-    if (calls_.ioctlDevice(fd_, VIDIOC_S_FMT, &device_) != 0) {
-        return callFailure("VIDIOC_S_FMT", errno);
+    if (const int error = calls_.ioctl(fd_, VIDIOC_S_FMT, &device_); error < 0) {
+        return callFailure("VIDIOC_S_FMT", -error);
     }
     const auto& pix = device_.fmt.pix;
     if (pix.width == 0 || pix.height == 0 || pix.width > MaxSide || pix.height > MaxSide) {
@@ -242,7 +247,7 @@ std::optional<SourceFailure> WebcamStream::negotiate() {
     v4l2_streamparm parm{};
     parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     frameIntervalUs_ = 0;
-    if (calls_.ioctlDevice(fd_, VIDIOC_G_PARM, &parm) == 0 &&
+    if (calls_.ioctl(fd_, VIDIOC_G_PARM, &parm) == 0 &&
         parm.parm.capture.timeperframe.denominator > 0) {
         frameIntervalUs_ = std::int64_t(parm.parm.capture.timeperframe.numerator) * 1000000 /
                            parm.parm.capture.timeperframe.denominator;
@@ -255,8 +260,8 @@ std::optional<SourceFailure> WebcamStream::startStreaming() {
     request.count = BufferCount;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (calls_.ioctlDevice(fd_, VIDIOC_REQBUFS, &request) != 0) {
-        return callFailure("VIDIOC_REQBUFS", errno);
+    if (const int error = calls_.ioctl(fd_, VIDIOC_REQBUFS, &request); error < 0) {
+        return callFailure("VIDIOC_REQBUFS", -error);
     }
     if (request.count < 2) {
         return failure(AcquireFailed, QStringLiteral("the camera gave too few buffers."));
@@ -267,21 +272,21 @@ std::optional<SourceFailure> WebcamStream::startStreaming() {
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
         buffer.index = i;
-        if (calls_.ioctlDevice(fd_, VIDIOC_QUERYBUF, &buffer) != 0) {
-            return callFailure("VIDIOC_QUERYBUF", errno);
+        if (const int error = calls_.ioctl(fd_, VIDIOC_QUERYBUF, &buffer); error < 0) {
+            return callFailure("VIDIOC_QUERYBUF", -error);
         }
-        void* start = calls_.mapBuffer(fd_, buffer.length, buffer.m.offset);
-        if (start == MAP_FAILED) {
-            return callFailure("mmap", errno);
+        void* start = nullptr;
+        if (const int error = calls_.mmap(fd_, buffer.length, buffer.m.offset, &start); error < 0) {
+            return callFailure("mmap", -error);
         }
         buffers_[i] = {start, buffer.length};
-        if (calls_.ioctlDevice(fd_, VIDIOC_QBUF, &buffer) != 0) {
-            return callFailure("VIDIOC_QBUF", errno);
+        if (const int error = calls_.ioctl(fd_, VIDIOC_QBUF, &buffer); error < 0) {
+            return callFailure("VIDIOC_QBUF", -error);
         }
     }
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (calls_.ioctlDevice(fd_, VIDIOC_STREAMON, &type) != 0) {
-        return callFailure("VIDIOC_STREAMON", errno);
+    if (const int error = calls_.ioctl(fd_, VIDIOC_STREAMON, &type); error < 0) {
+        return callFailure("VIDIOC_STREAMON", -error);
     }
     streaming_ = true;
     ++streamStarts_;
@@ -300,26 +305,26 @@ void WebcamStream::close() {
     }
     if (streaming_) {
         int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        calls_.ioctlDevice(fd_, VIDIOC_STREAMOFF, &type);
+        calls_.ioctl(fd_, VIDIOC_STREAMOFF, &type);
         streaming_ = false;
     }
     for (const Buffer& b : buffers_) {
-        if (b.start != nullptr && b.start != MAP_FAILED) {
-            calls_.unmapBuffer(b.start, b.length);
+        if (b.start != nullptr) {
+            calls_.munmap(b.start, b.length);
         }
     }
     if (!buffers_.empty()) {
         v4l2_requestbuffers release{};
         release.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         release.memory = V4L2_MEMORY_MMAP;
-        calls_.ioctlDevice(fd_, VIDIOC_REQBUFS, &release);
+        calls_.ioctl(fd_, VIDIOC_REQBUFS, &release);
         buffers_.clear();
     }
     if (converter_ != nullptr) {
         v4lconvert_destroy(converter_);
         converter_ = nullptr;
     }
-    calls_.closeDevice(fd_);
+    calls_.close(fd_);
     fd_ = -1;
 }
 
@@ -386,8 +391,8 @@ void WebcamStream::drain() {
         v4l2_buffer buffer{};
         buffer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         buffer.memory = V4L2_MEMORY_MMAP;
-        if (calls_.ioctlDevice(fd_, VIDIOC_DQBUF, &buffer) != 0) {
-            const int error = errno;
+        if (const int result = calls_.ioctl(fd_, VIDIOC_DQBUF, &buffer); result < 0) {
+            const int error = -result;
             if (error == EINTR) {
                 --taken;
                 continue;
@@ -412,9 +417,11 @@ void WebcamStream::drain() {
         } else {
             frameStart(buffer); // keeps the interval learnt
         }
-        if (streaming_ && calls_.ioctlDevice(fd_, VIDIOC_QBUF, &buffer) != 0) {
-            fail(callFailure("VIDIOC_QBUF", errno));
-            break;
+        if (streaming_) {
+            if (const int error = calls_.ioctl(fd_, VIDIOC_QBUF, &buffer); error < 0) {
+                fail(callFailure("VIDIOC_QBUF", -error));
+                break;
+            }
         }
     }
     draining_ = false;

@@ -9,9 +9,11 @@
 #include "platform/MessagePump.h"
 #include "platform/Messages.h"
 #include "platform/PpdevPort.h"
+#include "platform/PpdevSyscalls.h"
 #include "platform/Services.h"
 #include "platform/WindowTimers.h"
 #include "platform/acquisition/AcquisitionLibrary.h"
+#include "platform/acquisition/LibV4l2Calls.h"
 
 namespace lumenvale {
 
@@ -26,6 +28,8 @@ public:
 private:
     SystemClock clock_;
     LineMonitor lines_;
+    KernelPpdevSyscalls ppdev_;
+    LibV4l2Calls v4l2_;
     PpdevPort port_;
     WindowTimers timers_;
     QtKeystrokes keys_;

@@ -1,0 +1,99 @@
+// The program's viewer and Control window on the simulated camera, in a scratch directory,
+// for the benchmarks that drive whole capture runs through the Control window's buttons.
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/FileSystemObject.h"
+#include "platform/Keystrokes.h"
+#include "platform/LineMonitor.h"
+#include "platform/MessagePump.h"
+#include "platform/Messages.h"
+#include "platform/PpdevPort.h"
+#include "platform/PpdevSyscalls.h"
+#include "platform/Services.h"
+#include "platform/WindowTimers.h"
+#include "platform/acquisition/AcquisitionLibrary.h"
+#include "platform/acquisition/LibV4l2Calls.h"
+#include "settings/SettingsFile.h"
+#include "ui/Form1.h"
+#include "ui/Form2.h"
+#include "ui/ProgramState.h"
+#include "ui/QtFileDialogs.h"
+
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace lumenvale::bench {
+
+// Messages go to the terminal: nobody is there to close a box.
+class PrintedMessages : public Messages {
+public:
+    void MsgBox(const QString& text, const QString& /*title*/) override {
+        std::fprintf(stderr, "message: %s\n", text.toLocal8Bit().constData());
+        ++count;
+    }
+    void Beep() override {}
+    int count = 0;
+};
+
+template <typename T> T& Find(QWidget& window, const char* name) {
+    return *window.findChild<T*>(QString::fromLatin1(name));
+}
+
+// Frames are saved to `work`/saved; there is no webcam and no parallel port, so the simulated
+// camera takes the frames and the line monitor sees every write. Needs a QApplication.
+struct SimulatedDesk {
+    SimulatedDesk() {
+        viewer.show();
+        control.show();
+        messages.count = 0; // the port that is not there was reported; that is expected here
+    }
+    ~SimulatedDesk() {
+        control.close();
+        viewer.close();
+    }
+    SimulatedDesk(const SimulatedDesk&) = delete;
+    SimulatedDesk& operator=(const SimulatedDesk&) = delete;
+
+    // The folders and "config.dat", before any window reads it.
+    static std::filesystem::path Prepare(const std::filesystem::path& work) {
+        std::filesystem::create_directory(work / "saved");
+        std::filesystem::create_directory(work / "dev");
+        Settings settings = DefaultSettings();
+        settings.SaveDir = (work / "saved").string();
+        SaveSettings(work / SettingsFileName, settings);
+        return work;
+    }
+
+    static AcquisitionOptions Options(const std::filesystem::path& work) {
+        AcquisitionOptions options;
+        options.configFile = work / "acquisition.ini";
+        options.deviceDirectory = work / "dev";
+        return options;
+    }
+
+    QTemporaryDir dir;
+    std::filesystem::path work{Prepare(dir.path().toStdString())};
+    SystemClock clock;
+    LineMonitor lines;
+    KernelPpdevSyscalls ppdev;
+    PpdevPort port{lines, clock, ppdev, (work / "dev" / "parport0").string()};
+    WindowTimers timers;
+    QtKeystrokes keys;
+    QtMessagePump pump;
+    PrintedMessages messages;
+    FileSystemObject files;
+    LibV4l2Calls v4l2;
+    AcquisitionLibrary acquisition{lines, clock, v4l2, Options(work)};
+    Services services{clock, lines, port, timers, keys, pump, messages, files, acquisition};
+    ProgramState program;
+    QtFileDialogs dialogs;
+    Form2 viewer{program, messages, dialogs, QPixmap(), work / SettingsFileName};
+    Form1 control{program, services, viewer, QPixmap(), work};
+};
+
+} // namespace lumenvale::bench

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Checks the Debian packages made by package.sh: lintian finds no error, the desktop entry and
+# the metainfo validate, the lumenvale package holds what a user needs, every binary's libraries
+# resolve once unpacked, and the packaged lumenvale-frames answers a bare call with its usage.
+# Usage: packaging/check.sh PACKAGE.deb...
+set -euo pipefail
+if [ $# -eq 0 ]; then
+    echo "usage: packaging/check.sh PACKAGE.deb..." >&2
+    exit 2
+fi
+
+fail() {
+    echo "package check failed: $*" >&2
+    exit 1
+}
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+
+for deb in "$@"; do
+    echo "lintian $deb"
+    status=0
+    report=$(lintian --fail-on error "$deb" 2>&1) || status=$?
+    grep -v '^running with root privileges' <<<"$report" || true
+    [ "$status" -eq 0 ] || fail "lintian reports an error in $deb"
+    dpkg-deb -x "$deb" "$root"
+done
+
+for file in usr/bin/lumenvale usr/bin/lumenvale-frames \
+    usr/share/applications/org.lumenvale.Lumenvale.desktop \
+    usr/share/metainfo/org.lumenvale.Lumenvale.metainfo.xml \
+    usr/share/icons/hicolor/scalable/apps/org.lumenvale.Lumenvale.svg \
+    usr/share/icons/hicolor/48x48/apps/org.lumenvale.Lumenvale.png \
+    usr/share/icons/hicolor/128x128/apps/org.lumenvale.Lumenvale.png \
+    usr/share/man/man1/lumenvale.1.gz usr/share/man/man1/lumenvale-frames.1.gz; do
+    [ -s "$root/$file" ] || fail "/$file is not in the packages"
+done
+
+for entry in "$root"/usr/share/applications/*.desktop; do
+    desktop-file-validate "$entry" || fail "desktop-file-validate: $entry"
+done
+for info in "$root"/usr/share/metainfo/*.xml; do
+    appstreamcli validate --no-net "$info" || fail "appstreamcli validate: $info"
+done
+
+while IFS= read -r -d '' file; do
+    if file -b "$file" | grep -q '^ELF'; then
+        missing=$(ldd "$file" | grep 'not found' || true)
+        [ -z "$missing" ] || fail "${file#"$root"}: $missing"
+        echo "libraries resolve: ${file#"$root"}"
+    fi
+done < <(find "$root" -type f -perm -u+x -print0)
+
+status=0
+usage=$("$root/usr/bin/lumenvale-frames" 2>&1 >/dev/null) || status=$?
+[ "$status" -eq 2 ] || fail "lumenvale-frames without arguments exits $status, not 2"
+case "$usage" in
+    "usage: lumenvale-frames "*) ;;
+    *) fail "lumenvale-frames without arguments says: $usage" ;;
+esac
+echo "Packages are sound: $*"
