@@ -124,15 +124,15 @@ class Server:
         return subprocess.run(args, capture_output=True, text=True, timeout=timeout + 5,
                               env=self.env)
 
-    def setprop(self, spec):
-        result = self._tool("indi_setprop", "-p", str(self.port), f"{DEVICE}.{spec}")
-        expect(result.returncode == 0, f"indi_setprop {spec}: {result.stderr.strip()}")
+    def setprop(self, assignment):
+        result = self._tool("indi_setprop", "-p", str(self.port), f"{DEVICE}.{assignment}")
+        expect(result.returncode == 0, f"indi_setprop {assignment}: {result.stderr.strip()}")
 
-    def getprop(self, spec, check=True):
+    def getprop(self, assignment, check=True):
         result = self._tool("indi_getprop", "-1", "-p", str(self.port), "-t", "2",
-                            f"{DEVICE}.{spec}")
+                            f"{DEVICE}.{assignment}")
         if result.returncode != 0:
-            expect(not check, f"indi_getprop {spec}: {result.stderr.strip()}")
+            expect(not check, f"indi_getprop {assignment}: {result.stderr.strip()}")
             return None
         return result.stdout.strip()
 
