@@ -92,7 +92,7 @@ int simulatedCase(const std::filesystem::path& root) {
             tick = std::chrono::steady_clock::now();
             lines.publish({clock.timeGetTime(), 0x37});
             key = std::chrono::steady_clock::now();
-            keys.SendEnter();
+            keys.sendEnter();
         });
         const Instant called = std::chrono::steady_clock::now();
         const std::int32_t result = library.TWAIN_AcquireToFilename(&window, file);

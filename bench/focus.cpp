@@ -36,7 +36,7 @@ int main() {
         const Instant end = std::chrono::steady_clock::now();
         QImage picture = frame.toImage();
         const Instant stretchStart = std::chrono::steady_clock::now();
-        picture = DisplayStretch::Apply(std::move(picture), DisplayStretch::Auto(frame));
+        picture = DisplayStretch::apply(std::move(picture), DisplayStretch::automatic(frame));
         const Instant stretchEnd = std::chrono::steady_clock::now();
         if (i >= Warmup) {
             focus.push_back(ms(start, end));

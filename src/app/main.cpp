@@ -12,6 +12,6 @@ int main(int argc, char** argv) {
     lumenvale::SystemServices system;
     lumenvale::QtFileDialogs dialogs;
     lumenvale::Program program(system.services(), dialogs);
-    program.Show();
+    program.show();
     return QApplication::exec();
 }

@@ -13,7 +13,7 @@ namespace lumenvale {
 CameraLines::CameraLines(PortIo& port, CaptureState& state, Messages& messages)
     : port_(port), state_(state), messages_(messages) {}
 
-void CameraLines::OpenPortAccess() {
+void CameraLines::openPortAccess() {
     state_.PortState = LineIdle;
     if (port_.InitializeWinIo() == 0) {
         // A driver left half-open by an earlier run is cleared by a shutdown before the retry.
@@ -29,36 +29,36 @@ void CameraLines::OpenPortAccess() {
     }
     // Written even when the port did not open: the line monitor (and so the simulated
     // camera) sees the idle state either way.
-    WritePortState(state_.PortState);
+    writePortState(state_.PortState);
 }
 
-void CameraLines::ClosePortAccess() {
+void CameraLines::closePortAccess() {
     if (port_.ShutdownWinIo() == 0) {
         port_.ShutdownWinIo();
     }
 }
 
-void CameraLines::Write(std::uint8_t state) {
+void CameraLines::write(std::uint8_t state) {
     port_.SetPortVal(CameraPort, state, 1);
 }
 
-void CameraLines::WritePortState(std::int16_t state) {
+void CameraLines::writePortState(std::int16_t state) {
     state_.PortState = state;
-    Write(static_cast<std::uint8_t>(state_.PortState));
+    write(static_cast<std::uint8_t>(state_.PortState));
 }
 
-void CameraLines::WritePulse() {
-    Write(LinePulseStart);
-    Write(LineReadout);
+void CameraLines::writePulse() {
+    write(LinePulseStart);
+    write(LineReadout);
 }
 
-void CameraLines::WriteSettled() {
-    Write(LineSettled);
-    Write(LineExposeAmpOn);
+void CameraLines::writeSettled() {
+    write(LineSettled);
+    write(LineExposeAmpOn);
 }
 
-void CameraLines::WriteExposureState(std::int16_t ampOffValue) {
-    WritePortState(ampOffValue == 1 ? LineExposeAmpOff : LineExposeAmpOn);
+void CameraLines::writeExposureState(std::int16_t ampOffValue) {
+    writePortState(ampOffValue == 1 ? LineExposeAmpOff : LineExposeAmpOn);
 }
 
 } // namespace lumenvale

@@ -15,21 +15,21 @@ public:
 
     // PortState = 0; initialise (a second try after a shutdown); "not initialised" when both
     // fail; then 0 is written in any case.
-    void OpenPortAccess();
+    void openPortAccess();
     // Shutdown, once more if the first fails. Writes nothing: the lines keep their state.
-    void ClosePortAccess();
+    void closePortAccess();
 
     // One-byte write of `state` to the camera port; the result is ignored.
-    void Write(std::uint8_t state);
+    void write(std::uint8_t state);
     // PortState = state, then write it.
-    void WritePortState(std::int16_t state);
+    void writePortState(std::int16_t state);
 
     // 0x27 then 0x37, back to back (frame start and Focus).
-    void WritePulse();
+    void writePulse();
     // 0x14 then 0x34, back to back, after the settle wait.
-    void WriteSettled();
+    void writeSettled();
     // The exposure state through PortState: 0x30 when `ampOffValue` is 1, else 0x34.
-    void WriteExposureState(std::int16_t ampOffValue);
+    void writeExposureState(std::int16_t ampOffValue);
 
 private:
     PortIo& port_;

@@ -63,16 +63,16 @@ CaptureCommands::CaptureCommands(CaptureState& state, const Settings& settings, 
     : state_(state), settings_(settings), services_(services), lines_(lines), timing_(timing),
       panel_(panel), viewer_(viewer), workDir_(std::move(workDir)) {}
 
-void CaptureCommands::Focus() {
+void CaptureCommands::focus() {
     if (state_.CaptureBusy == 1) {
         return;
     }
     state_.CaptureBusy = 1;
     services_.acquisition.openSource();
-    lines_.WritePulse();
+    lines_.writePulse();
     // No readout timer: the user confirms or cancels the dialog, and the lines stay at 0x37.
     const std::int32_t result =
-        services_.acquisition.TWAIN_AcquireToFilename(panel_.hwnd(), Path(TempFile).string());
+        services_.acquisition.TWAIN_AcquireToFilename(panel_.hwnd(), path(TempFile).string());
     state_.CaptureBusy = 0;
     const bool quiet = std::exchange(ending_, false);
     // Cancelling is the user's ordinary way out of a focus frame; a source that failed is not.
@@ -82,15 +82,15 @@ void CaptureCommands::Focus() {
     }
 }
 
-void CaptureCommands::Binned() {
-    RunSequence(Mode::Binned);
+void CaptureCommands::binned() {
+    runSequence(Mode::Binned);
 }
 
-void CaptureCommands::Hires() {
-    RunSequence(Mode::Hires);
+void CaptureCommands::hires() {
+    runSequence(Mode::Hires);
 }
 
-void CaptureCommands::Stop() {
+void CaptureCommands::stop() {
     if (state_.CaptureBusy != 1) {
         return;
     }
@@ -99,15 +99,15 @@ void CaptureCommands::Stop() {
     panel_.setCommand4Enabled(false);
 }
 
-void CaptureCommands::EndSoon() {
+void CaptureCommands::endSoon() {
     if (state_.CaptureBusy != 1) {
         return;
     }
     ending_ = true;
-    Stop();
+    stop();
 }
 
-void CaptureCommands::RunSequence(Mode mode) {
+void CaptureCommands::runSequence(Mode mode) {
     if (state_.CaptureBusy == 1) {
         return;
     }
@@ -132,9 +132,9 @@ void CaptureCommands::RunSequence(Mode mode) {
             while (state_.FramesRemaining >= 1) {
                 ++frame;
                 if (mode == Mode::Binned) {
-                    TakeBinnedFrame(frame);
+                    takeBinnedFrame(frame);
                 } else {
-                    TakeHiresFrame(frame);
+                    takeHiresFrame(frame);
                 }
                 // Never below -1: Stop sets 0 during a frame, the count-down takes it to -1.
                 state_.FramesRemaining = static_cast<std::int16_t>(state_.FramesRemaining - 1);
@@ -165,25 +165,25 @@ void CaptureCommands::RunSequence(Mode mode) {
     }
 }
 
-void CaptureCommands::TakeBinnedFrame(int frame) {
-    ExposeFrame(frame, 1);
-    const bool acquired = Acquire(frame, BinnedTimerMs, TempFile, QString());
+void CaptureCommands::takeBinnedFrame(int frame) {
+    exposeFrame(frame, 1);
+    const bool acquired = acquire(frame, BinnedTimerMs, TempFile, QString());
     services_.pump.DoEvents();
     if (!acquired) {
         return;
     }
-    FileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(BinnedRawFile)),
-             [&] { services_.files.CopyFile(Path(TempFile), Path(BinnedRawFile), true); });
-    FileStep(frame, QStringLiteral("line doubling"), [&] { DoubleFrameLines(workDir_); });
-    ShowAndSave(frame);
+    fileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(BinnedRawFile)),
+             [&] { services_.files.CopyFile(path(TempFile), path(BinnedRawFile), true); });
+    fileStep(frame, QStringLiteral("line doubling"), [&] { DoubleFrameLines(workDir_); });
+    showAndSave(frame);
 }
 
-void CaptureCommands::TakeHiresFrame(int frame) {
-    ExposeFrame(frame, 0);
-    const bool firstField = Acquire(frame, HiresTimerMs, TempFile, QStringLiteral("first field"));
+void CaptureCommands::takeHiresFrame(int frame) {
+    exposeFrame(frame, 0);
+    const bool firstField = acquire(frame, HiresTimerMs, TempFile, QStringLiteral("first field"));
     if (firstField) {
-        FileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(Field1RawFile)),
-                 [&] { services_.files.CopyFile(Path(TempFile), Path(Field1RawFile), true); });
+        fileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(Field1RawFile)),
+                 [&] { services_.files.CopyFile(path(TempFile), path(Field1RawFile), true); });
     }
 
     // The second field has no exposure of its own: it is read out at once, and the lines stay
@@ -195,29 +195,29 @@ void CaptureCommands::TakeHiresFrame(int frame) {
     // Read out even after a failed first field, so the lines go through the frame's usual
     // states and the camera starts the next frame as always.
     const bool secondField =
-        Acquire(frame, HiresTimerMs, Temp2File, QStringLiteral("second field"));
+        acquire(frame, HiresTimerMs, Temp2File, QStringLiteral("second field"));
     if (!firstField || !secondField) {
         services_.pump.DoEvents();
         return;
     }
-    FileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(Field2RawFile)),
-             [&] { services_.files.CopyFile(Path(Temp2File), Path(Field2RawFile), true); });
+    fileStep(frame, QStringLiteral("keeping the raw copy %1").arg(FileName(Field2RawFile)),
+             [&] { services_.files.CopyFile(path(Temp2File), path(Field2RawFile), true); });
     services_.pump.DoEvents();
 
     // Matching works on the fields as acquired, before any swap: "temp2.bmp" is the 0x37 field.
     if (panel_.Check6() == 1) {
-        FileStep(frame, QStringLiteral("brightness matching"),
+        fileStep(frame, QStringLiteral("brightness matching"),
                  [&] { MatchFieldBrightness(workDir_, services_.messages); });
     }
     if (settings_.DeinterlaceOrder == 2) {
-        FileStep(frame, QStringLiteral("swapping the fields"),
+        fileStep(frame, QStringLiteral("swapping the fields"),
                  [&] { SwapFieldFiles(workDir_, services_.files); });
     }
-    FileStep(frame, QStringLiteral("interleaving the fields"), [&] { InterleaveFields(workDir_); });
-    ShowAndSave(frame);
+    fileStep(frame, QStringLiteral("interleaving the fields"), [&] { InterleaveFields(workDir_); });
+    showAndSave(frame);
 }
 
-void CaptureCommands::ExposeFrame(int frame, std::int16_t readoutSelect) {
+void CaptureCommands::exposeFrame(int frame, std::int16_t readoutSelect) {
     // Checked before the first line of the frame is written, so that a time that cannot be
     // taken leaves the camera alone. The box is read again below, where the exposure is set.
     const QString plannedText = panel_.Text2();
@@ -226,15 +226,15 @@ void CaptureCommands::ExposeFrame(int frame, std::int16_t readoutSelect) {
         throw RunEnd{ExposureRangeMessage(plannedText)};
     }
 
-    lines_.WritePulse();
-    timing_.SettleWait();
+    lines_.writePulse();
+    timing_.settleWait();
     // Closing in the settle wait: no light has been collected, so nothing is lost, and the
     // lines stay at 0x37 from the pulse.
     if (ending_) {
         throw RunEnd{};
     }
-    lines_.WriteSettled();
-    lines_.WriteExposureState(panel_.Check4());
+    lines_.writeSettled();
+    lines_.writeExposureState(panel_.Check4());
     state_.ExposureStart = services_.clock.timeGetTime();
     state_.ReadoutSelect = readoutSelect;
     state_.TimerPhase = 0;
@@ -246,7 +246,7 @@ void CaptureCommands::ExposeFrame(int frame, std::int16_t readoutSelect) {
     if (!exposureMs) {
         // Edited into something out of range during the settle wait. The exposure has begun
         // and the frame must not be lost: it takes the time checked before it started.
-        notes_.append(ExposureChangedMessage(exposureText, FrameOf(frame), *plannedMs));
+        notes_.append(ExposureChangedMessage(exposureText, frameOf(frame), *plannedMs));
         exposureMs = plannedMs;
     }
     state_.ExposureMs = *exposureMs;
@@ -256,10 +256,10 @@ void CaptureCommands::ExposeFrame(int frame, std::int16_t readoutSelect) {
     panel_.setProgressValue(0.0F);
 }
 
-bool CaptureCommands::Acquire(int frame, unsigned intervalMs, const char* file,
+bool CaptureCommands::acquire(int frame, unsigned intervalMs, const char* file,
                               const QString& what) {
     const std::int32_t result =
-        timing_.AcquireWithReadoutTimer(panel_.hwnd(), intervalMs, Path(file).string());
+        timing_.acquireWithReadoutTimer(panel_.hwnd(), intervalMs, path(file).string());
     if (result == AcquireOk) {
         return true;
     }
@@ -273,21 +273,21 @@ bool CaptureCommands::Acquire(int frame, unsigned intervalMs, const char* file,
     case AcquireDeviceBusy:
     case AcquirePermissionDenied:
         throw RunEnd{QStringLiteral("%1 was not taken: %2 (%3). The run was ended.")
-                         .arg(FrameOf(frame), DescribeAcquireResult(result), readout)};
+                         .arg(frameOf(frame), DescribeAcquireResult(result), readout)};
     default:
         // One bad frame must not cost an unattended run the rest of the night: the frame is
         // left out, its number stays unused, and the run goes on.
         failedFrames_.append(QStringLiteral("%1: %2 (%3).")
-                                 .arg(FrameOf(frame), DescribeAcquireResult(result), readout));
+                                 .arg(frameOf(frame), DescribeAcquireResult(result), readout));
         return false;
     }
 }
 
-void CaptureCommands::ShowAndSave(int frame) {
-    FileStep(frame, QStringLiteral("loading the frame for display"),
-             [&] { viewer_.ShowPicture(LoadPicture(Path(TempFile))); });
+void CaptureCommands::showAndSave(int frame) {
+    fileStep(frame, QStringLiteral("loading the frame for display"),
+             [&] { viewer_.showPicture(LoadPicture(path(TempFile))); });
     if (panel_.Check5() == 1) {
-        FileStep(frame, QStringLiteral("saving the frame"), [&] {
+        fileStep(frame, QStringLiteral("saving the frame"), [&] {
             SaveSequenceFrame(state_.FramesRequested, state_.FramesRemaining, settings_.SaveDir,
                               panel_.Text4(), viewer_.Picture());
         });
@@ -295,21 +295,21 @@ void CaptureCommands::ShowAndSave(int frame) {
 }
 
 template <typename Work>
-void CaptureCommands::FileStep(int frame, const QString& step, Work&& work) {
+void CaptureCommands::fileStep(int frame, const QString& step, Work&& work) {
     try {
         std::forward<Work>(work)();
     } catch (const FileError& error) {
         throw RunEnd{QStringLiteral("%1 was not finished: %2 failed on %3: %4. The run was "
                                     "ended.")
-                         .arg(FrameOf(frame), step, QString::fromStdString(error.file().string()),
+                         .arg(frameOf(frame), step, QString::fromStdString(error.file().string()),
                               QString::fromStdString(error.reason()))};
     } catch (const std::exception& error) {
         throw RunEnd{QStringLiteral("%1 was not finished: %2 failed: %3. The run was ended.")
-                         .arg(FrameOf(frame), step, QString::fromUtf8(error.what()))};
+                         .arg(frameOf(frame), step, QString::fromUtf8(error.what()))};
     }
 }
 
-QString CaptureCommands::FrameOf(int frame) const {
+QString CaptureCommands::frameOf(int frame) const {
     return QStringLiteral("Frame %1 of %2").arg(frame).arg(state_.FramesRequested);
 }
 

@@ -26,37 +26,37 @@ public:
 
     // Pulse, then one acquisition into "temp.bmp" that the user confirms or cancels; nothing
     // is timed, processed or shown.
-    void Focus();
+    void focus();
     // A sequence of exposures, each read out once and line-doubled.
-    void Binned();
+    void binned();
     // A sequence of exposures, each read out as two fields and woven into one frame.
-    void Hires();
+    void hires();
     // Ends a running sequence after the frame in progress, cutting its exposure short.
-    void Stop();
+    void stop();
 
     // The program is closing while a command may be waiting: acts as Stop, so the frame in
     // progress is finished (its exposure cut short, its acquisitions confirmed by their timers)
     // and none follows; only a frame still in its settle wait, which has collected no light
     // yet, is abandoned with the lines at 0x37. A focus frame ends without a message. Nothing
     // happens when no command runs. Cancelling a focus dialog is the window's affair.
-    void EndSoon();
+    void endSoon();
 
 private:
     enum class Mode { Binned, Hires };
     struct RunEnd; // thrown to end a run; carries the message for the user, if any
 
-    void RunSequence(Mode mode);
-    void TakeBinnedFrame(int frame);
-    void TakeHiresFrame(int frame);
+    void runSequence(Mode mode);
+    void takeBinnedFrame(int frame);
+    void takeHiresFrame(int frame);
     // Frame start, exposure state, exposure wait; `readoutSelect` arms the first readout.
-    void ExposeFrame(int frame, std::int16_t readoutSelect);
+    void exposeFrame(int frame, std::int16_t readoutSelect);
     // False when the frame is to be left out and the run goes on; throws RunEnd when the
     // failure ends the run (cancelled by hand, camera gone).
-    bool Acquire(int frame, unsigned intervalMs, const char* file, const QString& what);
-    void ShowAndSave(int frame);
-    template <typename Work> void FileStep(int frame, const QString& step, Work&& work);
-    QString FrameOf(int frame) const;
-    std::filesystem::path Path(const char* file) const { return workDir_ / file; }
+    bool acquire(int frame, unsigned intervalMs, const char* file, const QString& what);
+    void showAndSave(int frame);
+    template <typename Work> void fileStep(int frame, const QString& step, Work&& work);
+    QString frameOf(int frame) const;
+    std::filesystem::path path(const char* file) const { return workDir_ / file; }
 
     CaptureState& state_;
     const Settings& settings_;

@@ -19,7 +19,7 @@ namespace lumenvale {
 ExposureTiming::ExposureTiming(CaptureState& state, Services& services, CameraLines& lines)
     : state_(state), services_(services), lines_(lines) {}
 
-void ExposureTiming::PumpUntil(std::int32_t remainingMs, std::int32_t refreshMs) {
+void ExposureTiming::pumpUntil(std::int32_t remainingMs, std::int32_t refreshMs) {
     // Block for events until a millisecond before the deadline; the last millisecond is
     // polled, because the clock's whole milliseconds and the event loop's rounding of its
     // timeouts would otherwise make the wait end up to two milliseconds late.
@@ -27,10 +27,10 @@ void ExposureTiming::PumpUntil(std::int32_t remainingMs, std::int32_t refreshMs)
         services_.pump.DoEvents();
         return;
     }
-    services_.pump.WaitForEvents(std::min(remainingMs - FinalPollMs, refreshMs));
+    services_.pump.waitForEvents(std::min(remainingMs - FinalPollMs, refreshMs));
 }
 
-void ExposureTiming::SettleWait() {
+void ExposureTiming::settleWait() {
     const std::int32_t t0 = services_.clock.timeGetTime();
     const std::int32_t end = TickAdd(t0, SettleMs);
     for (;;) {
@@ -38,7 +38,7 @@ void ExposureTiming::SettleWait() {
         if (TickReached(now, end)) {
             return;
         }
-        PumpUntil(TickDiff(end, now), SettleMs);
+        pumpUntil(TickDiff(end, now), SettleMs);
     }
 }
 
@@ -58,7 +58,7 @@ void ExposureTiming::WaitForExposure(ProgressDisplay& progress) {
         // Never past the bar's maximum, and never below its minimum when a handler moved
         // the start into the future.
         progress.setProgressValue(static_cast<float>(std::clamp(elapsed, 0, ms)));
-        PumpUntil(TickDiff(end, now2), ProgressRefreshMs);
+        pumpUntil(TickDiff(end, now2), ProgressRefreshMs);
     }
 }
 
@@ -68,12 +68,12 @@ void ExposureTiming::ReadoutTimerProc() {
     }
     if (state_.TimerPhase == 1) {
         state_.TimerPhase = 2;
-        lines_.WritePortState(state_.ReadoutSelect == 1 ? LineReadout : LineReadoutField1);
-        services_.keys.SendEnter();
+        lines_.writePortState(state_.ReadoutSelect == 1 ? LineReadout : LineReadoutField1);
+        services_.keys.sendEnter();
     }
 }
 
-std::int32_t ExposureTiming::AcquireWithReadoutTimer(QWidget* window, unsigned intervalMs,
+std::int32_t ExposureTiming::acquireWithReadoutTimer(QWidget* window, unsigned intervalMs,
                                                      const std::string& fileName) {
     constexpr std::uintptr_t ReadoutTimerId = 0;
     services_.timers.SetTimer(

@@ -18,7 +18,7 @@ public:
     ExposureTiming(CaptureState& state, Services& services, CameraLines& lines);
 
     // 100 ms from now, pumping events; blocks between events instead of spinning.
-    void SettleWait();
+    void settleWait();
 
     // Returns when the clock reaches ExposureStart + ExposureMs, both re-read on every turn
     // (Stop's ExposureMs = 0 ends it on the next turn), advancing `progress` meanwhile and
@@ -33,7 +33,7 @@ public:
     // Steps 2 to 4 of arming: SetTimer(window, 0, intervalMs), acquire into `fileName`,
     // KillTimer. The caller has set ReadoutSelect and TimerPhase = 0. Returns the
     // acquisition's result.
-    std::int32_t AcquireWithReadoutTimer(QWidget* window, unsigned intervalMs,
+    std::int32_t acquireWithReadoutTimer(QWidget* window, unsigned intervalMs,
                                          const std::string& fileName);
 
     // The exposure wait refreshes the progress at least this often (25 Hz).
@@ -44,7 +44,7 @@ public:
 private:
     // One turn's pause: handles events, blocking until one arrives or the wake-up that comes
     // first of the deadline `remainingMs` away and the next refresh `refreshMs` away.
-    void PumpUntil(std::int32_t remainingMs, std::int32_t refreshMs);
+    void pumpUntil(std::int32_t remainingMs, std::int32_t refreshMs);
 
     CaptureState& state_;
     Services& services_;

@@ -8,7 +8,7 @@ namespace lumenvale {
 class FrameDisplay {
 public:
     virtual ~FrameDisplay() = default;
-    virtual void ShowPicture(const QImage& picture) = 0;
+    virtual void showPicture(const QImage& picture) = 0;
     virtual QImage Picture() const = 0;
 };
 

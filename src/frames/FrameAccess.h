@@ -21,24 +21,24 @@ public:
         ++file.accesses_;
     }
     ~FrameAccess() {
-        file_.NoteChanged(changedBegin_, changedEnd_);
+        file_.noteChanged(changedBegin_, changedEnd_);
         --file_.accesses_;
     }
     FrameAccess(const FrameAccess&) = delete;
     FrameAccess& operator=(const FrameAccess&) = delete;
 
-    std::uint8_t ReadByte(std::size_t position) const {
+    std::uint8_t readByte(std::size_t position) const {
         if (position - 1 >= size_) {
-            file_.OutsideFrame(position);
+            file_.outsideFrame(position);
         }
         return bytes_[position - 1];
     }
 
     // Only a byte that really changes counts, so a pass that rewrites what is there leaves the
     // file unwritten.
-    void WriteByte(std::size_t position, std::uint8_t value) {
+    void writeByte(std::size_t position, std::uint8_t value) {
         if (position - 1 >= size_) {
-            file_.OutsideFrame(position);
+            file_.outsideFrame(position);
         }
         const std::size_t index = position - 1;
         if (bytes_[index] != value) {
@@ -48,7 +48,7 @@ public:
         }
     }
 
-    std::size_t DataOffset() const { return ReadByte(DataOffsetPosition); }
+    std::size_t dataOffset() const { return readByte(DataOffsetPosition); }
 
 private:
     FrameFile& file_;

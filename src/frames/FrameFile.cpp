@@ -212,24 +212,24 @@ FrameFile::~FrameFile() {
     }
 }
 
-void FrameFile::Check(const std::filesystem::path& file) {
+void FrameFile::check(const std::filesystem::path& file) {
     Descriptor fd(OpenFrame(file, O_RDONLY));
     std::uint8_t header[HeaderBytes];
     CheckOpenFrame(file, fd.get(), header);
 }
 
-std::uint8_t FrameFile::ReadByte(std::size_t position) const {
+std::uint8_t FrameFile::readByte(std::size_t position) const {
     if (position - 1 >= size_) {
-        OutsideFrame(position);
+        outsideFrame(position);
     }
     return bytes_[position - 1];
 }
 
-void FrameFile::WriteByte(std::size_t position, std::uint8_t value) {
-    FrameAccess(*this).WriteByte(position, value);
+void FrameFile::writeByte(std::size_t position, std::uint8_t value) {
+    FrameAccess(*this).writeByte(position, value);
 }
 
-void FrameFile::Close() {
+void FrameFile::close() {
     if (accesses_ != 0) {
         throw std::logic_error("frame file closed during a pass over its bytes");
     }
@@ -251,7 +251,7 @@ void FrameFile::Close() {
     }
 }
 
-void FrameFile::OutsideFrame(std::size_t position) const {
+void FrameFile::outsideFrame(std::size_t position) const {
     throw FileError(path_, "position " + std::to_string(position) + " lies outside the frame");
 }
 

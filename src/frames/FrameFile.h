@@ -22,38 +22,38 @@ inline constexpr std::size_t DataOffsetPosition = 11;
 // Opening refuses, with a FileError naming the file and the reason, anything that is not a
 // 640 x 480, bottom-up, 24-bit, uncompressed BMP with its pixel data after its headers, at an
 // offset below 256, and fully inside the file: the steps rely on exactly that. Nothing is
-// written before Close, so a step that fails part-way leaves the file as it was.
+// written before close(), so a step that fails part-way leaves the file as it was.
 class FrameFile {
 public:
     // Opens `file` for reading and writing without truncating it.
     explicit FrameFile(std::filesystem::path file);
-    // Closes without writing: changes not committed by Close are dropped.
+    // Closes without writing: changes not committed by close() are dropped.
     ~FrameFile();
     FrameFile(const FrameFile&) = delete;
     FrameFile& operator=(const FrameFile&) = delete;
 
     // Throws FileError when `file` is missing, unreadable or not a frame; reads only the header.
-    static void Check(const std::filesystem::path& file);
+    static void check(const std::filesystem::path& file);
 
     // One byte at a 1-based position. The steps' loops use FrameAccess, which is the same
     // thing made cheap enough for a million calls.
-    std::uint8_t ReadByte(std::size_t position) const;
-    void WriteByte(std::size_t position, std::uint8_t value);
+    std::uint8_t readByte(std::size_t position) const;
+    void writeByte(std::size_t position, std::uint8_t value);
 
     // D: the pixel data begins at position D + 1.
-    std::size_t DataOffset() const { return ReadByte(DataOffsetPosition); }
+    std::size_t dataOffset() const { return readByte(DataOffsetPosition); }
 
     // Writes back the changed bytes, if any, and closes. Throws FileError if that fails. Every
     // FrameAccess on the file must have ended.
-    void Close();
+    void close();
 
     const std::filesystem::path& path() const { return path_; }
 
 private:
     friend class FrameAccess;
 
-    [[noreturn]] void OutsideFrame(std::size_t position) const;
-    void NoteChanged(std::size_t begin, std::size_t end) {
+    [[noreturn]] void outsideFrame(std::size_t position) const;
+    void noteChanged(std::size_t begin, std::size_t end) {
         changedBegin_ = begin < changedBegin_ ? begin : changedBegin_;
         changedEnd_ = end > changedEnd_ ? end : changedEnd_;
     }

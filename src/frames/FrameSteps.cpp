@@ -46,16 +46,16 @@ void DoubleFrameLines(const fs::path& dir) {
     FrameFile file(dir / TempFile);
     {
         FrameAccess frame(file);
-        std::size_t p = frame.DataOffset() + 1;
+        std::size_t p = frame.dataOffset() + 1;
         for (int pair = 0; pair <= LastPairRow; pair += PairStep) {
             for (std::size_t j = 0; j < FrameRowBytes; ++j) {
-                frame.WriteByte(p + FrameRowBytes, frame.ReadByte(p));
+                frame.writeByte(p + FrameRowBytes, frame.readByte(p));
                 ++p;
             }
             p += FrameRowBytes;
         }
     }
-    file.Close();
+    file.close();
 }
 
 void MatchFieldBrightness(const fs::path& dir, Messages& messages) {
@@ -70,19 +70,19 @@ void MatchFieldBrightness(const fs::path& dir, Messages& messages) {
             const FrameAccess second(secondFile);
             // Each file is read from its own pixel data, so fields whose headers differ in
             // size are still compared row for row.
-            std::size_t p1 = first.DataOffset() + 1;
-            std::size_t p2 = second.DataOffset() + 1;
+            std::size_t p1 = first.dataOffset() + 1;
+            std::size_t p2 = second.dataOffset() + 1;
             for (int count = 0; count <= LastSampleCount; count += SampleCountStep) {
                 for (std::size_t j = 0; j < FrameRowBytes; ++j) {
-                    secondSum += second.ReadByte(p2++);
-                    firstSum += first.ReadByte(p1++);
+                    secondSum += second.readByte(p2++);
+                    firstSum += first.readByte(p1++);
                 }
                 p1 += SampleSkip;
                 p2 += SampleSkip;
             }
         }
-        secondFile.Close();
-        firstFile.Close();
+        secondFile.close();
+        firstFile.close();
     }
 
     // An all-black sample of the second field gives nothing to match against: leave it as is.
@@ -95,16 +95,16 @@ void MatchFieldBrightness(const fs::path& dir, Messages& messages) {
     FrameFile secondFile(dir / Temp2File);
     {
         FrameAccess second(secondFile);
-        std::size_t p = second.DataOffset() + 1;
+        std::size_t p = second.dataOffset() + 1;
         for (int pair = 0; pair <= LastPairRow; pair += PairStep) {
             for (std::size_t j = 0; j < FrameRowBytes; ++j) {
-                second.WriteByte(p, scaled[second.ReadByte(p)]);
+                second.writeByte(p, scaled[second.readByte(p)]);
                 ++p;
             }
             p += FrameRowBytes;
         }
     }
-    secondFile.Close();
+    secondFile.close();
     messages.Beep();
 }
 
@@ -112,8 +112,8 @@ void SwapFieldFiles(const fs::path& dir, FileSystemObject& files) {
     const fs::path temp = dir / TempFile;
     const fs::path temp2 = dir / Temp2File;
     const fs::path temp3 = dir / Temp3File;
-    FrameFile::Check(temp);
-    FrameFile::Check(temp2);
+    FrameFile::check(temp);
+    FrameFile::check(temp2);
 
     // A leftover from an interrupted swap; a read-only one stops the swap here, before any
     // rename.
@@ -157,11 +157,11 @@ void InterleaveFields(const fs::path& dir) {
         FrameAccess base(baseFile);
         const FrameAccess source(sourceFile);
         // The source is read from its own pixel data (see MatchFieldBrightness).
-        std::size_t p = base.DataOffset() + 1 + InterleaveStart;
-        std::size_t q = source.DataOffset() + 1 + InterleaveStart;
+        std::size_t p = base.dataOffset() + 1 + InterleaveStart;
+        std::size_t q = source.dataOffset() + 1 + InterleaveStart;
         for (int pair = 0; pair <= LastPairRow; pair += PairStep) {
             for (std::size_t j = 0; j < FrameRowBytes; ++j) {
-                base.WriteByte(p + FrameRowBytes, source.ReadByte(q));
+                base.writeByte(p + FrameRowBytes, source.readByte(q));
                 ++p;
                 ++q;
             }
@@ -169,8 +169,8 @@ void InterleaveFields(const fs::path& dir) {
             q += FrameRowBytes;
         }
     }
-    sourceFile.Close();
-    baseFile.Close();
+    sourceFile.close();
+    baseFile.close();
 }
 
 } // namespace lumenvale

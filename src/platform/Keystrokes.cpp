@@ -7,7 +7,7 @@
 
 namespace lumenvale {
 
-void QtKeystrokes::SendEnter() {
+void QtKeystrokes::sendEnter() {
     QWidget* target = QApplication::activeModalWidget();
     if (target == nullptr) {
         target = QApplication::activeWindow();

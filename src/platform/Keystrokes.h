@@ -8,12 +8,12 @@ public:
     virtual ~Keystrokes() = default;
     // Posts one Return press and release to the active modal window (else the active window),
     // without waiting for it to be handled.
-    virtual void SendEnter() = 0;
+    virtual void sendEnter() = 0;
 };
 
 class QtKeystrokes : public Keystrokes {
 public:
-    void SendEnter() override;
+    void sendEnter() override;
 };
 
 } // namespace lumenvale

@@ -12,7 +12,7 @@ void QtMessagePump::DoEvents() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void QtMessagePump::WaitForEvents(int timeoutMs) {
+void QtMessagePump::waitForEvents(int timeoutMs) {
     if (timeoutMs <= 0) {
         DoEvents();
         return;

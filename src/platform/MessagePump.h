@@ -10,13 +10,13 @@ public:
     virtual void DoEvents() = 0;
     // Handles events, blocking until at least one arrives or `timeoutMs` has passed
     // (0 or less: does not block). Used by the waits so that they do not spin.
-    virtual void WaitForEvents(int timeoutMs) = 0;
+    virtual void waitForEvents(int timeoutMs) = 0;
 };
 
 class QtMessagePump : public MessagePump {
 public:
     void DoEvents() override;
-    void WaitForEvents(int timeoutMs) override;
+    void waitForEvents(int timeoutMs) override;
 };
 
 } // namespace lumenvale

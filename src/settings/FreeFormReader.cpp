@@ -56,7 +56,7 @@ std::string printable(const std::string& token) {
 
 } // namespace
 
-std::optional<std::int16_t> FreeFormReader::ReadNumber(bool last, FieldProblem& problem) {
+std::optional<std::int16_t> FreeFormReader::readNumber(bool last, FieldProblem& problem) {
     if (missing(problem)) {
         return std::nullopt;
     }
@@ -84,7 +84,7 @@ std::optional<std::int16_t> FreeFormReader::ReadNumber(bool last, FieldProblem& 
     return value;
 }
 
-std::optional<std::string> FreeFormReader::ReadText(FieldProblem& problem) {
+std::optional<std::string> FreeFormReader::readText(FieldProblem& problem) {
     if (missing(problem)) {
         return std::nullopt;
     }
@@ -120,7 +120,7 @@ std::optional<std::string> FreeFormReader::ReadText(FieldProblem& problem) {
     return text;
 }
 
-void FreeFormReader::SkipToNextField() {
+void FreeFormReader::skipToNextField() {
     if (!std::exchange(open_, false)) {
         return;
     }

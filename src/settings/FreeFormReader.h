@@ -25,16 +25,16 @@ public:
     // fraction that is rounded half to even; it must fit 16 signed bits. Unless `last`, blanks
     // after it are skipped, and a comma or line end just after them; the next field starts
     // there, on the same line or not. With `last` nothing after the number is looked at.
-    std::optional<std::int16_t> ReadNumber(bool last, FieldProblem& problem);
+    std::optional<std::int16_t> readNumber(bool last, FieldProblem& problem);
 
     // Text up to a comma or line end; or, when it starts with a double quote, everything up to
     // the next double quote (line ends and commas included), after which only blanks may come
     // before the comma or line end.
-    std::optional<std::string> ReadText(FieldProblem& problem);
+    std::optional<std::string> readText(FieldProblem& problem);
 
     // After a wrong field, carries on after the next comma or line end if that field was left
     // open, so that the fields after it can still be read.
-    void SkipToNextField();
+    void skipToNextField();
 
 private:
     bool atDelimiter();

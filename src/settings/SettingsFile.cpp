@@ -104,20 +104,20 @@ SettingsLoad LoadSettings(const fs::path& file) {
         if (load.problem.empty()) {
             load.problem = describe(file, problem.line, field, problem.why);
         }
-        reader.SkipToNextField();
+        reader.skipToNextField();
     };
 
-    if (auto order = reader.ReadNumber(false, problem)) {
+    if (auto order = reader.readNumber(false, problem)) {
         load.settings.DeinterlaceOrder = *order;
     } else {
         note("de-interlace order");
     }
-    if (auto dir = reader.ReadText(problem)) {
+    if (auto dir = reader.readText(problem)) {
         load.settings.SaveDir = *dir;
     } else {
         note("save directory");
     }
-    if (auto plain = reader.ReadNumber(true, problem)) {
+    if (auto plain = reader.readNumber(true, problem)) {
         load.settings.PlainWindows = *plain;
     } else {
         note("plain windows setting");

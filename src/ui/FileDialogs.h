@@ -13,8 +13,8 @@ public:
     virtual ~FileDialogs() = default;
     // Each shows a modal dialog offering `filter` (e.g. "pictures (*.bmp)") and returns the
     // name confirmed, exactly as chosen, or an empty text when the dialog was cancelled.
-    virtual QString GetOpenFileName(QWidget* parent, const QString& filter) = 0;
-    virtual QString GetSaveFileName(QWidget* parent, const QString& filter) = 0;
+    virtual QString getOpenFileName(QWidget* parent, const QString& filter) = 0;
+    virtual QString getSaveFileName(QWidget* parent, const QString& filter) = 0;
 };
 
 } // namespace lumenvale

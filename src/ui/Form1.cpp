@@ -139,10 +139,10 @@ void Form1::build() {
     setTabOrder(Text4_, Check6_);
     setTabOrder(Check6_, Command4);
 
-    connect(Command1, &QPushButton::clicked, this, [this] { handle(&CaptureCommands::Focus); });
-    connect(Command2, &QPushButton::clicked, this, [this] { handle(&CaptureCommands::Binned); });
-    connect(Command3, &QPushButton::clicked, this, [this] { handle(&CaptureCommands::Hires); });
-    connect(Command4, &QPushButton::clicked, this, [this] { handle(&CaptureCommands::Stop); });
+    connect(Command1, &QPushButton::clicked, this, [this] { handle(&CaptureCommands::focus); });
+    connect(Command2, &QPushButton::clicked, this, [this] { handle(&CaptureCommands::binned); });
+    connect(Command3, &QPushButton::clicked, this, [this] { handle(&CaptureCommands::hires); });
+    connect(Command4, &QPushButton::clicked, this, [this] { handle(&CaptureCommands::stop); });
 }
 
 void Form1::load() {
@@ -160,7 +160,7 @@ void Form1::load() {
 
     program_.capture.CaptureBusy = 0;
     program_.capture.PortState = 0;
-    lines_.OpenPortAccess();
+    lines_.openPortAccess();
 
     setProgressMax(10.0F);
     setProgressValue(0.0F);
@@ -218,7 +218,7 @@ void Form1::setProgressValue(float value) {
 
 void Form1::handle(void (CaptureCommands::*command)()) {
     // A Focus click while another command runs returns at once and changes nothing.
-    const bool focus = command == &CaptureCommands::Focus && program_.capture.CaptureBusy != 1;
+    const bool focus = command == &CaptureCommands::focus && program_.capture.CaptureBusy != 1;
     ++handlersRunning_;
     if (focus) {
         focusRunning_ = true;
@@ -253,7 +253,7 @@ void Form1::closeEvent(QCloseEvent* event) {
         // timer as usual. A focus dialog has no timer, and a message shown after a command
         // keeps the window from closing: those are closed now.
         const bool capturing = program_.capture.CaptureBusy == 1 && !focusRunning_;
-        commands_.EndSoon();
+        commands_.endSoon();
         if (!capturing) {
             cancelOpenDialog();
         }
@@ -270,7 +270,7 @@ void Form1::closeEvent(QCloseEvent* event) {
     // lines keep the readout state the last capture left.
     emit viewerCloseRequested();
     emit settingsCloseRequested();
-    lines_.ClosePortAccess();
+    lines_.closePortAccess();
     program_.ControlShown = 0;
     emit closed();
 }

@@ -54,7 +54,7 @@ void Form2::build() {
     Image1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Image1->setLineWidth(ImageBorder);
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    ShowPicture(InitialViewerPicture());
+    showPicture(InitialViewerPicture());
 
     // Captions carry no access-key marks, as the window always had.
     File = named(menuBar()->addMenu(QStringLiteral("File")), "File");
@@ -68,7 +68,7 @@ void Form2::build() {
     Version = named(About->addAction(QStringLiteral("Version")), "Version");
 
     connect(Open, &QAction::triggered, this, [this] { files_.Open(this); });
-    connect(Save, &QAction::triggered, this, [this] { files_.SaveAs(this); });
+    connect(Save, &QAction::triggered, this, [this] { files_.Save(this); });
     connect(Exit, &QAction::triggered, this, &QWidget::close);
     connect(SettingsCommand, &QAction::triggered, this, &Form2::settingsRequested);
     connect(Control, &QAction::triggered, this, &Form2::showControl);
@@ -86,7 +86,7 @@ void Form2::load(const std::filesystem::path& settingsFile) {
     }
 }
 
-void Form2::ShowPicture(const QImage& picture) {
+void Form2::showPicture(const QImage& picture) {
     picture_ = picture;
     Image1->setPixmap(QPixmap::fromImage(picture));
     Image1->setGeometry(ImageLeft, ImageTop, picture.width() + 2 * ImageBorder,

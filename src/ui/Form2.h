@@ -33,7 +33,7 @@ public:
           QWidget* parent = nullptr);
 
     // FrameDisplay: `Image1` takes the picture and its size, its corner staying in place.
-    void ShowPicture(const QImage& picture) override;
+    void showPicture(const QImage& picture) override;
     QImage Picture() const override;
 
     // Replaces the background picture by none: the window shows its plain colour.

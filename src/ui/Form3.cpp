@@ -71,7 +71,7 @@ void Form3::build() {
 }
 
 void Form3::load() {
-    const SettingsEditor::Opening opening = editor_.Open();
+    const SettingsEditor::Opening opening = editor_.open();
     Dir1->setPath(opening.listPath);
     // Selecting and ticking from code below goes through setChecked, which does not count as
     // a click: nothing is stored that the user did not choose.
@@ -81,12 +81,12 @@ void Form3::load() {
         dropBackground();
     }
 
-    connect(Option1, &QRadioButton::clicked, this, [this] { editor_.OptionClicked(1); });
-    connect(Option2, &QRadioButton::clicked, this, [this] { editor_.OptionClicked(2); });
+    connect(Option1, &QRadioButton::clicked, this, [this] { editor_.optionClicked(1); });
+    connect(Option2, &QRadioButton::clicked, this, [this] { editor_.optionClicked(2); });
     connect(Check1, &QCheckBox::clicked, this,
-            [this](bool ticked) { editor_.PlainWindowsClicked(ticked); });
+            [this](bool ticked) { editor_.plainWindowsClicked(ticked); });
     connect(Dir1, &DirectoryList::pathChanged, this,
-            [this](const QString& path) { editor_.PathChanged(path); });
+            [this](const QString& path) { editor_.pathChanged(path); });
     connect(Command5, &QPushButton::clicked, this,
             [this] { acquisition_.TWAIN_SelectImageSource(this); });
     connect(Command1, &QPushButton::clicked, this, &QWidget::close);
@@ -103,7 +103,7 @@ void Form3::closeEvent(QCloseEvent* event) {
         return;
     }
     closed_ = true;
-    const bool plain = editor_.Close(Dir1->path());
+    const bool plain = editor_.close(Dir1->path());
     emit settingsSaved(editor_.saved());
     if (plain) {
         emit plainWindowsClosed();

@@ -20,7 +20,7 @@ std::filesystem::path toPath(const QString& name) {
 } // namespace
 
 bool PictureFileCommands::Open(QWidget* parent) {
-    const QString name = dialogs_.GetOpenFileName(parent, QString::fromLatin1(PictureFilter));
+    const QString name = dialogs_.getOpenFileName(parent, QString::fromLatin1(PictureFilter));
     if (name.isEmpty()) {
         return false;
     }
@@ -32,12 +32,12 @@ bool PictureFileCommands::Open(QWidget* parent) {
                              .arg(name, QString::fromStdString(e.reason())));
         return false;
     }
-    display_.ShowPicture(picture);
+    display_.showPicture(picture);
     return true;
 }
 
-bool PictureFileCommands::SaveAs(QWidget* parent) {
-    const QString name = dialogs_.GetSaveFileName(parent, QString::fromLatin1(PictureFilter));
+bool PictureFileCommands::Save(QWidget* parent) {
+    const QString name = dialogs_.getSaveFileName(parent, QString::fromLatin1(PictureFilter));
     if (name.isEmpty()) {
         return false;
     }

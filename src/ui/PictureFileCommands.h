@@ -27,7 +27,7 @@ public:
     // Asks for a name and saves the picture on show under exactly that name, replacing a file
     // of that name. A cancelled dialog writes nothing; a failure is named in a message and the
     // old file, if any, stays whole. True when the picture was saved.
-    bool SaveAs(QWidget* parent);
+    bool Save(QWidget* parent);
 
 private:
     FileDialogs& dialogs_;

@@ -28,9 +28,9 @@ Program::Program(Services& services, FileDialogs& dialogs, std::filesystem::path
     viewer_ = std::make_unique<Form2>(state_, services_.messages, dialogs_, background_,
                                       (workDir_ / SettingsFileName).lexically_normal());
     QObject::connect(viewer_.get(), &Form2::controlRequested, viewer_.get(),
-                     [this] { ShowControl(); });
+                     [this] { showControl(); });
     QObject::connect(viewer_.get(), &Form2::settingsRequested, viewer_.get(),
-                     [this] { ShowSettings(); });
+                     [this] { showSettings(); });
     // Closing the viewer closes the Control window; a command still running there ends
     // first, and the program with the Control window once it has.
     QObject::connect(viewer_.get(), &Form2::closing, viewer_.get(), [this] {
@@ -38,32 +38,32 @@ Program::Program(Services& services, FileDialogs& dialogs, std::filesystem::path
         if (control_) {
             control_->close();
         }
-        CloseSettings();
+        closeSettings();
     });
 }
 
 Program::~Program() = default;
 
-void Program::Show() {
+void Program::show() {
     viewer_->show();
 }
 
-void Program::ShowControl() {
-    CreateControl().show();
+void Program::showControl() {
+    createControl().show();
 }
 
-Form1& Program::CreateControl() {
+Form1& Program::createControl() {
     if (!control_) {
         control_ = std::make_unique<Form1>(state_, services_, *viewer_, background_, workDir_);
         QObject::connect(control_.get(), &Form1::viewerCloseRequested, viewer_.get(),
                          &QWidget::close);
         QObject::connect(control_.get(), &Form1::settingsCloseRequested, viewer_.get(),
-                         [this] { CloseSettings(); });
+                         [this] { closeSettings(); });
     }
     return *control_;
 }
 
-void Program::ShowSettings() {
+void Program::showSettings() {
     if (settingsOpen_) {
         settings_->raise();
         settings_->activateWindow();
@@ -75,7 +75,7 @@ void Program::ShowSettings() {
                                 background_, (workDir_ / SettingsFileName).lexically_normal());
     settingsOpen_ = true;
     QObject::connect(settings_.get(), &Form3::plainWindowsClosed, viewer_.get(),
-                     [this] { DropBackgrounds(); });
+                     [this] { dropBackgrounds(); });
     QObject::connect(settings_.get(), &Form3::settingsSaved, viewer_.get(),
                      [this](bool written) { state_.SettingsUnsaved = !written; });
     QObject::connect(settings_.get(), &Form3::closed, viewer_.get(),
@@ -83,18 +83,18 @@ void Program::ShowSettings() {
     settings_->show();
 }
 
-void Program::CloseSettings() {
+void Program::closeSettings() {
     if (settingsOpen_) {
         settings_->close();
     }
 }
 
-void Program::DropBackgrounds() {
+void Program::dropBackgrounds() {
     // Setting the Control window's picture creates that window if need be, hidden, with its
     // load steps (port access opened), and Camera > Control shows it later. Not while the
     // program ends, though: such a window would outlive the viewer and keep the process going.
     if (!control_ && !ending_) {
-        CreateControl();
+        createControl();
     }
     if (control_) {
         control_->dropBackground();

@@ -26,7 +26,7 @@ public:
     Program& operator=(const Program&) = delete;
 
     // Shows the viewer: neither topmost nor modal. Closing it ends the program.
-    void Show();
+    void show();
 
     ProgramState& state() { return state_; }
     Form2& viewer() { return *viewer_; }
@@ -37,16 +37,16 @@ public:
 
 private:
     // Camera > Control: the Control window, created the first time.
-    void ShowControl();
+    void showControl();
     // The Control window, created hidden if it does not exist yet (its load steps run).
-    Form1& CreateControl();
+    Form1& createControl();
 
     // Settings: a new Settings window after every close (its load steps run again), else the
     // open one brought forward.
-    void ShowSettings();
-    void CloseSettings();
+    void showSettings();
+    void closeSettings();
     // The Settings window closed with plain windows on.
-    void DropBackgrounds();
+    void dropBackgrounds();
 
     Services& services_;
     FileDialogs& dialogs_;

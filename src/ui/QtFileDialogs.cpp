@@ -27,25 +27,25 @@ QString run(QFileDialog& dialog) {
 
 } // namespace
 
-void QtFileDialogs::ConfigureForOpen(QFileDialog& dialog, const QString& filter) {
+void QtFileDialogs::configureForOpen(QFileDialog& dialog, const QString& filter) {
     configure(dialog, filter);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
 }
 
-void QtFileDialogs::ConfigureForSave(QFileDialog& dialog, const QString& filter) {
+void QtFileDialogs::configureForSave(QFileDialog& dialog, const QString& filter) {
     configure(dialog, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
 }
 
-QString QtFileDialogs::GetOpenFileName(QWidget* parent, const QString& filter) {
+QString QtFileDialogs::getOpenFileName(QWidget* parent, const QString& filter) {
     QFileDialog dialog(parent);
-    ConfigureForOpen(dialog, filter);
+    configureForOpen(dialog, filter);
     return run(dialog);
 }
 
-QString QtFileDialogs::GetSaveFileName(QWidget* parent, const QString& filter) {
+QString QtFileDialogs::getSaveFileName(QWidget* parent, const QString& filter) {
     QFileDialog dialog(parent);
-    ConfigureForSave(dialog, filter);
+    configureForSave(dialog, filter);
     return run(dialog);
 }
 

@@ -9,12 +9,12 @@ namespace lumenvale {
 
 class QtFileDialogs : public FileDialogs {
 public:
-    QString GetOpenFileName(QWidget* parent, const QString& filter) override;
-    QString GetSaveFileName(QWidget* parent, const QString& filter) override;
+    QString getOpenFileName(QWidget* parent, const QString& filter) override;
+    QString getSaveFileName(QWidget* parent, const QString& filter) override;
 
     // How each dialog is set up before it is shown; separate so that tests can check it.
-    static void ConfigureForOpen(QFileDialog& dialog, const QString& filter);
-    static void ConfigureForSave(QFileDialog& dialog, const QString& filter);
+    static void configureForOpen(QFileDialog& dialog, const QString& filter);
+    static void configureForSave(QFileDialog& dialog, const QString& filter);
 };
 
 } // namespace lumenvale

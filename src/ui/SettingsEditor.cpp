@@ -50,16 +50,16 @@ SettingsEditor::SettingsEditor(Settings& settings, Messages& messages,
                                std::filesystem::path settingsFile)
     : settings_(settings), messages_(messages), settingsFile_(std::move(settingsFile)) {}
 
-SettingsEditor::Opening SettingsEditor::Open() {
+SettingsEditor::Opening SettingsEditor::open() {
     Opening opening;
     const QString saveDir = decodeName(settings_.SaveDir);
     if (isDirectory(saveDir)) {
-        opening.listPath = ListForm(settings_.SaveDir);
+        opening.listPath = listForm(settings_.SaveDir);
         settings_.SaveDir = encodeName(opening.listPath);
     } else {
         // Frames must not go to a directory the user never chose, so SaveDir keeps its value
         // until the window closes and the user has seen where the list stands.
-        opening.listPath = ListForm(encodeName(nearestExistingDirectory(saveDir)));
+        opening.listPath = listForm(encodeName(nearestExistingDirectory(saveDir)));
         const QString then =
             QStringLiteral("The list shows \"%1\"; it becomes the save directory when this "
                            "window closes.")
@@ -71,28 +71,28 @@ SettingsEditor::Opening SettingsEditor::Open() {
                 QStringLiteral("The save directory \"%1\" does not exist. ").arg(saveDir) + then);
         }
     }
-    opening.selectedOption = OptionForOrder(settings_.DeinterlaceOrder);
+    opening.selectedOption = optionForOrder(settings_.DeinterlaceOrder);
     opening.plainTicked = settings_.PlainWindows == 2;
     return opening;
 }
 
-int SettingsEditor::OptionForOrder(std::int16_t order) {
+int SettingsEditor::optionForOrder(std::int16_t order) {
     return order == OrderOfOption2 ? 2 : 1;
 }
 
-void SettingsEditor::OptionClicked(int option) {
+void SettingsEditor::optionClicked(int option) {
     settings_.DeinterlaceOrder = option == 2 ? OrderOfOption2 : OrderOfOption1;
 }
 
-void SettingsEditor::PlainWindowsClicked(bool ticked) {
+void SettingsEditor::plainWindowsClicked(bool ticked) {
     settings_.PlainWindows = ticked ? 2 : 1;
 }
 
-void SettingsEditor::PathChanged(const QString& listPath) {
+void SettingsEditor::pathChanged(const QString& listPath) {
     settings_.SaveDir = encodeName(listPath);
 }
 
-bool SettingsEditor::Close(const QString& listPath) {
+bool SettingsEditor::close(const QString& listPath) {
     settings_.SaveDir = encodeName(listPath);
     QString reason;
     try {
@@ -114,7 +114,7 @@ bool SettingsEditor::Close(const QString& listPath) {
     return settings_.PlainWindows == 2;
 }
 
-QString SettingsEditor::ListForm(const std::filesystem::path& directory) {
+QString SettingsEditor::listForm(const std::filesystem::path& directory) {
     return QDir::cleanPath(
         QDir::current().absoluteFilePath(QFile::decodeName(directory.string().c_str())));
 }

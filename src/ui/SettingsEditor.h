@@ -33,25 +33,25 @@ public:
     // The load steps. The list starts at `SaveDir` in the list's own form, which is stored back.
     // An empty or vanished `SaveDir` is left alone: the list shows the nearest existing parent
     // (or the current directory), the user is told, and the closing steps store it.
-    Opening Open();
+    Opening open();
 
     // The button that shows a stored order: only 2 exchanges the hi-res fields, so every other
     // value is shown as Order 1. Selecting it from code stores nothing.
-    static int OptionForOrder(std::int16_t order);
+    static int optionForOrder(std::int16_t order);
 
-    void OptionClicked(int option);
-    void PlainWindowsClicked(bool ticked);
-    void PathChanged(const QString& listPath);
+    void optionClicked(int option);
+    void plainWindowsClicked(bool ticked);
+    void pathChanged(const QString& listPath);
 
     // The closing steps up to the backgrounds: `SaveDir` from the list, then "config.dat". A file
     // that cannot be written is reported and the settings stay in memory. Returns whether the
     // windows are now to drop their background pictures.
-    bool Close(const QString& listPath);
+    bool close(const QString& listPath);
     // Whether the closing steps wrote "config.dat".
     bool saved() const { return saved_; }
 
     // The list's own form of a directory: absolute, without "." or ".." or doubled separators.
-    static QString ListForm(const std::filesystem::path& directory);
+    static QString listForm(const std::filesystem::path& directory);
 
 private:
     Settings& settings_;

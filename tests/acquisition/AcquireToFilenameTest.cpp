@@ -76,7 +76,7 @@ struct AcquireToFilenameTest : AcquisitionTest {
         timers.SetTimer(&window, 0, intervalMs, [this, readout](QWidget*, unsigned, auto, auto) {
             if (ticks++ == 0) {
                 lines.publish({clock.timeGetTime(), readout, clock.monotonicUs()});
-                keys.SendEnter();
+                keys.sendEnter();
             }
         });
         const DialogDeadline deadline;
@@ -216,7 +216,7 @@ TEST_F(AcquireToFilenameTest, OneStreamServesEveryAcquisitionUntilTheSourceClose
 
 TEST_F(AcquireToFilenameTest, AReturnBeforeTheCameraIsOpenStillTakesAFrameReadOutAfterIt) {
     chooseWebcam();
-    V4l2Source::Settings settings;
+    V4l2Source::Options settings;
     settings.path = webcamPath;
     settings.name = QStringLiteral("Fake Camera");
     settings.skipFrames = 1;

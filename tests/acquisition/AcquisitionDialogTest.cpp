@@ -18,19 +18,19 @@ using namespace lumenvale::test;
 
 namespace {
 
-struct AcquisitionDialog : TempDirTest {
+struct AcquisitionDialogTest : TempDirTest {
     TestServices services;
     QWidget window;
     int ticks = 0;
 
-    AcquisitionDialog() { services.acquisition.directory = dir; }
+    AcquisitionDialogTest() { services.acquisition.directory = dir; }
 
     // Arms a timer that sends Return on its first tick only, then acquires.
     std::int32_t acquireWithEnterTimer(const std::string& name, unsigned intervalMs = 1) {
         ticks = 0;
         services.timers.SetTimer(&window, 0, intervalMs, [this](QWidget*, unsigned, auto, auto) {
             if (ticks++ == 0) {
-                services.keys.SendEnter();
+                services.keys.sendEnter();
             }
         });
         const auto result = services.acquisition.TWAIN_AcquireToFilename(&window, name);
@@ -45,7 +45,7 @@ struct AcquisitionDialog : TempDirTest {
 
 } // namespace
 
-TEST_F(AcquisitionDialog, ReturnFromTheTimerConfirmsAndWritesTheFrame) {
+TEST_F(AcquisitionDialogTest, ReturnFromTheTimerConfirmsAndWritesTheFrame) {
     const QByteArray frame = ScriptedAcquisition::BmpBytes(QImage(640, 480, QImage::Format_RGB888));
     services.acquisition.script.push_back(ScriptedAcquisition::Confirm(frame));
 
@@ -61,7 +61,7 @@ TEST_F(AcquisitionDialog, ReturnFromTheTimerConfirmsAndWritesTheFrame) {
     EXPECT_EQ(services.timers.activeCount(), 0U);
 }
 
-TEST_F(AcquisitionDialog, ScriptedStepsFollowEachOtherThenTheFallbackServes) {
+TEST_F(AcquisitionDialogTest, ScriptedStepsFollowEachOtherThenTheFallbackServes) {
     services.acquisition.script.push_back(ScriptedAcquisition::Cancel());
     services.acquisition.script.push_back(ScriptedAcquisition::Fail(AcquireNoFrameInTime));
     services.acquisition.script.push_back(ScriptedAcquisition::ReturnAtOnce());
@@ -80,7 +80,7 @@ TEST_F(AcquisitionDialog, ScriptedStepsFollowEachOtherThenTheFallbackServes) {
               (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp", "d.bmp"}));
 }
 
-TEST_F(AcquisitionDialog, CallbackRunsWhileTheDialogIsOpen) {
+TEST_F(AcquisitionDialogTest, CallbackRunsWhileTheDialogIsOpen) {
     bool sawDialog = false;
     auto step = ScriptedAcquisition::Confirm();
     step.whileOpen = [&](QDialog& dialog) {
@@ -92,7 +92,7 @@ TEST_F(AcquisitionDialog, CallbackRunsWhileTheDialogIsOpen) {
     EXPECT_TRUE(sawDialog);
 }
 
-TEST_F(AcquisitionDialog, UnconfirmedDialogGivesUpInsteadOfHanging) {
+TEST_F(AcquisitionDialogTest, UnconfirmedDialogGivesUpInsteadOfHanging) {
     services.acquisition.dialogTimeoutMs = 50;
     EXPECT_EQ(services.acquisition.TWAIN_AcquireToFilename(&window, "temp.bmp"), AcquireCancelled);
     ASSERT_EQ(services.acquisition.calls.size(), 1U);

@@ -144,7 +144,7 @@ TEST_F(FocusAidTest, MeasuresTheBrightStarThenTheClickedOneAndWritesTheUnstretch
          },
          [&](QWidget&) {
              camera.picture = stars;
-             QtKeystrokes().SendEnter();
+             QtKeystrokes().sendEnter();
          }},
     });
     ASSERT_EQ(dialog.run(), AcquireOk);
@@ -166,17 +166,17 @@ TEST_F(FocusAidTest, TheStretchChoiceIsKeptInTheLibrarysFileAndReturnStillConfir
                 [&](QWidget& d) {
                     QTest::mouseClick(&child<QCheckBox>(d, "Stretch"), Qt::LeftButton);
                     keyboard = acquireHasTheKeyboard(d);
-                    QtKeystrokes().SendEnter();
+                    QtKeystrokes().sendEnter();
                 }}});
     ASSERT_EQ(library.TWAIN_AcquireToFilename(&window, file), AcquireOk);
     EXPECT_TRUE(keyboard);
-    EXPECT_TRUE(AcquisitionConfig::Load(options().configFile).stretch);
+    EXPECT_TRUE(AcquisitionConfig::load(options().configFile).stretch);
 
     bool ticked = false;
     whileOpen({{"the dialog", [](QWidget&) { return true; },
                 [&](QWidget& d) {
                     ticked = child<QCheckBox>(d, "Stretch").isChecked();
-                    QtKeystrokes().SendEnter();
+                    QtKeystrokes().sendEnter();
                 }}});
     ASSERT_EQ(library.TWAIN_AcquireToFilename(&window, file), AcquireOk);
     EXPECT_TRUE(ticked) << "the next dialog starts stretched";

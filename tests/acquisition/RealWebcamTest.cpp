@@ -67,7 +67,7 @@ TEST(RealWebcamTest, KeepsTheFrameReadOutAfterTheExposure) {
         KernelPpdevSyscalls ppdev;
         PpdevPort port(lines, clock, ppdev);
         port.InitializeWinIo(); // the camera lines, where a port is there
-        V4l2Source::Settings settings;
+        V4l2Source::Options settings;
         settings.path = usable->path;
         settings.name = usable->name;
         settings.frameTimeoutMs = 5000;

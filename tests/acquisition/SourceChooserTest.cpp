@@ -84,7 +84,7 @@ TEST_F(SourceChooserTest, ListsTheSimulatedCameraAndEveryWebcamAndKeepsTheChoice
     EXPECT_FALSE(skipForSimulated) << "skipping frames means nothing to the simulated camera";
 
     // Kept in the library's own file, and found there by the next run of the program.
-    const AcquisitionConfig saved = AcquisitionConfig::Load(ini);
+    const AcquisitionConfig saved = AcquisitionConfig::load(ini);
     EXPECT_EQ(saved.source, AcquisitionConfig::Source::V4l2);
     EXPECT_EQ(saved.devicePath, (dir / "dev" / "video2").string());
     EXPECT_EQ(saved.deviceName, QStringLiteral("Right Camera"));
@@ -134,7 +134,7 @@ TEST_F(SourceChooserTest, CancelKeepsTheOldChoice) {
     EXPECT_EQ(result, AcquireCancelled);
     EXPECT_EQ(selected, 0) << "the current choice is shown selected";
     EXPECT_EQ(library.config(), old);
-    EXPECT_EQ(AcquisitionConfig::Load(ini), old);
+    EXPECT_EQ(AcquisitionConfig::load(ini), old);
 }
 
 TEST_F(SourceChooserTest, AVanishedCameraFallsBackToTheSimulatedOneWithANote) {
@@ -155,7 +155,7 @@ TEST_F(SourceChooserTest, AVanishedCameraFallsBackToTheSimulatedOneWithANote) {
     EXPECT_EQ(selected, 0);
     EXPECT_TRUE(note.contains(QStringLiteral("Unplugged Camera"))) << note.toStdString();
     EXPECT_TRUE(note.contains(QStringLiteral("video7")));
-    EXPECT_EQ(AcquisitionConfig::Load(ini).source, AcquisitionConfig::Source::Simulated);
+    EXPECT_EQ(AcquisitionConfig::load(ini).source, AcquisitionConfig::Source::Simulated);
 }
 
 TEST_F(SourceChooserTest, WithNothingChosenTheFirstUsableWebcamIsOffered) {
@@ -176,7 +176,7 @@ using AcquisitionConfigTest = TempDirTest;
 
 TEST_F(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
     const fs::path ini = dir / "sub" / "acquisition.ini";
-    EXPECT_EQ(AcquisitionConfig::Load(ini), AcquisitionConfig{}) << "no file: the defaults";
+    EXPECT_EQ(AcquisitionConfig::load(ini), AcquisitionConfig{}) << "no file: the defaults";
 
     AcquisitionConfig written;
     written.source = AcquisitionConfig::Source::V4l2;
@@ -185,7 +185,7 @@ TEST_F(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
     written.skipFrames = 2;
     written.stretch = true;
     ASSERT_TRUE(written.save(ini)) << "the directory is made when missing";
-    EXPECT_EQ(AcquisitionConfig::Load(ini), written);
+    EXPECT_EQ(AcquisitionConfig::load(ini), written);
 
     struct Case {
         const char* text;
@@ -213,7 +213,7 @@ TEST_F(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
         // A file of its own for each case: QSettings caches files by name, size and time.
         const fs::path file = ini.parent_path() / ("case" + std::to_string(n++) + ".ini");
         std::ofstream(file) << c.text;
-        const AcquisitionConfig read = AcquisitionConfig::Load(file);
+        const AcquisitionConfig read = AcquisitionConfig::load(file);
         EXPECT_EQ(read.source, c.source);
         EXPECT_EQ(read.skipFrames, c.skip);
     }
@@ -221,7 +221,7 @@ TEST_F(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
 
 TEST(AcquisitionConfigLocationTest, LivesInTheUsersConfigurationDirectory) {
     QStandardPaths::setTestModeEnabled(true);
-    const fs::path file = AcquisitionConfig::DefaultFile();
+    const fs::path file = AcquisitionConfig::defaultFile();
     const auto expected = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QStandardPaths::setTestModeEnabled(false);
     EXPECT_EQ(file, fs::path(expected.toStdString()) / "acquisition.ini");

@@ -50,7 +50,7 @@ struct V4l2SourceTest : TempDirTest {
     ~V4l2SourceTest() override { stream.close(); }
 
     V4l2Source source(int skip = 0) {
-        V4l2Source::Settings s;
+        V4l2Source::Options s;
         s.path = CameraPath;
         s.name = QStringLiteral("Fake Camera");
         s.skipFrames = skip;

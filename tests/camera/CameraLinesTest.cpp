@@ -38,21 +38,22 @@ struct OpeningCase {
     QStringList message;
 };
 
-class PortOpening : public CameraLinesTest, public ::testing::WithParamInterface<OpeningCase> {};
+class PortOpeningTest : public CameraLinesTest,
+                        public ::testing::WithParamInterface<OpeningCase> {};
 
-TEST_P(PortOpening, TriesTwiceWarnsOnceAndWritesInAnyCase) {
+TEST_P(PortOpeningTest, TriesTwiceWarnsOnceAndWritesInAnyCase) {
     const auto& c = GetParam();
     port.initFailures = c.initFailures;
     port.failureReason = c.reason;
     state.PortState = 0x37;
 
-    lines.OpenPortAccess();
+    lines.openPortAccess();
 
     EXPECT_EQ(port.log, c.calls);
     EXPECT_EQ(state.PortState, 0);
     EXPECT_EQ(messages.texts, c.message);
     // Later writes are made and seen whether or not the port opened.
-    lines.WritePulse();
+    lines.writePulse();
     EXPECT_EQ(monitor.states(), (States{LineIdle, 0x27, 0x37}));
     EXPECT_EQ(port.writes.back().open, c.message.isEmpty());
 }
@@ -61,7 +62,7 @@ const char* const NoGroup = "Permission denied on /dev/parport0: add yourself to
 const Log Retried = {"init 0", "shutdown 1", "init 0", "write 0x00"};
 
 INSTANTIATE_TEST_SUITE_P(
-    CameraLines, PortOpening,
+    CameraLines, PortOpeningTest,
     ::testing::Values(
         OpeningCase{0, NoGroup, {"init 1", "write 0x00"}, {}},
         OpeningCase{1, NoGroup, {"init 0", "shutdown 1", "init 1", "write 0x00"}, {}},
@@ -75,21 +76,22 @@ struct ClosingCase {
     Log calls;
 };
 
-class PortClosing : public CameraLinesTest, public ::testing::WithParamInterface<ClosingCase> {};
+class PortClosingTest : public CameraLinesTest,
+                        public ::testing::WithParamInterface<ClosingCase> {};
 
-TEST_P(PortClosing, ShutsDownOnceMoreOnlyAfterAFailureAndLeavesTheLines) {
-    lines.OpenPortAccess();
-    lines.WritePulse();
+TEST_P(PortClosingTest, ShutsDownOnceMoreOnlyAfterAFailureAndLeavesTheLines) {
+    lines.openPortAccess();
+    lines.writePulse();
     port.log.clear();
     port.shutdownFailures = GetParam().shutdownFailures;
 
-    lines.ClosePortAccess();
+    lines.closePortAccess();
 
     EXPECT_EQ(port.log, GetParam().calls);
     EXPECT_EQ(monitor.states(), (States{0x00, 0x27, 0x37})) << "closing writes nothing";
 }
 
-INSTANTIATE_TEST_SUITE_P(CameraLines, PortClosing,
+INSTANTIATE_TEST_SUITE_P(CameraLines, PortClosingTest,
                          ::testing::Values(ClosingCase{0, {"shutdown 1"}},
                                            ClosingCase{1, {"shutdown 0", "shutdown 1"}},
                                            ClosingCase{2, {"shutdown 0", "shutdown 0"}}),
@@ -97,17 +99,17 @@ INSTANTIATE_TEST_SUITE_P(CameraLines, PortClosing,
                              return "ShutdownFails" + std::to_string(info.param.shutdownFailures);
                          });
 
-TEST(CameraLines, FrameStartWritesEveryStateBackToBackAndAmpOffOnlyForExactlyOne) {
+TEST(CameraLinesTest, FrameStartWritesEveryStateBackToBackAndAmpOffOnlyForExactlyOne) {
     // Check4 clear (or anything but 1): 0x34 twice in a row, both written.
     for (const auto& [check4, exposure] :
          {std::pair<std::int16_t, std::uint8_t>{1, 0x30}, {0, 0x34}, {2, 0x34}, {-1, 0x34}}) {
         SCOPED_TRACE(check4);
         Wiring t;
         t.state.PortState = 0x35;
-        t.lines.WritePulse();
-        t.lines.WriteSettled();
+        t.lines.writePulse();
+        t.lines.writeSettled();
         EXPECT_EQ(t.state.PortState, 0x35) << "pulse and settled states bypass PortState";
-        t.lines.WriteExposureState(check4);
+        t.lines.writeExposureState(check4);
         EXPECT_EQ(t.state.PortState, exposure);
         EXPECT_EQ(t.monitor.states(), (States{0x27, 0x37, 0x14, 0x34, exposure}));
         for (const auto& w : t.port.writes) {

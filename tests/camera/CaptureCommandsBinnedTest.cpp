@@ -18,7 +18,7 @@ namespace {
 
 using States = std::vector<std::uint8_t>;
 
-class BinnedRun : public ::testing::Test {
+class BinnedRunTest : public ::testing::Test {
 protected:
     CaptureRig rig;
 };
@@ -30,13 +30,13 @@ struct HistoryCase {
     States states;
 };
 
-class OneFrameRun : public ::testing::TestWithParam<HistoryCase> {};
+class OneFrameRunTest : public ::testing::TestWithParam<HistoryCase> {};
 
-TEST_P(OneFrameRun, WritesTheWholeLineHistoryAndEndsReadyForTheNext) {
+TEST_P(OneFrameRunTest, WritesTheWholeLineHistoryAndEndsReadyForTheNext) {
     const HistoryCase& c = GetParam();
     CaptureRig r;
     r.panel.check4 = c.ampOff;
-    c.hires ? r.commands.Hires() : r.commands.Binned();
+    c.hires ? r.commands.hires() : r.commands.binned();
 
     EXPECT_EQ(r.states(), c.states);
     const auto history = r.services.lines.history();
@@ -73,13 +73,13 @@ const HistoryCase Histories[] = {
     {"HiresAmpOff", true, 1, {0x27, 0x37, 0x14, 0x34, 0x30, 0x35, 0x37}},
 };
 
-INSTANTIATE_TEST_SUITE_P(BothRuns, OneFrameRun, ::testing::ValuesIn(Histories),
+INSTANTIATE_TEST_SUITE_P(BothRuns, OneFrameRunTest, ::testing::ValuesIn(Histories),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(BinnedRun, RawCopyIsTheFrameAsAcquiredAndTheWorkingFileIsDoubled) {
+TEST_F(BinnedRunTest, RawCopyIsTheFrameAsAcquiredAndTheWorkingFileIsDoubled) {
     const QByteArray frame = CaptureRig::Frame(DistinctRows(7));
     rig.services.acquisition.script.push_back(ScriptedAcquisition::Confirm(frame));
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_EQ(rig.bytes("frame0x37.bmp"), CaptureRig::Bytes(frame));
     const std::vector<std::uint8_t> temp = rig.bytes("temp.bmp");
@@ -100,13 +100,13 @@ struct CountCase {
     const char* shown;
 };
 
-class CountText : public ::testing::TestWithParam<CountCase> {};
+class CountTextTest : public ::testing::TestWithParam<CountCase> {};
 
-TEST_P(CountText, TakesTheRoundedCountOfFramesAndShowsItAfterwards) {
+TEST_P(CountTextTest, TakesTheRoundedCountOfFramesAndShowsItAfterwards) {
     CaptureRig r;
     r.panel.text2 = QStringLiteral("0");
     r.panel.text3 = QString::fromUtf8(GetParam().typed);
-    r.commands.Binned();
+    r.commands.binned();
 
     EXPECT_EQ(static_cast<int>(r.services.acquisition.calls.size()), GetParam().frames);
     EXPECT_EQ(r.states().size(), 6U * static_cast<std::size_t>(GetParam().frames))
@@ -116,18 +116,18 @@ TEST_P(CountText, TakesTheRoundedCountOfFramesAndShowsItAfterwards) {
 }
 
 // Halves go to the even neighbour.
-INSTANTIATE_TEST_SUITE_P(Texts, CountText,
+INSTANTIATE_TEST_SUITE_P(Texts, CountTextTest,
                          ::testing::Values(CountCase{"", 0, " 0"}, CountCase{"0", 0, " 0"},
                                            CountCase{"-3", 0, "-3"}, CountCase{"abc", 0, " 0"},
                                            CountCase{"0.5", 0, " 0"}, CountCase{"2.5", 2, " 2"},
                                            CountCase{"3.5", 4, " 4"}));
 
-TEST_F(BinnedRun, CountsDownInTheBoxAndIgnoresEditsToIt) {
+TEST_F(BinnedRunTest, CountsDownInTheBoxAndIgnoresEditsToIt) {
     rig.panel.text2 = QStringLiteral("0");
     rig.panel.text3 = QStringLiteral("3");
     rig.services.acquisition.script = {
         CaptureRig::WhileOpen([this] { rig.panel.text3 = QStringLiteral("9"); })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 3U);
     EXPECT_EQ(rig.panel.text3History, (QStringList{QStringLiteral(" 2"), QStringLiteral(" 1"),
@@ -135,7 +135,7 @@ TEST_F(BinnedRun, CountsDownInTheBoxAndIgnoresEditsToIt) {
     EXPECT_EQ(rig.state.FramesRemaining, 0);
 }
 
-TEST_F(BinnedRun, ExposureTimeIsReadInSecondsForEveryFrame) {
+TEST_F(BinnedRunTest, ExposureTimeIsReadInSecondsForEveryFrame) {
     rig.panel.text2 = QStringLiteral("0.5");
     rig.panel.text3 = QStringLiteral("2");
     std::vector<std::int32_t> seen;
@@ -145,29 +145,29 @@ TEST_F(BinnedRun, ExposureTimeIsReadInSecondsForEveryFrame) {
             rig.panel.text2 = QStringLiteral("0.2");
         }),
         CaptureRig::WhileOpen([&] { seen.push_back(rig.state.ExposureMs); })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_EQ(seen, (std::vector<std::int32_t>{500, 200}));
     EXPECT_GE(rig.exposureSeen(0), 500);
     EXPECT_GE(rig.exposureSeen(1), 200);
 }
 
-TEST_F(BinnedRun, NoExposureTimeReadsOutRightAfterTheFrameStart) {
+TEST_F(BinnedRunTest, NoExposureTimeReadsOutRightAfterTheFrameStart) {
     rig.panel.text2 = QString();
     rig.panel.progressCalls = 0;
-    rig.commands.Binned();
+    rig.commands.binned();
     EXPECT_EQ(rig.state.ExposureMs, 0);
     EXPECT_EQ(rig.viewer.shown.size(), 1U);
     // Maximum and value before the wait, value after it; the wait itself draws nothing.
     EXPECT_EQ(rig.panel.progressCalls, 3);
 }
 
-TEST_F(BinnedRun, StopDuringTheSettleWaitLetsTheFrameExposeInFull) {
+TEST_F(BinnedRunTest, StopDuringTheSettleWaitLetsTheFrameExposeInFull) {
     rig.panel.text2 = QStringLiteral("0.3");
     rig.panel.text3 = QStringLiteral("3");
     // The settle wait is the first place the run lets events through.
-    QTimer::singleShot(0, [this] { rig.commands.Stop(); });
-    rig.commands.Binned();
+    QTimer::singleShot(0, [this] { rig.commands.stop(); });
+    rig.commands.binned();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
     EXPECT_EQ(rig.state.ExposureMs, 300);
@@ -176,7 +176,7 @@ TEST_F(BinnedRun, StopDuringTheSettleWaitLetsTheFrameExposeInFull) {
     rig.expectEnded(" 3", false);
 }
 
-TEST_F(BinnedRun, SavesEveryFrameUnderItsNumberWhileSaveIsTicked) {
+TEST_F(BinnedRunTest, SavesEveryFrameUnderItsNumberWhileSaveIsTicked) {
     rig.panel.text2 = QStringLiteral("0");
     rig.panel.text3 = QStringLiteral("3");
     rig.panel.check5 = 1;
@@ -186,28 +186,28 @@ TEST_F(BinnedRun, SavesEveryFrameUnderItsNumberWhileSaveIsTicked) {
                                            rig.panel.check5 = 1;
                                            rig.panel.text4 = QStringLiteral("m42-");
                                        })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_TRUE(std::filesystem::exists(rig.saved("image001.bmp")));
     EXPECT_TRUE(std::filesystem::exists(rig.saved("m42-003.bmp")));
     EXPECT_EQ(rig.savedCount(), 2U);
 }
 
-TEST_F(BinnedRun, ASecondClickDuringTheRunDoesNothing) {
+TEST_F(BinnedRunTest, ASecondClickDuringTheRunDoesNothing) {
     rig.panel.text3 = QStringLiteral("2");
     rig.services.acquisition.script = {CaptureRig::WhileOpen([this] {
-        rig.commands.Binned();
-        rig.commands.Hires();
-        rig.commands.Focus();
+        rig.commands.binned();
+        rig.commands.hires();
+        rig.commands.focus();
     })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 2U);
     EXPECT_EQ(rig.states().size(), 12U);
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 
-TEST(EarlyReturn, AcquisitionThatReturnsBeforeTheTimerLeavesThePreviousStateOn) {
+TEST(EarlyReturnTest, AcquisitionThatReturnsBeforeTheTimerLeavesThePreviousStateOn) {
     for (const bool hires : {false, true}) {
         SCOPED_TRACE(hires);
         CaptureRig r;
@@ -216,9 +216,9 @@ TEST(EarlyReturn, AcquisitionThatReturnsBeforeTheTimerLeavesThePreviousStateOn) 
             script.push_back(ScriptedAcquisition::Confirm());
         }
         script.push_back(ScriptedAcquisition::ReturnAtOnce());
-        hires ? r.commands.Hires() : r.commands.Binned();
+        hires ? r.commands.hires() : r.commands.binned();
         // Events handled after the acquisition must not tick the killed timer either.
-        r.services.pump.WaitForEvents(20);
+        r.services.pump.waitForEvents(20);
 
         // The exposure state stays on, or the first field's readout state in hi-res.
         States expected{0x27, 0x37, 0x14, 0x34, 0x34};
@@ -234,7 +234,7 @@ TEST(EarlyReturn, AcquisitionThatReturnsBeforeTheTimerLeavesThePreviousStateOn) 
 
 // ---- Errors: each ends the run with a message and leaves the program ready ----
 
-class BinnedRunError : public BinnedRun {
+class BinnedRunErrorTest : public BinnedRunTest {
 protected:
     void expectEndedWith(const std::vector<const char*>& words) {
         rig.expectOneMessage(words);
@@ -243,13 +243,13 @@ protected:
     }
 };
 
-TEST_F(BinnedRunError, CancelledAcquisitionEndsTheRunWithoutTouchingTheOldFiles) {
+TEST_F(BinnedRunErrorTest, CancelledAcquisitionEndsTheRunWithoutTouchingTheOldFiles) {
     const QByteArray first = CaptureRig::Frame(DistinctRows(1));
     rig.panel.text3 = QStringLiteral("3");
     rig.panel.check5 = 1;
     rig.services.acquisition.script = {ScriptedAcquisition::Confirm(first),
                                        ScriptedAcquisition::Cancel()};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"Frame 2 of 3", "cancelled"});
     EXPECT_EQ(rig.services.acquisition.calls.size(), 2U);
@@ -259,9 +259,9 @@ TEST_F(BinnedRunError, CancelledAcquisitionEndsTheRunWithoutTouchingTheOldFiles)
     rig.expectEnded(" 3", true);
 }
 
-TEST_F(BinnedRunError, FailedAcquisitionSaysWhy) {
+TEST_F(BinnedRunErrorTest, FailedAcquisitionSaysWhy) {
     rig.services.acquisition.script.push_back(ScriptedAcquisition::Fail(AcquireDeviceBusy));
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"Frame 1 of 1", "busy", "temp.bmp"});
     EXPECT_TRUE(rig.viewer.shown.empty());
@@ -271,7 +271,7 @@ TEST_F(BinnedRunError, FailedAcquisitionSaysWhy) {
 // An unattended run loses only the frame that failed: its number stays unused, the others are
 // taken and saved, and one message after the run lists what was lost. A camera that is gone
 // ends the run, as there is nothing more to take.
-TEST(FailedFrame, IsLeftOutAndTheRunGoesOnUnlessTheCameraIsGone) {
+TEST(FailedFrameTest, IsLeftOutAndTheRunGoesOnUnlessTheCameraIsGone) {
     using Step = ScriptedAcquisition::Step;
     const Step ok = ScriptedAcquisition::Confirm();
     const Step damaged = ScriptedAcquisition::Fail(AcquireDamagedFrame);
@@ -315,7 +315,7 @@ TEST(FailedFrame, IsLeftOutAndTheRunGoesOnUnlessTheCameraIsGone) {
         r.panel.text3 = QStringLiteral("3");
         r.panel.check5 = 1;
         r.services.acquisition.script = {c.script.begin(), c.script.end()};
-        c.hires ? r.commands.Hires() : r.commands.Binned();
+        c.hires ? r.commands.hires() : r.commands.binned();
 
         std::vector<std::string> saved;
         for (const auto& entry : std::filesystem::directory_iterator(r.dir / "saved")) {
@@ -330,7 +330,7 @@ TEST(FailedFrame, IsLeftOutAndTheRunGoesOnUnlessTheCameraIsGone) {
     }
 }
 
-TEST(BinnedRunRefused, ACountOrExposureThatDoesNotFitIsRefusedBeforeAnyLine) {
+TEST(BinnedRunRefusedTest, ACountOrExposureThatDoesNotFitIsRefusedBeforeAnyLine) {
     const struct {
         const char* text2;
         const char* text3;
@@ -343,7 +343,7 @@ TEST(BinnedRunRefused, ACountOrExposureThatDoesNotFitIsRefusedBeforeAnyLine) {
         CaptureRig r;
         r.panel.text2 = QString::fromLatin1(c.text2);
         r.panel.text3 = QString::fromLatin1(c.text3);
-        r.commands.Binned();
+        r.commands.binned();
 
         r.expectOneMessage(c.words);
         EXPECT_TRUE(r.services.port.writes.empty());
@@ -353,18 +353,18 @@ TEST(BinnedRunRefused, ACountOrExposureThatDoesNotFitIsRefusedBeforeAnyLine) {
     }
 }
 
-TEST_F(BinnedRunError, AnExposureEditedOutOfRangeEndsTheRunBeforeTheNextReadout) {
+TEST_F(BinnedRunErrorTest, AnExposureEditedOutOfRangeEndsTheRunBeforeTheNextReadout) {
     rig.panel.text3 = QStringLiteral("2");
     rig.services.acquisition.script = {
         CaptureRig::WhileOpen([this] { rig.panel.text2 = QStringLiteral("99999999"); })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"Exposure time"});
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
     EXPECT_EQ(rig.states().size(), 6U) << "the second frame writes no line";
 }
 
-TEST(ExposureEditedInTheSettleWait, OutOfRangeTheFrameKeepsTheTimeCheckedAndTheBoxIsNamed) {
+TEST(ExposureEditedInTheSettleWaitTest, OutOfRangeTheFrameKeepsTheTimeCheckedAndTheBoxIsNamed) {
     const struct {
         bool hires;
         const char* frames;
@@ -393,7 +393,7 @@ TEST(ExposureEditedInTheSettleWait, OutOfRangeTheFrameKeepsTheTimeCheckedAndTheB
             rig.afterAmpOffExposureStarts([&] { rig.panel.text2 = QStringLiteral("0.2"); });
             rig.panel.check4 = 1;
         }
-        c.hires ? rig.commands.Hires() : rig.commands.Binned();
+        c.hires ? rig.commands.hires() : rig.commands.binned();
 
         EXPECT_EQ(rig.services.acquisition.calls.size(), c.acquisitions);
         EXPECT_EQ(rig.states().size(), c.lines);
@@ -404,10 +404,10 @@ TEST(ExposureEditedInTheSettleWait, OutOfRangeTheFrameKeepsTheTimeCheckedAndTheB
     }
 }
 
-TEST_F(BinnedRunError, AFileThatIsNoFrameIsRefusedAndItsRawCopyKept) {
+TEST_F(BinnedRunErrorTest, AFileThatIsNoFrameIsRefusedAndItsRawCopyKept) {
     const QByteArray junk("this is not a frame");
     rig.services.acquisition.script.push_back(ScriptedAcquisition::Confirm(junk));
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"line doubling", "temp.bmp"});
     EXPECT_EQ(rig.bytes("frame0x37.bmp"), CaptureRig::Bytes(junk));
@@ -415,9 +415,9 @@ TEST_F(BinnedRunError, AFileThatIsNoFrameIsRefusedAndItsRawCopyKept) {
     EXPECT_TRUE(rig.viewer.shown.empty());
 }
 
-TEST_F(BinnedRunError, ARawCopyThatCannotBeWrittenEndsTheRun) {
+TEST_F(BinnedRunErrorTest, ARawCopyThatCannotBeWrittenEndsTheRun) {
     std::filesystem::create_directory(rig.dir / "frame0x37.bmp");
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"raw copy", "frame0x37.bmp"});
     EXPECT_TRUE(rig.viewer.shown.empty());
@@ -426,7 +426,7 @@ TEST_F(BinnedRunError, ARawCopyThatCannotBeWrittenEndsTheRun) {
     EXPECT_EQ(temp, CaptureRig::Bytes(rig.services.acquisition.defaultFrame));
 }
 
-TEST_F(BinnedRunError, AnAutoSaveThatFailsEndsTheRunAndKeepsEarlierFrames) {
+TEST_F(BinnedRunErrorTest, AnAutoSaveThatFailsEndsTheRunAndKeepsEarlierFrames) {
     rig.panel.text2 = QStringLiteral("0");
     rig.panel.text3 = QStringLiteral("3");
     rig.panel.check5 = 1;
@@ -434,7 +434,7 @@ TEST_F(BinnedRunError, AnAutoSaveThatFailsEndsTheRunAndKeepsEarlierFrames) {
         ScriptedAcquisition::Confirm(), CaptureRig::WhileOpen([this] {
             rig.settings.SaveDir = (rig.dir / "no such directory").string();
         })};
-    rig.commands.Binned();
+    rig.commands.binned();
 
     expectEndedWith({"Frame 2 of 3", "saving", "no such directory"});
     EXPECT_EQ(rig.services.acquisition.calls.size(), 2U);

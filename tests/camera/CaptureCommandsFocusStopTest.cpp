@@ -16,7 +16,7 @@ namespace {
 
 using States = std::vector<std::uint8_t>;
 
-class FocusCommand : public ::testing::Test {
+class FocusCommandTest : public ::testing::Test {
 protected:
     // The user answers the dialog; no timer does it for them.
     static ScriptedAcquisition::Step Answered(ScriptedAcquisition::Step step, bool accept) {
@@ -27,7 +27,7 @@ protected:
     CaptureRig rig;
 };
 
-TEST_F(FocusCommand, PulsesAndAcquiresWithoutTouchingAnythingElse) {
+TEST_F(FocusCommandTest, PulsesAndAcquiresWithoutTouchingAnythingElse) {
     for (const bool stopEnabled : {false, true}) {
         CaptureRig r;
         r.state.FramesRequested = 5;
@@ -38,7 +38,7 @@ TEST_F(FocusCommand, PulsesAndAcquiresWithoutTouchingAnythingElse) {
         const QByteArray frame = CaptureRig::Frame(DistinctRows(3));
         r.services.acquisition.script.push_back(
             Answered(ScriptedAcquisition::Confirm(frame), true));
-        r.commands.Focus();
+        r.commands.focus();
 
         EXPECT_EQ(r.states(), (States{0x27, 0x37}));
         EXPECT_EQ(r.state.CaptureBusy, 0);
@@ -58,34 +58,34 @@ TEST_F(FocusCommand, PulsesAndAcquiresWithoutTouchingAnythingElse) {
     }
 }
 
-TEST_F(FocusCommand, CancellingIsSilentButAFailingSourceIsReported) {
+TEST_F(FocusCommandTest, CancellingIsSilentButAFailingSourceIsReported) {
     rig.services.acquisition.script = {
         Answered(ScriptedAcquisition::Cancel(), false),
         Answered(ScriptedAcquisition::Fail(AcquireNoSource), true),
     };
-    rig.commands.Focus();
+    rig.commands.focus();
     EXPECT_TRUE(rig.services.messages.texts.isEmpty());
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 
-    rig.commands.Focus();
+    rig.commands.focus();
     rig.expectOneMessage({"focus", "not connected"});
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 
-TEST_F(FocusCommand, IsBusyWhileItsDialogIsOpenOtherCommandsWaitButStopActs) {
+TEST_F(FocusCommandTest, IsBusyWhileItsDialogIsOpenOtherCommandsWaitButStopActs) {
     rig.state.FramesRemaining = 4;
     rig.state.ExposureMs = 900;
     rig.panel.stopEnabled = true;
     ScriptedAcquisition::Step step;
     step.whileOpen = [this](QDialog& dialog) {
-        rig.commands.Binned();
-        rig.commands.Hires();
-        rig.commands.Focus();
-        rig.commands.Stop();
+        rig.commands.binned();
+        rig.commands.hires();
+        rig.commands.focus();
+        rig.commands.stop();
         dialog.accept();
     };
     rig.services.acquisition.script.push_back(step);
-    rig.commands.Focus();
+    rig.commands.focus();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
     EXPECT_EQ(rig.states(), (States{0x27, 0x37}));
@@ -94,21 +94,21 @@ TEST_F(FocusCommand, IsBusyWhileItsDialogIsOpenOtherCommandsWaitButStopActs) {
     EXPECT_FALSE(rig.panel.stopEnabled);
 }
 
-TEST(StopCommand, StopOrClosingDoesNothingWhileNoCommandRunsNorToTheNextRun) {
+TEST(StopCommandTest, StopOrClosingDoesNothingWhileNoCommandRunsNorToTheNextRun) {
     for (const bool enabled : {false, true}) {
         CaptureRig rig;
         rig.state.FramesRemaining = 3;
         rig.state.ExposureMs = 700;
         rig.panel.stopEnabled = enabled;
-        rig.commands.Stop();
-        rig.commands.EndSoon();
+        rig.commands.stop();
+        rig.commands.endSoon();
         EXPECT_EQ(rig.state.FramesRemaining, 3);
         EXPECT_EQ(rig.state.ExposureMs, 700);
         EXPECT_EQ(rig.panel.stopEnabled, enabled);
         EXPECT_TRUE(rig.states().empty());
 
         rig.panel.text2 = QStringLiteral("0");
-        rig.commands.Binned();
+        rig.commands.binned();
         EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
         EXPECT_EQ(rig.viewer.shown.size(), 1U);
         EXPECT_TRUE(rig.panel.stopEnabled);
@@ -117,7 +117,7 @@ TEST(StopCommand, StopOrClosingDoesNothingWhileNoCommandRunsNorToTheNextRun) {
 
 // ---- Stop, and the program closing while a command waits ----
 
-TEST(StopOrClose, DuringTheExposureBothCutItShortAndTheFrameIsStillReadOutAndSaved) {
+TEST(StopOrCloseTest, DuringTheExposureBothCutItShortAndTheFrameIsStillReadOutAndSaved) {
     for (const bool closing : {false, true}) {
         SCOPED_TRACE(closing ? "closing" : "Stop");
         CaptureRig rig;
@@ -126,10 +126,10 @@ TEST(StopOrClose, DuringTheExposureBothCutItShortAndTheFrameIsStillReadOutAndSav
         rig.panel.check4 = 1;
         rig.panel.check5 = 1;
         rig.afterAmpOffExposureStarts(
-            [&rig, closing] { closing ? rig.commands.EndSoon() : rig.commands.Stop(); });
+            [&rig, closing] { closing ? rig.commands.endSoon() : rig.commands.stop(); });
         QElapsedTimer clock;
         clock.start();
-        rig.commands.Binned();
+        rig.commands.binned();
 
         EXPECT_LT(clock.elapsed(), 10000) << "the 30 s exposure is cut short";
         EXPECT_EQ(rig.states(), (States{0x27, 0x37, 0x14, 0x34, 0x30, 0x37}));
@@ -143,30 +143,30 @@ TEST(StopOrClose, DuringTheExposureBothCutItShortAndTheFrameIsStillReadOutAndSav
     }
 }
 
-class EndingRun : public ::testing::Test {
+class EndingRunTest : public ::testing::Test {
 protected:
     CaptureRig rig;
 };
 
-TEST_F(EndingRun, DuringTheSettleWaitWritesNoExposureState) {
+TEST_F(EndingRunTest, DuringTheSettleWaitWritesNoExposureState) {
     rig.panel.text2 = QStringLiteral("30");
-    QTimer::singleShot(0, [this] { rig.commands.EndSoon(); });
-    rig.commands.Hires();
+    QTimer::singleShot(0, [this] { rig.commands.endSoon(); });
+    rig.commands.hires();
 
     EXPECT_EQ(rig.states(), (States{0x27, 0x37}));
     EXPECT_TRUE(rig.services.acquisition.calls.empty());
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 
-TEST_F(EndingRun, AFieldCancelledByHandEndsTheRunAndSaysSo) {
+TEST_F(EndingRunTest, AFieldCancelledByHandEndsTheRunAndSaysSo) {
     ScriptedAcquisition::Step first = ScriptedAcquisition::Confirm();
     first.whileOpen = [this](QDialog& dialog) {
-        rig.commands.EndSoon();
+        rig.commands.endSoon();
         dialog.reject();
     };
     rig.services.acquisition.script.push_back(first);
     rig.panel.text3 = QStringLiteral("2");
-    rig.commands.Hires();
+    rig.commands.hires();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
     rig.expectOneMessage({"Frame 1 of 2", "first field"});
@@ -174,7 +174,7 @@ TEST_F(EndingRun, AFieldCancelledByHandEndsTheRunAndSaysSo) {
     rig.expectEnded(" 2", false);
 }
 
-TEST_F(EndingRun, AFrameAlreadyReadOutIsFinishedAndSaved) {
+TEST_F(EndingRunTest, AFrameAlreadyReadOutIsFinishedAndSaved) {
     // The binned run lets events through once more after its readout; a close arriving then
     // still lets the frame be copied, doubled, shown and saved.
     rig.panel.text3 = QStringLiteral("2");
@@ -183,9 +183,9 @@ TEST_F(EndingRun, AFrameAlreadyReadOutIsFinishedAndSaved) {
     rig.services.acquisition.script.push_back(ScriptedAcquisition::ReturnAtOnce());
     // With no exposure time and an acquisition that handles no events, the first place this
     // runs is the pump right after the readout.
-    rig.afterAmpOffExposureStarts([this] { rig.commands.EndSoon(); });
+    rig.afterAmpOffExposureStarts([this] { rig.commands.endSoon(); });
     rig.panel.text2 = QStringLiteral("0");
-    rig.commands.Binned();
+    rig.commands.binned();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 1U);
     EXPECT_EQ(rig.viewer.shown.size(), 1U);

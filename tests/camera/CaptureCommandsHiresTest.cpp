@@ -30,7 +30,7 @@ bool SameRow(const std::vector<std::uint8_t>& a, int rowA, const std::vector<std
     return std::ranges::equal(StoredRow(a, rowA), StoredRow(b, rowB));
 }
 
-class HiresRun : public ::testing::Test {
+class HiresRunTest : public ::testing::Test {
 protected:
     void scriptFields() {
         rig.services.acquisition.script = {ScriptedAcquisition::Confirm(field1),
@@ -47,16 +47,16 @@ struct WeaveCase {
     std::int16_t match;
 };
 
-class HiresWeave : public HiresRun, public ::testing::WithParamInterface<WeaveCase> {};
+class HiresWeaveTest : public HiresRunTest, public ::testing::WithParamInterface<WeaveCase> {};
 
-TEST_P(HiresWeave, WovenFrameFollowsOrderAndMatchingWhileRawCopiesStayAsAcquired) {
+TEST_P(HiresWeaveTest, WovenFrameFollowsOrderAndMatchingWhileRawCopiesStayAsAcquired) {
     const auto [order, match] = GetParam();
     rig.settings.DeinterlaceOrder = order;
     rig.panel.check6 = match;
     // A leftover from elsewhere must not stop the swap.
     WriteBytes(rig.dir / "temp3.bmp", CaptureRig::Bytes(QByteArray("stale")));
     scriptFields();
-    rig.commands.Hires();
+    rig.commands.hires();
     ASSERT_TRUE(rig.services.messages.texts.isEmpty())
         << rig.services.messages.texts.join('|').toStdString();
 
@@ -94,16 +94,16 @@ TEST_P(HiresWeave, WovenFrameFollowsOrderAndMatchingWhileRawCopiesStayAsAcquired
     EXPECT_EQ(rig.bytes("hires0x37.bmp"), bright) << "copied before any processing";
 }
 
-INSTANTIATE_TEST_SUITE_P(OrderAndMatching, HiresWeave,
+INSTANTIATE_TEST_SUITE_P(OrderAndMatching, HiresWeaveTest,
                          ::testing::Values(WeaveCase{1, 0}, WeaveCase{1, 1}, WeaveCase{2, 0},
                                            WeaveCase{2, 1}, WeaveCase{0, 1}, WeaveCase{3, 0}));
 
-TEST_F(HiresRun, StopDuringTheFirstFieldStillTakesTheSecond) {
+TEST_F(HiresRunTest, StopDuringTheFirstFieldStillTakesTheSecond) {
     rig.panel.text3 = QStringLiteral("2");
-    rig.services.acquisition.script = {CaptureRig::WhileOpen([this] { rig.commands.Stop(); },
+    rig.services.acquisition.script = {CaptureRig::WhileOpen([this] { rig.commands.stop(); },
                                                              ScriptedAcquisition::Confirm(field1)),
                                        ScriptedAcquisition::Confirm(field2)};
-    rig.commands.Hires();
+    rig.commands.hires();
 
     EXPECT_EQ(rig.services.acquisition.calls.size(), 2U);
     EXPECT_EQ(rig.states(), (States{0x27, 0x37, 0x14, 0x34, 0x34, 0x35, 0x37}));
@@ -112,7 +112,7 @@ TEST_F(HiresRun, StopDuringTheFirstFieldStillTakesTheSecond) {
     rig.expectEnded(" 2", false);
 }
 
-TEST_F(HiresRun, MatchingAndOrderAreReadWhereTheyAreUsed) {
+TEST_F(HiresRunTest, MatchingAndOrderAreReadWhereTheyAreUsed) {
     rig.panel.text2 = QStringLiteral("0");
     rig.panel.text3 = QStringLiteral("2");
     const auto change = [this] {
@@ -123,7 +123,7 @@ TEST_F(HiresRun, MatchingAndOrderAreReadWhereTheyAreUsed) {
         ScriptedAcquisition::Confirm(field1),
         CaptureRig::WhileOpen(change, ScriptedAcquisition::Confirm(field2)),
         ScriptedAcquisition::Confirm(field1), ScriptedAcquisition::Confirm(field2)};
-    rig.commands.Hires();
+    rig.commands.hires();
 
     // The first frame was already matched and swapped: both were read after its readout.
     EXPECT_EQ(rig.services.messages.beeps, 2);
@@ -131,11 +131,11 @@ TEST_F(HiresRun, MatchingAndOrderAreReadWhereTheyAreUsed) {
     ASSERT_EQ(rig.viewer.shown.size(), 2U);
 }
 
-TEST_F(HiresRun, CancelledSecondFieldEndsTheRunWithoutWeaving) {
+TEST_F(HiresRunTest, CancelledSecondFieldEndsTheRunWithoutWeaving) {
     rig.panel.text3 = QStringLiteral("2");
     rig.services.acquisition.script = {ScriptedAcquisition::Confirm(field1),
                                        ScriptedAcquisition::Cancel()};
-    rig.commands.Hires();
+    rig.commands.hires();
 
     rig.expectOneMessage({"Frame 1 of 2", "second field"});
     EXPECT_TRUE(rig.viewer.shown.empty());
@@ -145,13 +145,13 @@ TEST_F(HiresRun, CancelledSecondFieldEndsTheRunWithoutWeaving) {
     rig.expectEnded(" 2", true);
 }
 
-TEST_F(HiresRun, SwapThatCannotDeleteTheLeftoverEndsTheRunWithBothFieldsIntact) {
+TEST_F(HiresRunTest, SwapThatCannotDeleteTheLeftoverEndsTheRunWithBothFieldsIntact) {
     rig.settings.DeinterlaceOrder = 2;
     const auto stale = rig.dir / "temp3.bmp";
     WriteBytes(stale, CaptureRig::Bytes(QByteArray("stale")));
     std::filesystem::permissions(stale, std::filesystem::perms::owner_read);
     scriptFields();
-    rig.commands.Hires();
+    rig.commands.hires();
 
     rig.expectOneMessage({"swapping", "temp3.bmp"});
     EXPECT_EQ(rig.bytes("temp.bmp"), CaptureRig::Bytes(field1));
@@ -160,10 +160,10 @@ TEST_F(HiresRun, SwapThatCannotDeleteTheLeftoverEndsTheRunWithBothFieldsIntact) 
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 
-TEST_F(HiresRun, SecondFieldThatIsNoFrameIsRefusedByTheWeave) {
+TEST_F(HiresRunTest, SecondFieldThatIsNoFrameIsRefusedByTheWeave) {
     rig.services.acquisition.script = {ScriptedAcquisition::Confirm(field1),
                                        ScriptedAcquisition::Confirm(QByteArray("junk"))};
-    rig.commands.Hires();
+    rig.commands.hires();
 
     rig.expectOneMessage({"interleaving", "temp2.bmp"});
     EXPECT_EQ(rig.bytes("temp.bmp"), CaptureRig::Bytes(field1)) << "left as it was";

@@ -39,14 +39,14 @@ void ExpectStars(const Bytes& frame, const char* what) {
     EXPECT_GT(brightest, mean + 80) << what;
 }
 
-TEST(SimulatedCameraRun, BinnedAndHiresFramesAreSavedProcessed) {
+TEST(SimulatedCameraRunTest, BinnedAndHiresFramesAreSavedProcessed) {
     CaptureRig rig(CaptureRig::Camera::Simulated);
     // Long enough for the sky to stand clear of the dark rows, short enough for the suite.
     rig.panel.text2 = QStringLiteral("0.5");
     rig.panel.text3 = QStringLiteral("2");
     rig.panel.check5 = 1;
 
-    rig.commands.Binned();
+    rig.commands.binned();
     ASSERT_TRUE(rig.services.messages.texts.isEmpty())
         << rig.services.messages.texts.join('|').toStdString();
     EXPECT_EQ(rig.viewer.shown.size(), 2U);
@@ -67,7 +67,7 @@ TEST(SimulatedCameraRun, BinnedAndHiresFramesAreSavedProcessed) {
 
     rig.panel.text3 = QStringLiteral("1");
     rig.panel.text4 = QStringLiteral("hires");
-    rig.commands.Hires();
+    rig.commands.hires();
     ASSERT_TRUE(rig.services.messages.texts.isEmpty())
         << rig.services.messages.texts.join('|').toStdString();
 

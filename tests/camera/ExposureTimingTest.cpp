@@ -63,7 +63,7 @@ public:
         clock_.now = TickAdd(clock_.now, 1);
         handle();
     }
-    void WaitForEvents(int timeoutMs) override {
+    void waitForEvents(int timeoutMs) override {
         waits.push_back(timeoutMs);
         clock_.now = TickAdd(clock_.now, timeoutMs);
         handle();
@@ -83,7 +83,7 @@ private:
 };
 
 // Everything the timing code reaches, on the hand clock and pump.
-struct HandTimed : ::testing::Test {
+struct HandTimedTest : ::testing::Test {
     HandClock clock;
     HandPump pump{clock};
     LineMonitor monitor;
@@ -115,9 +115,10 @@ struct ExposureCase {
     std::int32_t start;
 };
 
-class ExposureWait : public HandTimed, public ::testing::WithParamInterface<ExposureCase> {};
+class ExposureWaitTest : public HandTimedTest,
+                         public ::testing::WithParamInterface<ExposureCase> {};
 
-TEST_P(ExposureWait, EndsOnTimeBlockingPerTurnWithProgressRisingWithinTheBar) {
+TEST_P(ExposureWaitTest, EndsOnTimeBlockingPerTurnWithProgressRisingWithinTheBar) {
     startExposure(GetParam().start, 10'000);
     timing.WaitForExposure(progress);
 
@@ -142,13 +143,13 @@ TEST_P(ExposureWait, EndsOnTimeBlockingPerTurnWithProgressRisingWithinTheBar) {
 }
 
 // The clock is a signed 32-bit tick: the wait must end on time across both of its wraps.
-INSTANTIATE_TEST_SUITE_P(ExposureTiming, ExposureWait,
+INSTANTIATE_TEST_SUITE_P(ExposureTiming, ExposureWaitTest,
                          ::testing::Values(ExposureCase{"Positive", 5000},
                                            ExposureCase{"SignedWrap", Int32Max - 300},
                                            ExposureCase{"UnsignedWrap", -300}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(HandTimed, ProgressNeverPassesTheLengthEvenWhenTheSecondReadingIsPastTheEnd) {
+TEST_F(HandTimedTest, ProgressNeverPassesTheLengthEvenWhenTheSecondReadingIsPastTheEnd) {
     startExposure(1000, 100);
     // First reading before the end, second one well past it.
     clock.readings = {1050, 1400};
@@ -157,7 +158,7 @@ TEST_F(HandTimed, ProgressNeverPassesTheLengthEvenWhenTheSecondReadingIsPastTheE
     EXPECT_EQ(progress.values[0], 100.0F);
 }
 
-TEST_F(HandTimed, NoExposureReturnsOnTheFirstTurnWithoutTouchingTheProgress) {
+TEST_F(HandTimedTest, NoExposureReturnsOnTheFirstTurnWithoutTouchingTheProgress) {
     for (const std::int32_t ms : {0, -1, -5000, Int32Min}) {
         startExposure(123, ms);
         timing.WaitForExposure(progress);
@@ -179,9 +180,10 @@ struct HandlerCase {
     float lastAbove;
 };
 
-class HandlerDuringWait : public HandTimed, public ::testing::WithParamInterface<HandlerCase> {};
+class HandlerDuringWaitTest : public HandTimedTest,
+                              public ::testing::WithParamInterface<HandlerCase> {};
 
-TEST_P(HandlerDuringWait, ChangeTakesEffectOnTheNextTurn) {
+TEST_P(HandlerDuringWaitTest, ChangeTakesEffectOnTheNextTurn) {
     const HandlerCase& c = GetParam();
     startExposure(0, c.length);
     pump.onTurn = [&](int turn) {
@@ -209,30 +211,30 @@ const HandlerCase HandlerCases[] = {
      ExposureTiming::ProgressRefreshMs + 100 + 200, 0},
 };
 
-INSTANTIATE_TEST_SUITE_P(ExposureTiming, HandlerDuringWait, ::testing::ValuesIn(HandlerCases),
+INSTANTIATE_TEST_SUITE_P(ExposureTiming, HandlerDuringWaitTest, ::testing::ValuesIn(HandlerCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Settle wait ----
 
-TEST_F(HandTimed, SettleWaitLastsOneHundredMillisecondsAcrossBothWraps) {
+TEST_F(HandTimedTest, SettleWaitLastsOneHundredMillisecondsAcrossBothWraps) {
     for (std::int32_t t0 : {std::int32_t{777}, Int32Max - 30, std::int32_t{-30}}) {
         clock.now = t0;
         pump.polls = 0;
-        timing.SettleWait();
+        timing.settleWait();
         EXPECT_EQ(TickDiff(clock.now, t0), SettleMs) << t0;
         EXPECT_LE(pump.polls, ExposureTiming::FinalPollMs) << t0;
     }
 }
 
-TEST_F(HandTimed, SettleWaitTestsTheClockBeforeHandlingAnyEvent) {
+TEST_F(HandTimedTest, SettleWaitTestsTheClockBeforeHandlingAnyEvent) {
     clock.readings = {0, 100};
-    timing.SettleWait();
+    timing.settleWait();
     EXPECT_EQ(pump.turns(), 0);
 }
 
 // ---- Readout timer callback ----
 
-TEST_F(HandTimed, FirstTickWritesTheReadoutStateAndSendsReturnLaterTicksNothing) {
+TEST_F(HandTimedTest, FirstTickWritesTheReadoutStateAndSendsReturnLaterTicksNothing) {
     const struct {
         std::int16_t readoutSelect;
         std::int16_t phaseBefore;
@@ -263,8 +265,8 @@ TEST_F(HandTimed, FirstTickWritesTheReadoutStateAndSendsReturnLaterTicksNothing)
 
 namespace {
 
-struct LiveTimed : ::testing::Test {
-    explicit LiveTimed(std::int64_t clockOffset = 0) : services(clockOffset) {}
+struct LiveTimedTest : ::testing::Test {
+    explicit LiveTimedTest(std::int64_t clockOffset = 0) : services(clockOffset) {}
 
     QTemporaryDir dir;
     TestServices services;
@@ -287,7 +289,7 @@ std::int64_t OffsetToReach(std::int64_t target) {
 
 } // namespace
 
-TEST_F(LiveTimed, TicksWhileTheDialogIgnoresReturnWriteAndSendNothingMore) {
+TEST_F(LiveTimedTest, TicksWhileTheDialogIgnoresReturnWriteAndSendNothingMore) {
     auto step = ScriptedAcquisition::Confirm();
     // The dialog refuses the first Return, stays open for many 1 ms ticks, then confirms.
     step.whileOpen = [](QDialog& dialog) {
@@ -306,7 +308,7 @@ TEST_F(LiveTimed, TicksWhileTheDialogIgnoresReturnWriteAndSendNothingMore) {
 
     state.ReadoutSelect = 1;
     state.TimerPhase = 0;
-    EXPECT_EQ(timing.AcquireWithReadoutTimer(&window, BinnedTimerMs, "temp.bmp"), AcquireOk);
+    EXPECT_EQ(timing.acquireWithReadoutTimer(&window, BinnedTimerMs, "temp.bmp"), AcquireOk);
 
     EXPECT_GE(elapsed.elapsed(), 70) << "the dialog stayed open while the timer ticked on";
     EXPECT_EQ(services.lines.states(), States{LineReadout});
@@ -324,21 +326,21 @@ public:
 };
 } // namespace
 
-TEST_F(LiveTimed, TimerDoesNotOutliveAnAcquisitionThatThrows) {
+TEST_F(LiveTimedTest, TimerDoesNotOutliveAnAcquisitionThatThrows) {
     ThrowingAcquisition throwing;
     Services s = services.services();
     Services withThrowing{s.clock, s.lines,    s.port,  s.timers, s.keys,
                           s.pump,  s.messages, s.files, throwing};
     ExposureTiming t(state, withThrowing, lines);
-    EXPECT_THROW(t.AcquireWithReadoutTimer(&window, 1, "temp.bmp"), std::runtime_error);
+    EXPECT_THROW(t.acquireWithReadoutTimer(&window, 1, "temp.bmp"), std::runtime_error);
     EXPECT_EQ(services.timers.activeCount(), 0U);
 }
 
-struct LiveWrap : LiveTimed, ::testing::WithParamInterface<std::int64_t> {
-    LiveWrap() : LiveTimed(OffsetToReach(GetParam() - 150)) {}
+struct LiveWrapTest : LiveTimedTest, ::testing::WithParamInterface<std::int64_t> {
+    LiveWrapTest() : LiveTimedTest(OffsetToReach(GetParam() - 150)) {}
 };
 
-TEST_P(LiveWrap, ExposureAcrossTheBoundaryOfTheRealClockEndsOnTime) {
+TEST_P(LiveWrapTest, ExposureAcrossTheBoundaryOfTheRealClockEndsOnTime) {
     state.ExposureStart = services.clock.timeGetTime();
     state.ExposureMs = 300;
     const std::int32_t end = TickAdd(state.ExposureStart, state.ExposureMs);
@@ -359,7 +361,7 @@ TEST_P(LiveWrap, ExposureAcrossTheBoundaryOfTheRealClockEndsOnTime) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(ExposureTiming, LiveWrap,
+INSTANTIATE_TEST_SUITE_P(ExposureTiming, LiveWrapTest,
                          ::testing::Values(std::int64_t{1} << 31, std::int64_t{1} << 32),
                          [](const auto& info) {
                              return info.param == std::int64_t{1} << 31 ? "Signed" : "Unsigned";

@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Digits of other scripts are not digits here.
         LeadingCase{"\xd9\xa3", 0}));
 
-TEST(LeadingNumber, FullStopIsTheSeparatorWhateverTheLocale) {
+TEST(LeadingNumberLimitsTest, FullStopIsTheSeparatorWhateverTheLocale) {
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_DOUBLE_EQ(LeadingNumber(QStringLiteral("0.5")), 0.5);
@@ -50,14 +50,14 @@ TEST(LeadingNumber, FullStopIsTheSeparatorWhateverTheLocale) {
     QLocale::setDefault(before);
 }
 
-TEST(LeadingNumber, TooManyDigitsGiveInfinityOrZero) {
+TEST(LeadingNumberLimitsTest, TooManyDigitsGiveInfinityOrZero) {
     const QString huge = QString(400, u'9');
     EXPECT_EQ(LeadingNumber(huge), std::numeric_limits<double>::infinity());
     EXPECT_EQ(LeadingNumber(QStringLiteral("-") + huge), -std::numeric_limits<double>::infinity());
     EXPECT_EQ(LeadingNumber(QStringLiteral("0.") + QString(400, u'0') + QStringLiteral("1")), 0.0);
 }
 
-TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
+TEST(RoundHalfEvenTest, HalvesGoToTheEvenNeighbour) {
     const struct {
         double in;
         double out;
@@ -70,7 +70,7 @@ TEST(RoundHalfEven, HalvesGoToTheEvenNeighbour) {
 }
 
 // Halves go to the even neighbour: "-32768.5" still fits, "32767.5" does not.
-TEST(TextToCount, RoundsIntoSixteenBitsAndRefusesWhatDoesNotFit) {
+TEST(TextToCountTest, RoundsIntoSixteenBitsAndRefusesWhatDoesNotFit) {
     for (const auto& [text, count] :
          {std::pair{"2.5", 2}, std::pair{"3.5", 4}, std::pair{"", 0}, std::pair{"abc", 0},
           std::pair{"-3", -3}, std::pair{"32767", 32767}, std::pair{"32767.4", 32767},
@@ -84,7 +84,7 @@ TEST(TextToCount, RoundsIntoSixteenBitsAndRefusesWhatDoesNotFit) {
 }
 
 // "0.0025" is 2.5 ms: halves to even again.
-TEST(SecondsTextToMs, MultipliesThenRoundsIntoThirtyTwoBitsAndRefusesWhatDoesNotFit) {
+TEST(SecondsTextToMsTest, MultipliesThenRoundsIntoThirtyTwoBitsAndRefusesWhatDoesNotFit) {
     for (const auto& [text, ms] :
          {std::pair{"0.5", 500}, std::pair{"2", 2000}, std::pair{"0.05", 50}, std::pair{"", 0},
           std::pair{"-1", -1000}, std::pair{"0.0025", 2}, std::pair{"0.0035", 4},
@@ -97,7 +97,7 @@ TEST(SecondsTextToMs, MultipliesThenRoundsIntoThirtyTwoBitsAndRefusesWhatDoesNot
     EXPECT_FALSE(SecondsTextToMs(QString(400, u'9')));
 }
 
-TEST(CountToText, BlankBeforeZeroAndPositive) {
+TEST(CountToTextTest, BlankBeforeZeroAndPositive) {
     EXPECT_EQ(CountToText(5), QStringLiteral(" 5"));
     EXPECT_EQ(CountToText(0), QStringLiteral(" 0"));
     EXPECT_EQ(CountToText(-1), QStringLiteral("-1"));

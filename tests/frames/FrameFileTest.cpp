@@ -45,21 +45,21 @@ TEST_F(FrameFileTest, PositionsCountFromOneAndPixelsFromTheOffsetInTheHeader) {
         WriteBytes(file, bytes);
         FrameFile frame(file);
 
-        EXPECT_EQ(frame.ReadByte(1), 'B');
-        EXPECT_EQ(frame.ReadByte(2), 'M');
-        EXPECT_EQ(frame.DataOffset(), offset);
-        EXPECT_EQ(frame.ReadByte(offset + 1), bytes[offset]);
-        EXPECT_EQ(frame.ReadByte(bytes.size()), bytes.back());
+        EXPECT_EQ(frame.readByte(1), 'B');
+        EXPECT_EQ(frame.readByte(2), 'M');
+        EXPECT_EQ(frame.dataOffset(), offset);
+        EXPECT_EQ(frame.readByte(offset + 1), bytes[offset]);
+        EXPECT_EQ(frame.readByte(bytes.size()), bytes.back());
     }
 }
 
 TEST_F(FrameFileTest, ChangesReachTheFileOnlyAtClose) {
     FrameFile frame(file);
-    frame.WriteByte(100, static_cast<std::uint8_t>(original[99] + 1));
-    frame.WriteByte(original.size(), static_cast<std::uint8_t>(original.back() + 1));
+    frame.writeByte(100, static_cast<std::uint8_t>(original[99] + 1));
+    frame.writeByte(original.size(), static_cast<std::uint8_t>(original.back() + 1));
     EXPECT_TRUE(ReadBytes(file) == original);
 
-    frame.Close();
+    frame.close();
 
     Bytes expected = original;
     ++expected[99];
@@ -70,13 +70,13 @@ TEST_F(FrameFileTest, ChangesReachTheFileOnlyAtClose) {
 TEST_F(FrameFileTest, NothingIsWrittenUnlessAChangeIsClosed) {
     {
         FrameFile dropped(file);
-        dropped.WriteByte(100, static_cast<std::uint8_t>(original[99] + 1));
+        dropped.writeByte(100, static_cast<std::uint8_t>(original[99] + 1));
     }
     FrameFile frame(file);
     for (std::size_t p = 1; p <= original.size(); p += 7) {
-        frame.WriteByte(p, frame.ReadByte(p));
+        frame.writeByte(p, frame.readByte(p));
     }
-    frame.Close();
+    frame.close();
 
     EXPECT_TRUE(ReadBytes(file) == original);
     EXPECT_EQ(fs::last_write_time(file), stamp);
@@ -87,9 +87,9 @@ TEST_F(FrameFileTest, BytesAfterTheFrameAreNeitherHeldNorTouched) {
     longer.insert(longer.end(), 4096, 0xAB);
     WriteBytes(file, longer);
     FrameFile frame(file);
-    frame.WriteByte(original.size(), 0);
-    EXPECT_THROW(frame.ReadByte(original.size() + 1), FileError);
-    frame.Close();
+    frame.writeByte(original.size(), 0);
+    EXPECT_THROW(frame.readByte(original.size() + 1), FileError);
+    frame.close();
 
     const Bytes result = ReadBytes(file);
     ASSERT_EQ(result.size(), longer.size());
@@ -102,13 +102,13 @@ TEST_F(FrameFileTest, AccessHandsItsChangesToTheFileWhenItEnds) {
     FrameFile frame(file);
     {
         FrameAccess access(frame);
-        EXPECT_EQ(access.DataOffset(), 54u);
-        access.WriteByte(55, static_cast<std::uint8_t>(original[54] ^ 0xFF));
-        EXPECT_EQ(frame.ReadByte(55), original[54] ^ 0xFF);
+        EXPECT_EQ(access.dataOffset(), 54u);
+        access.writeByte(55, static_cast<std::uint8_t>(original[54] ^ 0xFF));
+        EXPECT_EQ(frame.readByte(55), original[54] ^ 0xFF);
         // Closing in the middle of a pass would lose what the pass changed.
-        EXPECT_THROW(frame.Close(), std::logic_error);
+        EXPECT_THROW(frame.close(), std::logic_error);
     }
-    frame.Close();
+    frame.close();
 
     Bytes expected = original;
     expected[54] ^= 0xFF;
@@ -119,19 +119,19 @@ TEST_F(FrameFileTest, PositionsOutsideTheFrameAreErrors) {
     FrameFile frame(file);
     FrameAccess access(frame);
 
-    EXPECT_THROW(access.ReadByte(0), FileError);
-    EXPECT_THROW(access.WriteByte(original.size() + 1, 1), FileError);
-    EXPECT_THROW(frame.ReadByte(0), FileError);
-    EXPECT_THROW(frame.ReadByte(original.size() + 1), FileError);
-    EXPECT_THROW(frame.WriteByte(0, 1), FileError);
-    EXPECT_THROW(frame.WriteByte(original.size() + 1, 1), FileError);
+    EXPECT_THROW(access.readByte(0), FileError);
+    EXPECT_THROW(access.writeByte(original.size() + 1, 1), FileError);
+    EXPECT_THROW(frame.readByte(0), FileError);
+    EXPECT_THROW(frame.readByte(original.size() + 1), FileError);
+    EXPECT_THROW(frame.writeByte(0, 1), FileError);
+    EXPECT_THROW(frame.writeByte(original.size() + 1, 1), FileError);
 }
 
 TEST_F(FrameFileTest, CheckReadsOnlyTheHeaderAndSize) {
-    EXPECT_NO_THROW(FrameFile::Check(file));
+    EXPECT_NO_THROW(FrameFile::check(file));
     fs::resize_file(file, original.size() - 1);
-    EXPECT_THROW(FrameFile::Check(file), FileError);
-    EXPECT_THROW(FrameFile::Check(dir.path()), FileError);
+    EXPECT_THROW(FrameFile::check(file), FileError);
+    EXPECT_THROW(FrameFile::check(dir.path()), FileError);
     EXPECT_THROW(FrameFile frame(dir.path()), FileError);
 }
 

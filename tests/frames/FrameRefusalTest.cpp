@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(NotFrames, FrameRefusalTest, ::testing::ValuesIn(AllCas
                                     (c.spoiled == TempFile ? "Temp" : "Temp2") + c.spoiler->name;
                          });
 
-TEST(FrameRefusal, MissingFileIsNamed) {
+TEST(MissingFrameFileTest, MissingFileIsNamed) {
     for (const test::FrameStep& step : test::FrameSteps) {
         test::ScratchDir dir;
         test::WriteBytes(dir / Temp2File, MakeFrameBytes(test::Uniform(20)));

@@ -37,39 +37,39 @@ struct DialogWithDefault {
 
 } // namespace
 
-TEST(Keystrokes, WithNoWindowNothingHappens) {
+TEST(KeystrokesTest, WithNoWindowNothingHappens) {
     QtKeystrokes keys;
     ASSERT_EQ(QApplication::activeModalWidget(), nullptr);
-    keys.SendEnter();
+    keys.sendEnter();
     QCoreApplication::processEvents();
     SUCCEED();
 }
 
-TEST(Keystrokes, ReturnIsPostedToTheActiveWindowWithoutWaiting) {
+TEST(KeystrokesTest, ReturnIsPostedToTheActiveWindowWithoutWaiting) {
     QtKeystrokes keys;
     DialogWithDefault d;
     ASSERT_TRUE(d.showActive());
 
-    keys.SendEnter();
+    keys.sendEnter();
     EXPECT_EQ(d.clicks, 0) << "posted: handled only once events are";
     QCoreApplication::processEvents();
     EXPECT_EQ(d.clicks, 1);
 }
 
-TEST(Keystrokes, TheModalDialogGetsItRatherThanTheActiveWindow) {
+TEST(KeystrokesTest, TheModalDialogGetsItRatherThanTheActiveWindow) {
     QtKeystrokes keys;
     DialogWithDefault main;
     ASSERT_TRUE(main.showActive());
 
     DialogWithDefault modal(&main.dialog);
-    QTimer::singleShot(0, [&] { keys.SendEnter(); });
+    QTimer::singleShot(0, [&] { keys.sendEnter(); });
     QTimer::singleShot(5000, &modal.dialog, &QDialog::reject); // never hang
     EXPECT_EQ(modal.dialog.exec(), QDialog::Accepted);
     EXPECT_EQ(modal.clicks, 1);
     EXPECT_EQ(main.clicks, 0);
 }
 
-TEST(Messages, MessageBoxShowsTheTextUnderTheProgramsNameWithOneOk) {
+TEST(MessagesTest, MessageBoxShowsTheTextUnderTheProgramsNameWithOneOk) {
     QtMessages messages;
     QString text;
     QString title;

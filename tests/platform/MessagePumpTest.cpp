@@ -30,7 +30,7 @@ struct MessagePumpTest : ::testing::Test {
 TEST_F(MessagePumpTest, WithNothingToDoItSleepsUntilItsWakeUp) {
     for (int i = 0; i < 3; ++i) {
         elapsed.restart();
-        pump.WaitForEvents(60);
+        pump.waitForEvents(60);
         EXPECT_GE(elapsed.elapsed(), 55) << "returned early: it would spin";
         EXPECT_LT(elapsed.elapsed(), 2000);
     }
@@ -39,7 +39,7 @@ TEST_F(MessagePumpTest, WithNothingToDoItSleepsUntilItsWakeUp) {
 TEST_F(MessagePumpTest, ATimerEndsTheWaitEarlyAndRuns) {
     bool fired = false;
     QTimer::singleShot(20, [&] { fired = true; });
-    pump.WaitForEvents(5000);
+    pump.waitForEvents(5000);
     EXPECT_TRUE(fired);
     EXPECT_LT(elapsed.elapsed(), 2500);
 }
@@ -52,7 +52,7 @@ TEST_F(MessagePumpTest, AnEventQueuedFromElsewhereEndsTheWaitEarly) {
             QCoreApplication::instance(), [&] { handled = true; }, Qt::QueuedConnection);
     });
     while (!handled && elapsed.elapsed() < 5000) {
-        pump.WaitForEvents(5000);
+        pump.waitForEvents(5000);
     }
     windowSystem.join();
     EXPECT_TRUE(handled);
@@ -64,10 +64,10 @@ TEST_F(MessagePumpTest, ZeroOrLessHandlesPendingEventsWithoutBlocking) {
         bool handled = false;
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [&] { handled = true; }, Qt::QueuedConnection);
-        pump.WaitForEvents(timeout);
+        pump.waitForEvents(timeout);
         EXPECT_TRUE(handled);
     }
-    pump.WaitForEvents(0);
+    pump.waitForEvents(0);
     pump.DoEvents();
     EXPECT_LT(elapsed.elapsed(), 1000);
 }

@@ -95,9 +95,10 @@ struct FailureCase {
     Calls calls;
 };
 
-class PpdevPortFailure : public PpdevPortTest, public ::testing::WithParamInterface<FailureCase> {};
+class PpdevPortFailureTest : public PpdevPortTest,
+                             public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(PpdevPortFailure, ReturnsZeroSaysWhyLeavesNothingOpenAndALaterSuccessClearsTheReason) {
+TEST_P(PpdevPortFailureTest, ReturnsZeroSaysWhyLeavesNothingOpenAndALaterSuccessClearsTheReason) {
     const auto& c = GetParam();
     sys.failures[c.call] = c.error;
 
@@ -130,7 +131,7 @@ const FailureCase Failures[] = {
     {"ClaimBusy", "claim", EBUSY, "in use by another program", UpToClaim},
 };
 
-INSTANTIATE_TEST_SUITE_P(PpdevPort, PpdevPortFailure, ::testing::ValuesIn(Failures),
+INSTANTIATE_TEST_SUITE_P(PpdevPort, PpdevPortFailureTest, ::testing::ValuesIn(Failures),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PpdevPortTest, WritesTheByteAndPublishesItWithItsTick) {

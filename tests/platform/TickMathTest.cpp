@@ -8,7 +8,7 @@
 
 using namespace lumenvale;
 
-TEST(TickMath, DeadlineAcrossTheSignedWrapIsReachedOnTime) {
+TEST(TickMathTest, DeadlineAcrossTheSignedWrapIsReachedOnTime) {
     const std::int32_t start = std::numeric_limits<std::int32_t>::max() - 10;
     const std::int32_t end = TickAdd(start, 100);
     EXPECT_LT(end, 0); // wrapped to negative
@@ -17,7 +17,7 @@ TEST(TickMath, DeadlineAcrossTheSignedWrapIsReachedOnTime) {
     EXPECT_EQ(TickDiff(TickAdd(start, 42), start), 42);
 }
 
-TEST(TickMath, DeadlineAcrossTheUnsignedWrapIsReachedOnTime) {
+TEST(TickMathTest, DeadlineAcrossTheUnsignedWrapIsReachedOnTime) {
     const std::int32_t start = -5; // 2^32 - 5 as an unsigned tick
     const std::int32_t end = TickAdd(start, 10);
     EXPECT_EQ(end, 5);

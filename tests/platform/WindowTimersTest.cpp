@@ -26,7 +26,7 @@ struct WindowTimersTest : ::testing::Test {
         QElapsedTimer t;
         t.start();
         while (!done() && t.elapsed() < limitMs) {
-            pump.WaitForEvents(static_cast<int>(std::min<qint64>(10, limitMs - t.elapsed())));
+            pump.waitForEvents(static_cast<int>(std::min<qint64>(10, limitMs - t.elapsed())));
         }
     }
     void pumpFor(int ms) {

@@ -8,10 +8,10 @@ namespace lumenvale::test {
 class FakeKeystrokes : public Keystrokes {
 public:
     explicit FakeKeystrokes(bool forward = true) : forward_(forward) {}
-    void SendEnter() override {
+    void sendEnter() override {
         ++enters;
         if (forward_) {
-            real_.SendEnter();
+            real_.sendEnter();
         }
     }
 

@@ -11,7 +11,7 @@ namespace lumenvale::test {
 
 class FakeViewer : public FrameDisplay {
 public:
-    void ShowPicture(const QImage& picture) override { shown.push_back(picture); }
+    void showPicture(const QImage& picture) override { shown.push_back(picture); }
     QImage Picture() const override { return shown.empty() ? initial : shown.back(); }
 
     QImage initial = QImage(640, 480, QImage::Format_RGB888);

@@ -9,10 +9,10 @@ namespace lumenvale::test {
 
 class ScriptedFileDialogs : public FileDialogs {
 public:
-    QString GetOpenFileName(QWidget* /*parent*/, const QString& filter) override {
+    QString getOpenFileName(QWidget* /*parent*/, const QString& filter) override {
         return answer(QStringLiteral("open"), filter);
     }
-    QString GetSaveFileName(QWidget* /*parent*/, const QString& filter) override {
+    QString getSaveFileName(QWidget* /*parent*/, const QString& filter) override {
         return answer(QStringLiteral("save"), filter);
     }
 

@@ -92,7 +92,7 @@ TEST_F(FramesToolTest, RefusedFileGivesOneLineNamingItAndStatusOne) {
     EXPECT_TRUE(ReadBytes(dir / TempFile) == first);
 }
 
-TEST(FramesTool, UsageErrorsAndMissingFilesFailWithTheirReason) {
+TEST(FramesToolUsageTest, UsageErrorsAndMissingFilesFailWithTheirReason) {
     const ScratchDir empty;
     const QString emptyDir = QString::fromStdString(empty.path().string());
     for (const auto& [arguments, exitCode, reason] :

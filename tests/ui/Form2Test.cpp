@@ -117,7 +117,7 @@ TEST_F(Form2Test, ImageTakesTheSizeOfItsPictureAtTheSameCorner) {
     for (const auto& s : sizes) {
         SCOPED_TRACE(s.width);
         const QImage picture = filled(s.width, s.height, qRgb(1, 2, 3));
-        window_->ShowPicture(picture);
+        window_->showPicture(picture);
         EXPECT_EQ(image()->geometry(), QRect(8, 8, s.width + 4, s.height + 4));
         EXPECT_EQ(window_->Picture(), picture);
         EXPECT_EQ(image()->pixmap().size(), QSize(s.width, s.height));
@@ -233,7 +233,7 @@ TEST_F(Form2Test, OpenShowsThePictureChosenAndKeepsItWhenCancelledOrFailing) {
 
 TEST_F(Form2Test, SaveAsWritesExactlyTheNameTypedReplacingAnOldFileAndCancelWritesNothing) {
     open();
-    window_->ShowPicture(filled(640, 480, qRgb(200, 10, 10)));
+    window_->showPicture(filled(640, 480, qRgb(200, 10, 10)));
     make("frame", "old");
     dialogs_.answers = {name("frame"), QString()};
     trigger("Save");
@@ -273,10 +273,10 @@ TEST_F(Form2Test, SaveAsFailingNamesTheFileAndKeepsTheOldOne) {
 TEST(QtFileDialogsTest, DialogsOfferOneFilterAndTakeAnyNameUnchanged) {
     const QString filter = QStringLiteral("pictures (*.bmp)");
     QFileDialog open;
-    QtFileDialogs::ConfigureForOpen(open, filter);
+    QtFileDialogs::configureForOpen(open, filter);
     EXPECT_EQ(open.acceptMode(), QFileDialog::AcceptOpen);
     QFileDialog save;
-    QtFileDialogs::ConfigureForSave(save, filter);
+    QtFileDialogs::configureForSave(save, filter);
     EXPECT_EQ(save.acceptMode(), QFileDialog::AcceptSave);
     for (QFileDialog* dialog : {&open, &save}) {
         EXPECT_EQ(dialog->nameFilters(), QStringList{filter});

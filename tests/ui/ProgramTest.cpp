@@ -23,7 +23,7 @@ TEST_F(ProgramTest, StartsWithTheViewerAndTheSettingsOfTheWorkFolder) {
     EXPECT_FALSE(program.viewer().hasBackground());
     EXPECT_FALSE(program.viewer().isVisible());
 
-    program.Show();
+    program.show();
     EXPECT_TRUE(program.viewer().isVisible());
     EXPECT_FALSE(program.viewer().windowIcon().isNull());
     EXPECT_TRUE(services.messages.texts.isEmpty());

@@ -66,7 +66,7 @@ protected:
         TempDirTest::SetUp();
         make("config.dat", configWith(1, 1));
         program = std::make_unique<Program>(services.services(), dialogs, dir);
-        program->Show();
+        program->show();
     }
 
     ~ProgramWindowsTest() override {
@@ -383,10 +383,10 @@ void PrintTo(const ClosingCase& c, std::ostream* out) {
     *out << c.name;
 }
 
-class ClosingDuringACapture : public ProgramWindowsTest,
-                              public ::testing::WithParamInterface<ClosingCase> {};
+class ClosingDuringACaptureTest : public ProgramWindowsTest,
+                                  public ::testing::WithParamInterface<ClosingCase> {};
 
-TEST_P(ClosingDuringACapture, KeepsTheFrameLeavesTheLinesAtReadoutAndClosesThePortLast) {
+TEST_P(ClosingDuringACaptureTest, KeepsTheFrameLeavesTheLinesAtReadoutAndClosesThePortLast) {
     const ClosingCase& c = GetParam();
     Form1& control = openAllThree("Option2");
     QSignalSpy controlClosed(&control, &Form1::closed);
@@ -448,7 +448,7 @@ TEST_P(ClosingDuringACapture, KeepsTheFrameLeavesTheLinesAtReadoutAndClosesThePo
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    EveryWait, ClosingDuringACapture,
+    EveryWait, ClosingDuringACaptureTest,
     ::testing::Values(
         ClosingCase{"BinnedSettle", "Command2", CloseAt::SettleWait, false, {0x27, 0x37}, 0},
         ClosingCase{"BinnedExposure",

@@ -56,7 +56,7 @@ TEST_F(SettingsEditorTest, OpeningShowsTheSaveDirOrTheNearestDirectoryThereIs) {
         messages.texts.clear();
         settings.SaveDir = c.saveDir;
         const SettingsEditor::Opening opening =
-            SettingsEditor(settings, messages, dir / "config.dat").Open();
+            SettingsEditor(settings, messages, dir / "config.dat").open();
         EXPECT_EQ(opening.listPath, c.listPath);
         EXPECT_EQ(settings.SaveDir, c.storedAfter);
         ASSERT_EQ(messages.texts.size(), c.message ? 1U : 0U);
@@ -77,7 +77,7 @@ TEST_F(SettingsEditorTest, AFileThatCannotBeWrittenIsNamedAndTheSettingsStay) {
         messages.texts.clear();
         settings = {2, "/elsewhere", 2};
 
-        EXPECT_TRUE(SettingsEditor(settings, messages, file).Close(q(dir / "frames")));
+        EXPECT_TRUE(SettingsEditor(settings, messages, file).close(q(dir / "frames")));
 
         ASSERT_EQ(messages.texts.size(), 1);
         EXPECT_TRUE(messages.texts[0].contains(q(file))) << messages.texts[0].toStdString();

@@ -24,7 +24,7 @@ QString pathText(const std::filesystem::path& file) {
 
 } // namespace
 
-AcquisitionConfig AcquisitionConfig::Load(const std::filesystem::path& file) {
+AcquisitionConfig AcquisitionConfig::load(const std::filesystem::path& file) {
     AcquisitionConfig config;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(file, ec)) {
@@ -71,7 +71,7 @@ bool AcquisitionConfig::save(const std::filesystem::path& file) const {
     return ini.status() == QSettings::NoError;
 }
 
-std::filesystem::path AcquisitionConfig::DefaultFile() {
+std::filesystem::path AcquisitionConfig::defaultFile() {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     return std::filesystem::path(dir.toStdString()) / "acquisition.ini";
 }

@@ -27,12 +27,12 @@ struct AcquisitionConfig {
     bool stretch = false;
 
     // A missing or unreadable file gives the defaults; values out of range are brought in.
-    static AcquisitionConfig Load(const std::filesystem::path& file);
+    static AcquisitionConfig load(const std::filesystem::path& file);
     // False when the file could not be written.
     bool save(const std::filesystem::path& file) const;
 
     // "acquisition.ini" in QStandardPaths::AppConfigLocation.
-    static std::filesystem::path DefaultFile();
+    static std::filesystem::path defaultFile();
 
     bool operator==(const AcquisitionConfig&) const = default;
 };

@@ -213,7 +213,7 @@ void AcquisitionDialog::showPreview(const AcquiredFrame& frame) {
     }
     focusAid_->showMeasurement(picture, star);
     if (stretchBox_->isChecked()) {
-        picture = DisplayStretch::Apply(std::move(picture), DisplayStretch::Auto(frame));
+        picture = DisplayStretch::apply(std::move(picture), DisplayStretch::automatic(frame));
     }
     preview_->setPixmap(QPixmap::fromImage(picture));
     pacer_.shown(start, now());

@@ -27,12 +27,12 @@ AcquisitionLibrary::~AcquisitionLibrary() {
 }
 
 std::filesystem::path AcquisitionLibrary::configFile() const {
-    return options_.configFile.empty() ? AcquisitionConfig::DefaultFile() : options_.configFile;
+    return options_.configFile.empty() ? AcquisitionConfig::defaultFile() : options_.configFile;
 }
 
 const AcquisitionConfig& AcquisitionLibrary::config() {
     if (!config_) {
-        config_ = AcquisitionConfig::Load(configFile());
+        config_ = AcquisitionConfig::load(configFile());
     }
     return *config_;
 }
@@ -66,7 +66,7 @@ std::unique_ptr<FrameSource> AcquisitionLibrary::chosenSource() {
     if (!webcam) {
         return std::make_unique<SimulatedCameraSource>(simulated_);
     }
-    V4l2Source::Settings settings;
+    V4l2Source::Options settings;
     settings.path = webcam->path;
     settings.name = webcam->name;
     settings.skipFrames = config().skipFrames;

@@ -7,7 +7,7 @@
 
 namespace lumenvale {
 
-DisplayStretch::Levels DisplayStretch::Auto(const AcquiredFrame& frame) {
+DisplayStretch::Levels DisplayStretch::automatic(const AcquiredFrame& frame) {
     std::array<std::size_t, 256> counts{};
     for (const std::uint8_t v : frame.pixels()) {
         ++counts[v];
@@ -33,7 +33,7 @@ DisplayStretch::Levels DisplayStretch::Auto(const AcquiredFrame& frame) {
     return levels;
 }
 
-QImage DisplayStretch::Apply(QImage picture, Levels levels) {
+QImage DisplayStretch::apply(QImage picture, Levels levels) {
     if (picture.format() != QImage::Format_BGR888 && picture.format() != QImage::Format_RGB888) {
         picture.convertTo(QImage::Format_RGB888);
     }

@@ -22,10 +22,10 @@ public:
     static constexpr int MinSpan = 16;
 
     // From the colour values of the whole frame.
-    static Levels Auto(const AcquiredFrame& frame);
+    static Levels automatic(const AcquiredFrame& frame);
 
     // The picture with `levels` spread over the whole range of every colour value.
-    static QImage Apply(QImage picture, Levels levels);
+    static QImage apply(QImage picture, Levels levels);
 };
 
 } // namespace lumenvale

@@ -78,7 +78,7 @@ QImage FocusAidPanel::magnified(const QImage& picture, const FocusMeasure::Star&
     // shows whatever its brightness.
     const int black = int(std::lround(star.background));
     QImage crop =
-        DisplayStretch::Apply(picture.copy(QRect(corner, QSize(CropSize, CropSize))),
+        DisplayStretch::apply(picture.copy(QRect(corner, QSize(CropSize, CropSize))),
                               {black, std::max(star.peak, black + DisplayStretch::MinSpan)});
     QImage shown = crop.scaled(Shown, Shown, Qt::IgnoreAspectRatio, Qt::FastTransformation)
                        .convertToFormat(QImage::Format_RGB32);

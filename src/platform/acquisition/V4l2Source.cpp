@@ -5,21 +5,21 @@
 
 namespace lumenvale {
 
-V4l2Source::V4l2Source(WebcamStream& stream, const Clock& clock, Settings settings,
+V4l2Source::V4l2Source(WebcamStream& stream, const Clock& clock, Options options,
                        std::function<std::int64_t()> readoutUs)
-    : stream_(stream), clock_(clock), settings_(std::move(settings)),
-      readoutUs_(std::move(readoutUs)), choice_(settings_.skipFrames) {}
+    : stream_(stream), clock_(clock), options_(std::move(options)),
+      readoutUs_(std::move(readoutUs)), choice_(options_.skipFrames) {}
 
 V4l2Source::~V4l2Source() {
     stop();
 }
 
 QString V4l2Source::name() const {
-    return QStringLiteral("%1 (%2)").arg(settings_.name, QString::fromStdString(settings_.path));
+    return QStringLiteral("%1 (%2)").arg(options_.name, QString::fromStdString(options_.path));
 }
 
 std::optional<SourceFailure> V4l2Source::start() {
-    if (auto failed = stream_.open(settings_.path, settings_.name)) {
+    if (auto failed = stream_.open(options_.path, options_.name)) {
         return failed;
     }
     stream_.setListener(this);
@@ -66,7 +66,7 @@ void V4l2Source::frameArrived(const WebcamStream::Frame& frame) {
     case V4l2FrameChoice::Verdict::Preview: {
         const std::int32_t now = clock_.timeGetTime();
         if (frame.intact &&
-            (!previewShown_ || TickDiff(now, lastPreviewTick_) >= settings_.previewIntervalMs)) {
+            (!previewShown_ || TickDiff(now, lastPreviewTick_) >= options_.previewIntervalMs)) {
             AcquiredFrame picture;
             if (stream_.convert(frame, picture)) {
                 pending_.preview = std::move(picture);
@@ -116,11 +116,11 @@ SourcePoll V4l2Source::poll() {
     pending_.state = result.state;
     pending_.failure = result.failure;
     if (result.state == SourcePoll::State::Waiting && choice_.confirmed() &&
-        TickDiff(clock_.timeGetTime(), confirmTick_) >= settings_.frameTimeoutMs) {
+        TickDiff(clock_.timeGetTime(), confirmTick_) >= options_.frameTimeoutMs) {
         failWith({AcquireNoFrameInTime,
                   QStringLiteral("%1: no frame arrived within %2 s of the readout.")
                       .arg(name())
-                      .arg(double(settings_.frameTimeoutMs) / 1000.0, 0, 'g', 3)});
+                      .arg(double(options_.frameTimeoutMs) / 1000.0, 0, 'g', 3)});
         result.state = pending_.state;
         result.failure = pending_.failure;
     }

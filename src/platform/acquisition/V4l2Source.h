@@ -17,7 +17,7 @@ class Clock;
 
 class V4l2Source : public FrameSource, private WebcamStream::Listener {
 public:
-    struct Settings {
+    struct Options {
         std::string path;          // "/dev/video0"
         QString name;              // the card name, for the title
         int skipFrames = 0;        // frames let pass after the exposure frame
@@ -28,7 +28,7 @@ public:
     // `readoutUs`, asked at the confirmation, tells when the readout state was written (on
     // CLOCK_MONOTONIC, in microseconds). The stream is borrowed: it keeps running after the
     // acquisition.
-    V4l2Source(WebcamStream& stream, const Clock& clock, Settings settings,
+    V4l2Source(WebcamStream& stream, const Clock& clock, Options options,
                std::function<std::int64_t()> readoutUs);
     ~V4l2Source() override;
     V4l2Source(const V4l2Source&) = delete;
@@ -50,7 +50,7 @@ private:
 
     WebcamStream& stream_;
     const Clock& clock_;
-    Settings settings_;
+    Options options_;
     std::function<std::int64_t()> readoutUs_;
     V4l2FrameChoice choice_;
     SourcePoll pending_;
