@@ -43,7 +43,7 @@ public:
     void setProgressMax(float max) override { max_ = max; }
     void setProgressValue(float value) override;
 
-    void ShowPicture(const QImage& picture) override { picture_ = picture; }
+    void showPicture(const QImage& picture) override { picture_ = picture; }
     QImage Picture() const override { return picture_; }
 
 private:

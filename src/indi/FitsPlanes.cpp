@@ -3,7 +3,7 @@
 
 namespace lumenvale {
 
-bool FitsPlanes::Fill(const QImage& picture, std::uint8_t* buffer, std::size_t size) {
+bool FitsPlanes::fill(const QImage& picture, std::uint8_t* buffer, std::size_t size) {
     constexpr int Width = 640;
     constexpr int Height = 480;
     constexpr std::size_t Plane = std::size_t(Width) * Height;

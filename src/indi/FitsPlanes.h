@@ -12,7 +12,7 @@ namespace lumenvale {
 struct FitsPlanes {
     // Fills `buffer` (three planes of the picture's size); false when the picture is not
     // 640 x 480 or the buffer is too small.
-    static bool Fill(const QImage& picture, std::uint8_t* buffer, std::size_t size);
+    static bool fill(const QImage& picture, std::uint8_t* buffer, std::size_t size);
 };
 
 } // namespace lumenvale

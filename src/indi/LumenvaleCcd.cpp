@@ -49,7 +49,7 @@ LumenvaleCcd::LumenvaleCcd()
         // The exposure cannot be read out any more: end it now rather than at its end.
         if (running_ && rig_) {
             cameraLost_ = failure.reason;
-            rig_->commands.Stop();
+            rig_->commands.stop();
         }
     });
 }
@@ -155,15 +155,15 @@ bool LumenvaleCcd::Connect() {
                                            panel_, workDir_.path().toStdString());
     // The words of the desktop program's "not initialised" message go to the log.
     messages_.clear();
-    rig->lines.OpenPortAccess();
+    rig->lines.openPortAccess();
     if (!rig->port.isOpen()) {
-        rig->lines.ClosePortAccess();
+        rig->lines.closePortAccess();
         return false;
     }
     acquisition_.setCamera(chosenCamera());
     if (const std::optional<SourceFailure> failed = acquisition_.openCamera()) {
         LOGF_ERROR("%s", failed->reason.toUtf8().constData());
-        rig->lines.ClosePortAccess();
+        rig->lines.closePortAccess();
         return false;
     }
     rig_ = std::move(rig);
@@ -177,7 +177,7 @@ bool LumenvaleCcd::Disconnect() {
         // The command ends within its settle wait or readout; the camera is let go after it.
         aborted_ = true;
         releasePending_ = true;
-        rig_->commands.EndSoon();
+        rig_->commands.endSoon();
         return true;
     }
     releaseCamera();
@@ -187,7 +187,7 @@ bool LumenvaleCcd::Disconnect() {
 void LumenvaleCcd::releaseCamera() {
     releasePending_ = false;
     if (rig_) {
-        rig_->lines.ClosePortAccess();
+        rig_->lines.closePortAccess();
         rig_.reset();
     }
     acquisition_.closeSource();
@@ -215,9 +215,9 @@ void LumenvaleCcd::runExposure() {
     exposureLines_.reset();
     messages_.clear();
     if (hires()) {
-        rig_->commands.Hires();
+        rig_->commands.hires();
     } else {
-        rig_->commands.Binned();
+        rig_->commands.binned();
     }
     running_ = false;
     finishExposure();
@@ -251,7 +251,7 @@ void LumenvaleCcd::sendFrame() {
     startUtc_ = exposureLines_.startUtc().toString(Qt::ISODateWithMs);
     startUtc_.chop(startUtc_.endsWith(QLatin1Char('Z')) ? 1 : 0);
     PrimaryCCD.setFrameBufferSize(FrameWidth * FrameHeight * 3);
-    if (!FitsPlanes::Fill(panel_.picture(), PrimaryCCD.getFrameBuffer(),
+    if (!FitsPlanes::fill(panel_.picture(), PrimaryCCD.getFrameBuffer(),
                           std::size_t(PrimaryCCD.getFrameBufferSize()))) {
         LOG_ERROR("The processed frame is not 640 x 480: nothing was sent.");
         PrimaryCCD.setExposureFailed();
@@ -269,7 +269,7 @@ bool LumenvaleCcd::AbortExposure() {
         // lines: from now on that time is 0.
         aborted_ = true;
         panel_.cutShort();
-        rig_->commands.Stop();
+        rig_->commands.stop();
     }
     return true;
 }

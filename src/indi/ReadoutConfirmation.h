@@ -10,7 +10,7 @@ namespace lumenvale {
 class ReadoutConfirmation : public Keystrokes {
 public:
     explicit ReadoutConfirmation(StreamAcquisition& acquisition) : acquisition_(acquisition) {}
-    void SendEnter() override { acquisition_.confirm(); }
+    void sendEnter() override { acquisition_.confirm(); }
 
 private:
     StreamAcquisition& acquisition_;

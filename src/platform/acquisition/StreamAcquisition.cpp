@@ -63,13 +63,13 @@ std::unique_ptr<FrameSource> StreamAcquisition::makeSource() {
     if (camera_.path.empty()) {
         return std::make_unique<SimulatedCameraSource>(simulated_);
     }
-    V4l2Source::Settings settings;
-    settings.path = camera_.path;
-    settings.name = camera_.name;
-    settings.skipFrames = camera_.skipFrames;
-    settings.frameTimeoutMs = frameTimeoutMs_;
+    V4l2Source::Options options;
+    options.path = camera_.path;
+    options.name = camera_.name;
+    options.skipFrames = camera_.skipFrames;
+    options.frameTimeoutMs = frameTimeoutMs_;
     // The confirmation comes right after the readout write, so the last write is the readout.
-    return std::make_unique<V4l2Source>(stream_, clock_, settings, [this] { return lastWriteUs_; });
+    return std::make_unique<V4l2Source>(stream_, clock_, options, [this] { return lastWriteUs_; });
 }
 
 void StreamAcquisition::confirm() {
