@@ -9,6 +9,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format clang-tidy
     xvfb xauth xdotool python3
+    libindi-dev indi-bin libcfitsio-dev
     dpkg-dev fakeroot file librsvg2-bin lintian desktop-file-utils appstream
 )
 

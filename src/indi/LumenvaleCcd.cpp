@@ -1,0 +1,398 @@
+// The INDI CCD driver's properties, connection and exposures.
+#include "indi/LumenvaleCcd.h"
+
+#include "camera/LineStates.h"
+#include "indi/CameraRig.h"
+#include "indi/FitsPlanes.h"
+
+#include <QTimer>
+
+#include <cstring>
+
+namespace lumenvale {
+
+namespace {
+
+constexpr const char* ConnectionGroup = "Connection";
+constexpr const char* SimulatedElement = "SIMULATED";
+constexpr int FrameWidth = 640;
+constexpr int FrameHeight = 480;
+// The ICX098 sensor of the webcams that are modified this way.
+constexpr float PixelMicrons = 5.6F;
+
+const char* ImageType(INDI::CCDChip::CCD_FRAME type) {
+    switch (type) {
+    case INDI::CCDChip::BIAS_FRAME:
+        return "Bias Frame";
+    case INDI::CCDChip::DARK_FRAME:
+        return "Dark Frame";
+    case INDI::CCDChip::FLAT_FRAME:
+        return "Flat Frame";
+    case INDI::CCDChip::LIGHT_FRAME:
+        break;
+    }
+    return "Light Frame";
+}
+
+bool IsOurs(const char* dev, const char* ours) {
+    return dev != nullptr && std::strcmp(dev, ours) == 0;
+}
+
+} // namespace
+
+LumenvaleCcd::LumenvaleCcd()
+    : acquisition_(lines_, clock_, v4l2_), confirmation_(acquisition_),
+      messages_([this](const QString& text) { logMessage(text); }),
+      panel_([this](float remainingMs) { countdown(remainingMs); }), exposureLines_(lines_) {
+    setVersion(0, 1);
+    acquisition_.setOnCameraLost([this](const SourceFailure& failure) {
+        // The exposure cannot be read out any more: end it now rather than at its end.
+        if (running_ && rig_) {
+            cameraLost_ = failure.reason;
+            rig_->commands.stop();
+        }
+    });
+}
+
+LumenvaleCcd::~LumenvaleCcd() = default;
+
+bool LumenvaleCcd::initProperties() {
+    INDI::CCD::initProperties();
+    SetCCDCapability(CCD_CAN_ABORT);
+    SetCCDParams(FrameWidth, FrameHeight, 8, PixelMicrons, PixelMicrons);
+    PrimaryCCD.setMinMaxStep("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 0, MaxExposureSeconds, 1, false);
+
+    IUFillSwitch(&ReadoutModeS[0], "BINNED", "2x1 Binned", ISS_ON);
+    IUFillSwitch(&ReadoutModeS[1], "HIRES", "Hi-res", ISS_OFF);
+    IUFillSwitchVector(&ReadoutModeSP, ReadoutModeS, 2, getDeviceName(), "READOUT_MODE",
+                       "Readout mode", MAIN_CONTROL_TAB, IP_RW, ISR_1OFMANY, 0, IPS_IDLE);
+    IUFillSwitch(&AmpOffS[0], "ENABLED", "On", ISS_OFF);
+    IUFillSwitch(&AmpOffS[1], "DISABLED", "Off", ISS_ON);
+    IUFillSwitchVector(&AmpOffSP, AmpOffS, 2, getDeviceName(), "AMP_OFF", "Amp off",
+                       MAIN_CONTROL_TAB, IP_RW, ISR_1OFMANY, 0, IPS_IDLE);
+    IUFillSwitch(&DeinterlaceS[0], "ENABLED", "On", ISS_OFF);
+    IUFillSwitch(&DeinterlaceS[1], "DISABLED", "Off", ISS_ON);
+    IUFillSwitchVector(&DeinterlaceSP, DeinterlaceS, 2, getDeviceName(), "DEINTERLACE",
+                       "De-interlace", MAIN_CONTROL_TAB, IP_RW, ISR_1OFMANY, 0, IPS_IDLE);
+    IUFillSwitch(&DeinterlaceOrderS[0], "ORDER_1", "1", ISS_ON);
+    IUFillSwitch(&DeinterlaceOrderS[1], "ORDER_2", "2", ISS_OFF);
+    IUFillSwitchVector(&DeinterlaceOrderSP, DeinterlaceOrderS, 2, getDeviceName(),
+                       "DEINTERLACE_ORDER", "De-interlace order", MAIN_CONTROL_TAB, IP_RW,
+                       ISR_1OFMANY, 0, IPS_IDLE);
+
+    IUFillText(&PortT[0], "PORT", "Port", "/dev/parport0");
+    IUFillTextVector(&PortTP, PortT, 1, getDeviceName(), "DEVICE_PORT", "Camera port",
+                     ConnectionGroup, IP_RW, 0, IPS_IDLE);
+
+    webcams_ = FindCaptureDevices(v4l2_, "/dev");
+    WebcamS.resize(webcams_.size() + 1);
+    for (std::size_t i = 0; i < webcams_.size(); ++i) {
+        const std::string element = "VIDEO_" + std::to_string(i);
+        const QString label = QStringLiteral("%1 (%2)").arg(
+            webcams_[i].name, QString::fromStdString(webcams_[i].path));
+        IUFillSwitch(&WebcamS[i], element.c_str(), label.toUtf8().constData(),
+                     i == 0 ? ISS_ON : ISS_OFF);
+    }
+    IUFillSwitch(&WebcamS.back(), SimulatedElement, "Simulated camera",
+                 webcams_.empty() ? ISS_ON : ISS_OFF);
+    IUFillSwitchVector(&WebcamSP, WebcamS.data(), int(WebcamS.size()), getDeviceName(), "WEBCAM",
+                       "Webcam", ConnectionGroup, IP_RW, ISR_1OFMANY, 0, IPS_IDLE);
+
+    IUFillNumber(&SkipFramesN[0], "FRAMES", "Frames", "%.0f", 0, 30, 1, 0);
+    IUFillNumberVector(&SkipFramesNP, SkipFramesN, 1, getDeviceName(), "SKIP_FRAMES",
+                       "Frames to skip", OPTIONS_TAB, IP_RW, 0, IPS_IDLE);
+
+    setDefaultPollingPeriod(1000);
+    return true;
+}
+
+void LumenvaleCcd::ISGetProperties(const char* dev) {
+    INDI::CCD::ISGetProperties(dev);
+    defineProperty(&PortTP);
+    defineProperty(&WebcamSP);
+    defineProperty(&ReadoutModeSP);
+    defineProperty(&AmpOffSP);
+    defineProperty(&DeinterlaceSP);
+    defineProperty(&DeinterlaceOrderSP);
+    defineProperty(&SkipFramesNP);
+    for (const char* name : {"DEVICE_PORT", "WEBCAM", "READOUT_MODE", "AMP_OFF", "DEINTERLACE",
+                             "DEINTERLACE_ORDER", "SKIP_FRAMES"}) {
+        loadConfig(true, name);
+    }
+}
+
+bool LumenvaleCcd::updateProperties() {
+    INDI::CCD::updateProperties();
+    if (isConnected()) {
+        SetCCDParams(FrameWidth, FrameHeight, 8, PixelMicrons, PixelMicrons);
+        PrimaryCCD.setNAxis(3);
+        PrimaryCCD.setFrameBufferSize(FrameWidth * FrameHeight * 3);
+    }
+    return true;
+}
+
+StreamAcquisition::Camera LumenvaleCcd::chosenCamera() const {
+    StreamAcquisition::Camera camera;
+    camera.skipFrames = int(SkipFramesN[0].value);
+    for (std::size_t i = 0; i < webcams_.size(); ++i) {
+        if (WebcamS[i].s == ISS_ON) {
+            camera.path = webcams_[i].path;
+            camera.name = webcams_[i].name;
+        }
+    }
+    return camera;
+}
+
+bool LumenvaleCcd::Connect() {
+    if (!workDir_.isValid()) {
+        LOGF_ERROR("No working directory for the frame files: %s",
+                   workDir_.errorString().toUtf8().constData());
+        return false;
+    }
+    const DriverServices services{clock_, lines_,    timers_, confirmation_,
+                                  pump_,  messages_, files_,  acquisition_};
+    auto rig = std::make_unique<CameraRig>(services, ppdev_, PortT[0].text, settings_, panel_,
+                                           panel_, workDir_.path().toStdString());
+    // The words of the desktop program's "not initialised" message go to the log.
+    messages_.clear();
+    rig->lines.openPortAccess();
+    if (!rig->port.isOpen()) {
+        rig->lines.closePortAccess();
+        return false;
+    }
+    acquisition_.setCamera(chosenCamera());
+    if (const std::optional<SourceFailure> failed = acquisition_.openCamera()) {
+        LOGF_ERROR("%s", failed->reason.toUtf8().constData());
+        rig->lines.closePortAccess();
+        return false;
+    }
+    rig_ = std::move(rig);
+    LOGF_INFO("Camera port %s open; frames from %s.", PortT[0].text,
+              chosenCamera().path.empty() ? "the simulated camera" : chosenCamera().path.c_str());
+    return true;
+}
+
+bool LumenvaleCcd::Disconnect() {
+    if (running_) {
+        // The command ends within its settle wait or readout; the camera is let go after it.
+        aborted_ = true;
+        releasePending_ = true;
+        rig_->commands.endSoon();
+        return true;
+    }
+    releaseCamera();
+    return true;
+}
+
+void LumenvaleCcd::releaseCamera() {
+    releasePending_ = false;
+    if (rig_) {
+        rig_->lines.closePortAccess();
+        rig_.reset();
+    }
+    acquisition_.closeSource();
+}
+
+bool LumenvaleCcd::StartExposure(float duration) {
+    if (running_ || !rig_) {
+        return false;
+    }
+    running_ = true;
+    aborted_ = false;
+    cameraLost_.clear();
+    settings_.DeinterlaceOrder = DeinterlaceOrderS[1].s == ISS_ON ? 2 : 1;
+    panel_.prepare({duration, AmpOffS[0].s == ISS_ON, DeinterlaceS[0].s == ISS_ON});
+    acquisition_.setCamera(chosenCamera());
+    PrimaryCCD.setExposureDuration(duration);
+    sinceCountdown_.invalidate();
+    // The run blocks while it pumps events, so it must not start inside the dispatch of this
+    // request: libindidriver's stdin reader is not reentrant.
+    QTimer::singleShot(0, [this] { runExposure(); });
+    return true;
+}
+
+void LumenvaleCcd::runExposure() {
+    exposureLines_.reset();
+    messages_.clear();
+    if (hires()) {
+        rig_->commands.hires();
+    } else {
+        rig_->commands.binned();
+    }
+    running_ = false;
+    finishExposure();
+    if (releasePending_) {
+        releaseCamera();
+    }
+}
+
+void LumenvaleCcd::finishExposure() {
+    if (aborted_) {
+        LOG_INFO("Exposure aborted: the frame was read out and discarded.");
+        return;
+    }
+    if (panel_.picture().isNull()) {
+        QString reason = !cameraLost_.isEmpty() ? cameraLost_ : messages_.last();
+        if (reason.isEmpty()) {
+            reason = acquisition_.lastFailure().reason;
+        }
+        if (!cameraLost_.isEmpty()) {
+            LOGF_ERROR("%s", cameraLost_.toUtf8().constData());
+        }
+        LOGF_ERROR("The exposure failed: %s", reason.toUtf8().constData());
+        PrimaryCCD.setExposureFailed();
+        return;
+    }
+    sendFrame();
+}
+
+void LumenvaleCcd::sendFrame() {
+    measuredSeconds_ = exposureLines_.seconds().value_or(PrimaryCCD.getExposureDuration());
+    startUtc_ = exposureLines_.startUtc().toString(Qt::ISODateWithMs);
+    startUtc_.chop(startUtc_.endsWith(QLatin1Char('Z')) ? 1 : 0);
+    PrimaryCCD.setFrameBufferSize(FrameWidth * FrameHeight * 3);
+    if (!FitsPlanes::fill(panel_.picture(), PrimaryCCD.getFrameBuffer(),
+                          std::size_t(PrimaryCCD.getFrameBufferSize()))) {
+        LOG_ERROR("The processed frame is not 640 x 480: nothing was sent.");
+        PrimaryCCD.setExposureFailed();
+        return;
+    }
+    ExposureComplete(&PrimaryCCD);
+}
+
+bool LumenvaleCcd::AbortExposure() {
+    if (running_ && rig_) {
+        // As Stop does on the desktop: the wait ends at once and the frame is read out, so the
+        // lines end at the readout state; the frame itself is dropped.
+        // Stop alone leaves an exposure that has not started yet (Abort during the settle
+        // wait) its full length, since the time is read once the exposure state is on the
+        // lines: from now on that time is 0.
+        aborted_ = true;
+        panel_.cutShort();
+        rig_->commands.stop();
+    }
+    return true;
+}
+
+void LumenvaleCcd::countdown(float remainingMs) {
+    // The wait refreshes 25 times a second; the clients need a few updates a second at most.
+    if (sinceCountdown_.isValid() && sinceCountdown_.elapsed() < 500) {
+        return;
+    }
+    sinceCountdown_.start();
+    PrimaryCCD.setExposureLeft(remainingMs > 0 ? remainingMs / 1000.0 : 0.0);
+}
+
+void LumenvaleCcd::logMessage(const QString& text) {
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QStringLiteral(": "));
+    LOGF_ERROR("%s", line.toUtf8().constData());
+}
+
+void LumenvaleCcd::addFITSKeywords(INDI::CCDChip* targetChip) {
+    INDI::CCD::addFITSKeywords(targetChip);
+    fitsfile* fits = *targetChip->fitsFilePointer();
+    int status = 0;
+    const bool binned = !hires();
+    fits_update_key_dbl(fits, "EXPTIME", measuredSeconds_, 6,
+                        "Exposure from the exposure-state to the readout write (s)", &status);
+    fits_update_key_str(fits, "DATE-OBS", startUtc_.toUtf8().constData(),
+                        "UTC of the exposure-state write", &status);
+    fits_update_key_str(fits, "IMAGETYP", ImageType(targetChip->getFrameType()), "Frame type",
+                        &status);
+    fits_update_key_str(fits, "READMODE", binned ? "2x1 Binned" : "Hi-res", "Readout mode",
+                        &status);
+    fits_update_key_lng(fits, "XBINNING", 1, "Binning factor in width", &status);
+    fits_update_key_lng(fits, "YBINNING", binned ? 2 : 1, "Binning factor in height", &status);
+    fits_update_key_str(fits, "ROWORDER", "TOP-DOWN", "First row is the top of the picture",
+                        &status);
+    if (status != 0) {
+        char text[FLEN_STATUS]{};
+        fits_get_errstatus(status, text);
+        LOGF_ERROR("FITS keywords: %s", text);
+    }
+}
+
+bool LumenvaleCcd::ISNewNumber(const char* dev, const char* name, double values[], char* names[],
+                               int n) {
+    if (IsOurs(dev, getDeviceName())) {
+        if (std::strcmp(name, "CCD_EXPOSURE") == 0 && n >= 1) {
+            if (running_) {
+                LOGF_ERROR("An exposure is running: the request for %g s was refused.", values[0]);
+                PrimaryCCD.setExposureLeft(PrimaryCCD.getExposureLeft());
+                return false;
+            }
+            if (!(values[0] >= 0 && values[0] <= MaxExposureSeconds)) {
+                LOGF_ERROR("An exposure of %g s was refused: it must lie between 0 and %g s.",
+                           values[0], MaxExposureSeconds);
+                PrimaryCCD.setExposureFailed();
+                return false;
+            }
+        }
+        if (std::strcmp(name, SkipFramesNP.name) == 0) {
+            IUUpdateNumber(&SkipFramesNP, values, names, n);
+            SkipFramesNP.s = IPS_OK;
+            IDSetNumber(&SkipFramesNP, nullptr);
+            saveConfig(true, SkipFramesNP.name);
+            return true;
+        }
+    }
+    return INDI::CCD::ISNewNumber(dev, name, values, names, n);
+}
+
+bool LumenvaleCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[],
+                               int n) {
+    if (IsOurs(dev, getDeviceName())) {
+        for (ISwitchVectorProperty* property :
+             {&ReadoutModeSP, &AmpOffSP, &DeinterlaceSP, &DeinterlaceOrderSP, &WebcamSP}) {
+            if (std::strcmp(name, property->name) != 0) {
+                continue;
+            }
+            if (property == &WebcamSP && isConnected()) {
+                LOG_ERROR("The webcam is chosen while disconnected.");
+                WebcamSP.s = IPS_ALERT;
+                IDSetSwitch(&WebcamSP, nullptr);
+                return false;
+            }
+            // Each takes effect at the next exposure's start, as on the Control window.
+            IUUpdateSwitch(property, states, names, n);
+            property->s = IPS_OK;
+            IDSetSwitch(property, nullptr);
+            saveConfig(true, property->name);
+            return true;
+        }
+    }
+    return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
+}
+
+bool LumenvaleCcd::ISNewText(const char* dev, const char* name, char* texts[], char* names[],
+                             int n) {
+    if (IsOurs(dev, getDeviceName()) && std::strcmp(name, PortTP.name) == 0) {
+        if (isConnected()) {
+            LOG_ERROR("The camera port is chosen while disconnected.");
+            PortTP.s = IPS_ALERT;
+            IDSetText(&PortTP, nullptr);
+            return false;
+        }
+        IUUpdateText(&PortTP, texts, names, n);
+        PortTP.s = IPS_OK;
+        IDSetText(&PortTP, nullptr);
+        saveConfig(true, PortTP.name);
+        return true;
+    }
+    return INDI::CCD::ISNewText(dev, name, texts, names, n);
+}
+
+bool LumenvaleCcd::saveConfigItems(FILE* fp) {
+    INDI::CCD::saveConfigItems(fp);
+    IUSaveConfigText(fp, &PortTP);
+    IUSaveConfigSwitch(fp, &WebcamSP);
+    IUSaveConfigSwitch(fp, &ReadoutModeSP);
+    IUSaveConfigSwitch(fp, &AmpOffSP);
+    IUSaveConfigSwitch(fp, &DeinterlaceSP);
+    IUSaveConfigSwitch(fp, &DeinterlaceOrderSP);
+    IUSaveConfigNumber(fp, &SkipFramesNP);
+    return true;
+}
+
+} // namespace lumenvale

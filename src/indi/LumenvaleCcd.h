@@ -1,0 +1,110 @@
+// The camera as an INDI CCD: each exposure is one 2x1 Binned or Hi-res frame of the capture
+// core, its lines, timing, frame choice and processing exactly as the desktop program has
+// them, sent as an 8-bit, three-plane FITS image whose EXPTIME is the exposure the lines made.
+#pragma once
+
+#include "indi/DriverMessages.h"
+#include "indi/DriverPanel.h"
+#include "indi/ExposureLines.h"
+#include "indi/ReadoutConfirmation.h"
+#include "platform/Clock.h"
+#include "platform/FileSystemObject.h"
+#include "platform/LineMonitor.h"
+#include "platform/MessagePump.h"
+#include "platform/PpdevSyscalls.h"
+#include "platform/WindowTimers.h"
+#include "platform/acquisition/CaptureDevices.h"
+#include "platform/acquisition/LibV4l2Calls.h"
+#include "platform/acquisition/StreamAcquisition.h"
+#include "settings/Settings.h"
+
+#include <libindi/indiccd.h>
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+namespace lumenvale {
+
+struct CameraRig;
+
+class LumenvaleCcd : public INDI::CCD {
+public:
+    static constexpr double MaxExposureSeconds = 3600;
+
+    LumenvaleCcd();
+    ~LumenvaleCcd() override;
+
+    const char* getDefaultName() override { return "Lumenvale CCD"; }
+    bool initProperties() override;
+    bool updateProperties() override;
+    void ISGetProperties(const char* dev) override;
+    bool ISNewNumber(const char* dev, const char* name, double values[], char* names[],
+                     int n) override;
+    bool ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[],
+                     int n) override;
+    bool ISNewText(const char* dev, const char* name, char* texts[], char* names[], int n) override;
+
+protected:
+    bool Connect() override;
+    bool Disconnect() override;
+    bool StartExposure(float duration) override;
+    bool AbortExposure() override;
+    void addFITSKeywords(INDI::CCDChip* targetChip) override;
+    bool saveConfigItems(FILE* fp) override;
+
+private:
+    void runExposure();
+    void finishExposure();
+    void sendFrame();
+    void releaseCamera();
+    void countdown(float remainingMs);
+    void logMessage(const QString& text);
+    bool hires() const { return ReadoutModeS[1].s == ISS_ON; }
+    StreamAcquisition::Camera chosenCamera() const;
+
+    SystemClock clock_;
+    KernelPpdevSyscalls ppdev_;
+    LibV4l2Calls v4l2_;
+    LineMonitor lines_;
+    WindowTimers timers_;
+    QtMessagePump pump_;
+    FileSystemObject files_;
+    StreamAcquisition acquisition_;
+    ReadoutConfirmation confirmation_;
+    DriverMessages messages_;
+    DriverPanel panel_;
+    Settings settings_;
+    ExposureLines exposureLines_;
+    // The working frame files of the capture core; nobody else's business.
+    QTemporaryDir workDir_;
+    std::unique_ptr<CameraRig> rig_;
+    std::vector<CaptureDevice> webcams_;
+
+    bool running_ = false;
+    bool aborted_ = false;
+    bool releasePending_ = false;
+    QString cameraLost_;
+    QElapsedTimer sinceCountdown_;
+    double measuredSeconds_ = 0;
+    QString startUtc_;
+
+    ISwitch ReadoutModeS[2];
+    ISwitchVectorProperty ReadoutModeSP;
+    ISwitch AmpOffS[2];
+    ISwitchVectorProperty AmpOffSP;
+    ISwitch DeinterlaceS[2];
+    ISwitchVectorProperty DeinterlaceSP;
+    ISwitch DeinterlaceOrderS[2];
+    ISwitchVectorProperty DeinterlaceOrderSP;
+    IText PortT[1]{};
+    ITextVectorProperty PortTP;
+    std::vector<ISwitch> WebcamS;
+    ISwitchVectorProperty WebcamSP;
+    INumber SkipFramesN[1];
+    INumberVectorProperty SkipFramesNP;
+};
+
+} // namespace lumenvale

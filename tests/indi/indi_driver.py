@@ -1,0 +1,164 @@
+#!/usr/bin/env python3
+"""indi_lumenvale_ccd under the real indiserver on loopback, with the simulated camera and the
+emulated camera port: a missing port fails CONNECT with the desktop program's words; binned and
+hi-res 1 s exposures arrive as local FITS files with the frame's keywords, the lines' exposure,
+and the processed pixels (rows doubled, fields woven); exposures out of range or on top of a
+running one are refused; Abort ends an exposure at once with a readout and sends nothing.
+
+Usage: indi_driver.py DRIVER EMULATOR.so [--keep]
+Exit status: 0 passed, 1 failed, 77 indiserver is not installed.
+"""
+
+import datetime
+import os
+import shutil
+import sys
+import tempfile
+
+from indi_session import Failure, Server, expect, read_fits, tools_missing, wait_file
+
+W, H = 640, 480
+PLANE = W * H
+EXPOSURE_STATE = (0x30, 0x34)
+
+
+def stored_row(data, plane, r):
+    """Stored row r of the frame file (0 is the bottom line), from a top-down FITS plane."""
+    y = H - 1 - r
+    return data[plane * PLANE + y * W:plane * PLANE + (y + 1) * W]
+
+
+def mean(row):
+    return sum(row) / len(row)
+
+
+def last_frame_writes(server):
+    """The line states of the last frame, from its 0x27, with the exposure the lines made."""
+    writes = server.port_writes()
+    start = max(i for i, (v, _) in enumerate(writes) if v == 0x27)
+    frame = writes[start:]
+    exposed = frame[4][1]
+    readout = next(us for v, us in frame[5:] if v in (0x35, 0x37))
+    return [v for v, _ in frame], (readout - exposed) / 1e6
+
+
+def check_header(header, mode, ybin, lines_s, before, after):
+    for key, want in (("BITPIX", "8"), ("NAXIS", "3"), ("NAXIS1", "640"), ("NAXIS2", "480"),
+                      ("NAXIS3", "3"), ("READMODE", mode), ("XBINNING", "1"),
+                      ("YBINNING", str(ybin)), ("ROWORDER", "TOP-DOWN"),
+                      ("INSTRUME", "Lumenvale CCD"), ("IMAGETYP", "Light Frame")):
+        expect(header.get(key) == want, f"{mode}: {key} is {header.get(key)!r}, not {want!r}")
+    exptime = float(header["EXPTIME"])
+    expect(abs(exptime - lines_s) < 0.0005,
+           f"{mode}: EXPTIME {exptime} is not the lines' exposure {lines_s:.6f} s")
+    date = datetime.datetime.fromisoformat(header["DATE-OBS"])
+    expect(before <= date <= after, f"{mode}: DATE-OBS {date} is not during the exposure")
+
+
+def expose(server, seconds, mode, name):
+    server.setprop(f"READOUT_MODE.{mode}=On")
+    before = datetime.datetime.utcnow()
+    server.setprop(f"CCD_EXPOSURE.CCD_EXPOSURE_VALUE={seconds}")
+    path = os.path.join(server.scratch, "up", name)
+    wait_file(path)
+    server.wait_state("CCD_EXPOSURE", "Ok")
+    return read_fits(path), before, datetime.datetime.utcnow()
+
+
+def run(driver, emulator, scratch):
+    server = Server(driver, emulator, scratch)
+    try:
+        messages = server.messages
+        server.setprop("WEBCAM.SIMULATED=On")
+
+        # A missing port: CONNECT fails, and the log says why as the desktop program does.
+        server.setprop("DEVICE_PORT.PORT=/nonexistent/parport0")
+        mark = messages.mark()
+        server.setprop("CONNECTION.CONNECT=On")
+        text = messages.wait_for(r"not initialised", start=mark)
+        expect("/nonexistent/parport0" in text, f"the port failure names no port: {text!r}")
+        server.wait_state("CONNECTION", "Alert")
+        expect(server.getprop("CONNECTION.CONNECT") == "Off", "connected without a port")
+
+        server.setprop("DEVICE_PORT.PORT=/dev/parport0")
+        server.setprop("CONNECTION.CONNECT=On")
+        server.wait_state("CONNECTION", "Ok")
+        os.makedirs(os.path.join(scratch, "up"))
+        server.setprop("UPLOAD_MODE.UPLOAD_LOCAL=On")
+        server.setprop(f"UPLOAD_SETTINGS.UPLOAD_DIR={os.path.join(scratch, 'up')}")
+        server.setprop("UPLOAD_SETTINGS.UPLOAD_PREFIX=IMAGE_XXX")
+
+        # 2x1 Binned: one readout at 0x37, every other stored row a copy of the one below.
+        (header, data), before, after = expose(server, 1, "BINNED", "IMAGE_001.fits")
+        states, lines_s = last_frame_writes(server)
+        expect(states == [0x27, 0x37, 0x14, 0x34, 0x34, 0x37], f"binned lines: {states}")
+        check_header(header, "2x1 Binned", 2, lines_s, before, after)
+        for plane in range(3):
+            for k in range(239):
+                expect(stored_row(data, plane, 2 * k + 1) == stored_row(data, plane, 2 * k),
+                       f"binned plane {plane}: stored row {2 * k + 1} is not doubled")
+        expect(stored_row(data, 1, 479) != stored_row(data, 1, 478),
+               "binned: the top line was doubled as well")
+
+        # Hi-res with the amp off: 0x35 then 0x37; the second field's rows woven into the
+        # first, so the odd stored rows from 3 up are lit and stored row 1 is the first's dark.
+        server.setprop("AMP_OFF.ENABLED=On")
+        (header, data), before, after = expose(server, 1, "HIRES", "IMAGE_002.fits")
+        states, lines_s = last_frame_writes(server)
+        expect(states == [0x27, 0x37, 0x14, 0x34, 0x30, 0x35, 0x37], f"hi-res lines: {states}")
+        check_header(header, "Hi-res", 1, lines_s, before, after)
+        dark = mean(stored_row(data, 1, 1))
+        woven = min(mean(stored_row(data, 1, r)) for r in range(3, H, 2))
+        expect(woven > dark + 5, f"hi-res: woven rows (lowest mean {woven:.1f}) are no brighter "
+                                 f"than the dark row 1 ({dark:.1f}): the fields were not woven")
+        server.setprop("AMP_OFF.DISABLED=On")
+
+        # Out of range, and on top of a running exposure: refused.
+        mark = messages.mark()
+        server.setprop("CCD_EXPOSURE.CCD_EXPOSURE_VALUE=3601")
+        messages.wait_for(r"3601 s was refused", start=mark)
+        server.wait_state("CCD_EXPOSURE", "Alert")
+
+        # Abort in mid-exposure: the readout comes at once and nothing is sent.
+        server.setprop("READOUT_MODE.BINNED=On")
+        server.setprop("CCD_EXPOSURE.CCD_EXPOSURE_VALUE=60")
+        server.wait_state("CCD_EXPOSURE", "Busy")
+        mark = messages.mark()
+        server.setprop("CCD_EXPOSURE.CCD_EXPOSURE_VALUE=2")
+        messages.wait_for(r"exposure is running: the request for 2 s was refused", start=mark)
+        expect(server.getprop("CCD_EXPOSURE._STATE") == "Busy", "the running exposure ended")
+        server.setprop("CCD_ABORT_EXPOSURE.ABORT=On")
+        messages.wait_for(r"aborted: the frame was read out and discarded", start=mark)
+        states, lines_s = last_frame_writes(server)
+        expect(states[-1] == 0x37 and lines_s < 30,
+               f"abort left lines {states} after {lines_s:.1f} s of a 60 s exposure")
+        expect(sorted(os.listdir(os.path.join(scratch, "up"))) ==
+               ["IMAGE_001.fits", "IMAGE_002.fits"], "the aborted frame was sent")
+        expect(server.getprop("CCD_EXPOSURE._STATE") != "Busy", "still busy after Abort")
+    finally:
+        server.close()
+
+
+def main():
+    args = [a for a in sys.argv[1:] if a != "--keep"]
+    if len(args) != 2:
+        print(__doc__)
+        return 1
+    missing = tools_missing()
+    if missing:
+        print(f"skipped: {', '.join(missing)} not installed (Debian package indi-bin)")
+        return 77
+    scratch = tempfile.mkdtemp(prefix="indi-driver-")
+    try:
+        run(args[0], args[1], scratch)
+    except Failure as failure:
+        print(f"FAILED: {failure}\n(scratch directory kept: {scratch})")
+        return 1
+    print("passed")
+    if "--keep" not in sys.argv:
+        shutil.rmtree(scratch)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
