@@ -36,6 +36,16 @@ for file in usr/bin/lumenvale usr/bin/lumenvale-frames \
     [ -s "$root/$file" ] || fail "/$file is not in the packages"
 done
 
+# The INDI driver's package, when it was made.
+if [ -e "$root/usr/bin/indi_lumenvale_ccd" ]; then
+    for file in usr/share/indi/indi_lumenvale.xml usr/share/man/man1/indi_lumenvale_ccd.1.gz \
+        usr/share/doc/lumenvale-indi/copyright; do
+        [ -s "$root/$file" ] || fail "/$file is not in the lumenvale-indi package"
+    done
+    grep -q 'indi_lumenvale_ccd' "$root/usr/share/indi/indi_lumenvale.xml" ||
+        fail "indi_lumenvale.xml does not name the driver"
+fi
+
 for entry in "$root"/usr/share/applications/*.desktop; do
     desktop-file-validate "$entry" || fail "desktop-file-validate: $entry"
 done
