@@ -7,6 +7,7 @@
 // write to the file, and the longest the event loop stood still while the camera streamed.
 // Prints "name value" lines.
 #include "BenchFigures.h"
+#include "SimulatedDesk.h"
 
 #include "platform/Clock.h"
 #include "platform/FileSystemObject.h"
@@ -142,18 +143,6 @@ private:
     Acquisition& library_;
 };
 
-class PrintedMessages : public Messages {
-public:
-    void MsgBox(const QString& text, const QString& /*title*/) override {
-        std::fprintf(stderr, "message: %s\n", text.toLocal8Bit().constData());
-    }
-    void Beep() override {}
-};
-
-template <typename T> T& find(QWidget& window, const char* name) {
-    return *window.findChild<T*>(QString::fromLatin1(name));
-}
-
 int webcamCase(const std::filesystem::path& root) {
     using Configure = int (*)(const char*);
     const auto configure = reinterpret_cast<Configure>(dlsym(RTLD_DEFAULT, "emucam_configure"));
@@ -223,10 +212,10 @@ int webcamCase(const std::filesystem::path& root) {
 
     constexpr int Frames = 5;
     lines.clearHistory();
-    find<QLineEdit>(control, "Text2").setText(QStringLiteral("1"));
-    find<QLineEdit>(control, "Text3").setText(QString::number(Frames));
-    find<QCheckBox>(control, "Check5").setChecked(true);
-    find<QPushButton>(control, "Command2").click();
+    Find<QLineEdit>(control, "Text2").setText(QStringLiteral("1"));
+    Find<QLineEdit>(control, "Text3").setText(QString::number(Frames));
+    Find<QCheckBox>(control, "Check5").setChecked(true);
+    Find<QPushButton>(control, "Command2").click();
     running = false;
 
     // Each frame: 0x27, 0x37, 0x14, 0x34, exposure state, then the readout 0x37.
