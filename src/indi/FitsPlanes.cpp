@@ -15,7 +15,7 @@ bool FitsPlanes::fill(const QImage& picture, std::uint8_t* buffer, std::size_t s
     for (int y = 0; y < Height; ++y) {
         const std::uint8_t* line = rgb.constScanLine(y);
         const std::size_t row = std::size_t(y) * Width;
-        for (int x = 0; x < Width; ++x) {
+        for (std::size_t x = 0; x < std::size_t(Width); ++x) {
             buffer[row + x] = line[3 * x];
             buffer[Plane + row + x] = line[3 * x + 1];
             buffer[2 * Plane + row + x] = line[3 * x + 2];

@@ -91,20 +91,20 @@ private:
     double measuredSeconds_ = 0;
     QString startUtc_;
 
-    ISwitch ReadoutModeS[2];
-    ISwitchVectorProperty ReadoutModeSP;
-    ISwitch AmpOffS[2];
-    ISwitchVectorProperty AmpOffSP;
-    ISwitch DeinterlaceS[2];
-    ISwitchVectorProperty DeinterlaceSP;
-    ISwitch DeinterlaceOrderS[2];
-    ISwitchVectorProperty DeinterlaceOrderSP;
+    ISwitch ReadoutModeS[2]{};
+    ISwitchVectorProperty ReadoutModeSP{};
+    ISwitch AmpOffS[2]{};
+    ISwitchVectorProperty AmpOffSP{};
+    ISwitch DeinterlaceS[2]{};
+    ISwitchVectorProperty DeinterlaceSP{};
+    ISwitch DeinterlaceOrderS[2]{};
+    ISwitchVectorProperty DeinterlaceOrderSP{};
     IText PortT[1]{};
-    ITextVectorProperty PortTP;
+    ITextVectorProperty PortTP{};
     std::vector<ISwitch> WebcamS;
-    ISwitchVectorProperty WebcamSP;
-    INumber SkipFramesN[1];
-    INumberVectorProperty SkipFramesNP;
+    ISwitchVectorProperty WebcamSP{};
+    INumber SkipFramesN[1]{};
+    INumberVectorProperty SkipFramesNP{};
 };
 
 } // namespace lumenvale
