@@ -215,6 +215,17 @@ class Session:
             self.keys("Return")
         return len(boxes)
 
+    def open_control(self):
+        """Camera > Control: File, Settings, Camera along the menu bar, then its only command;
+        a message box on the way (the port that is not there) is answered."""
+        self.menu("Right", "Right", "Return")
+        control = self.wait_for(
+            'the window "Control"',
+            lambda: self.visible("Control") or (self.dismiss_message_boxes() and None))
+        control = control[0][0]
+        self.place(control, "Control")
+        return control
+
     # --- the program -------------------------------------------------------------------------
 
     def start_program(self):
@@ -300,13 +311,7 @@ def run(session, screenshot):
     print("viewer up")
     expect(files_in(work) == [], f"files made at start-up: {files_in(work)}")
 
-    # Camera > Control: File, Settings, Camera along the menu bar, then its only command.
-    session.menu("Right", "Right", "Return")
-    control = session.wait_for(
-        'the window "Control"',
-        lambda: session.visible("Control") or (session.dismiss_message_boxes() and None))
-    control = control[0][0]
-    session.place(control, "Control")
+    control = session.open_control()
     print("Control window up")
 
     # A short exposure, "Save" ticked, then "2x1 Binned".

@@ -75,12 +75,7 @@ def run(session, log, pixel_format):
     work = session.work
     session.start_x()
     session.start_program()
-    session.menu("Right", "Right", "Return")
-    control = session.wait_for(
-        'the window "Control"',
-        lambda: session.visible("Control") or (session.dismiss_message_boxes() and None))
-    control = control[0][0]
-    session.place(control, "Control")
+    control = session.open_control()
 
     session.click_control(control, CONTROL["Text2"])
     session.keys("ctrl+a")

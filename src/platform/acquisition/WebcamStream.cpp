@@ -434,7 +434,8 @@ bool WebcamStream::convert(const Frame& frame, AcquiredFrame& out) {
     const auto& pix = device_.fmt.pix;
     if (pix.pixelformat == V4L2_PIX_FMT_RGB24) {
         // Already RGB; its rows may be padded, which a plain copy would not undo.
-        const std::size_t bytesPerLine = std::max<std::size_t>(pix.bytesperline, std::size_t(pix.width) * 3);
+        const std::size_t bytesPerLine =
+            std::max<std::size_t>(pix.bytesperline, std::size_t(pix.width) * 3);
         return ConvertRgb24ToFrame(frame.data, int(pix.width), int(pix.height), bytesPerLine, out);
     }
     const int written =
