@@ -50,6 +50,14 @@ struct AcquireToFilenameTest : AcquisitionTest {
     int ticks = 0;
     std::string webcamPath;
 
+    // How deep in event loops the camera was opened: 0 ahead of any dialog, 1 inside one.
+    int loopLevelAtOpen = -1;
+    void noteLoopLevelAtOpen() {
+        device.onOpen = [this](const std::string&) {
+            loopLevelAtOpen = QThread::currentThread()->loopLevel();
+        };
+    }
+
     void chooseWebcam() {
         webcamPath = addCamera("video0", "Fake Camera");
         AcquisitionConfig config;
@@ -169,10 +177,7 @@ TEST_F(AcquireToFilenameTest, CancellingWritesNothing) {
 TEST_F(AcquireToFilenameTest, AWebcamFrameArrivesThroughTheDialogOpenedInsideItsEventLoop) {
     chooseWebcam();
     device.streamEvery(5);
-    int loopLevelAtOpen = -1;
-    device.onOpen = [&](const std::string&) {
-        loopLevelAtOpen = QThread::currentThread()->loopLevel();
-    };
+    noteLoopLevelAtOpen();
     AcquisitionLibrary library(lines, clock, device, options());
     ASSERT_EQ(QThread::currentThread()->loopLevel(), 0);
     ASSERT_EQ(acquire(library, "temp.bmp"), AcquireOk);
@@ -195,10 +200,7 @@ TEST_F(AcquireToFilenameTest, AWebcamFrameArrivesThroughTheDialogOpenedInsideIts
 TEST_F(AcquireToFilenameTest, OneStreamServesEveryAcquisitionUntilTheSourceCloses) {
     chooseWebcam();
     device.streamEvery(5);
-    int loopLevelAtOpen = -1;
-    device.onOpen = [&](const std::string&) {
-        loopLevelAtOpen = QThread::currentThread()->loopLevel();
-    };
+    noteLoopLevelAtOpen();
     AcquisitionLibrary library(lines, clock, device, options());
     library.openSource();
     EXPECT_EQ(loopLevelAtOpen, 0) << "opened before any dialog";
