@@ -5,6 +5,8 @@
 #include "indi/CameraRig.h"
 #include "indi/FitsPlanes.h"
 
+#include <libindi/stream/streammanager.h>
+
 #include <QTimer>
 
 #include <cstring>
@@ -15,8 +17,11 @@ namespace {
 
 constexpr const char* ConnectionGroup = "Connection";
 constexpr const char* SimulatedElement = "SIMULATED";
-constexpr int FrameWidth = 640;
-constexpr int FrameHeight = 480;
+constexpr int FrameWidth = FitsPlanes::Width;
+constexpr int FrameHeight = FitsPlanes::Height;
+// The capture formats, in the order they are added.
+constexpr int RgbFormat = 0;
+constexpr int MonoFormat = 1;
 // The ICX098 sensor of the webcams that are modified this way.
 constexpr float PixelMicrons = 5.6F;
 
@@ -43,7 +48,8 @@ bool IsOurs(const char* dev, const char* ours) {
 LumenvaleCcd::LumenvaleCcd()
     : acquisition_(lines_, clock_, v4l2_), confirmation_(acquisition_),
       messages_([this](const QString& text) { logMessage(text); }),
-      panel_([this](float remainingMs) { countdown(remainingMs); }), exposureLines_(lines_) {
+      panel_([this](float remainingMs) { countdown(remainingMs); }), exposureLines_(lines_),
+      video_(acquisition_, [this](const QImage& picture) { sendVideoFrame(picture); }) {
     setVersion(0, 1);
     acquisition_.setOnCameraLost([this](const SourceFailure& failure) {
         // The exposure cannot be read out any more: end it now rather than at its end.
@@ -57,10 +63,14 @@ LumenvaleCcd::LumenvaleCcd()
 LumenvaleCcd::~LumenvaleCcd() = default;
 
 bool LumenvaleCcd::initProperties() {
+    // Nothing here may reach a client: a client that is already connected (Ekos starting the
+    // driver itself) is told of no property before its definition. The capabilities and the
+    // frame size are sent once their properties are defined.
     INDI::CCD::initProperties();
-    SetCCDCapability(CCD_CAN_ABORT);
-    SetCCDParams(FrameWidth, FrameHeight, 8, PixelMicrons, PixelMicrons);
     PrimaryCCD.setMinMaxStep("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 0, MaxExposureSeconds, 1, false);
+    // The saved choice, read by INDI::CCD::initProperties(), takes precedence over the default.
+    addCaptureFormat({"INDI_RGB", "RGB", 8, true});
+    addCaptureFormat({"INDI_MONO", "Mono", 8, false});
 
     IUFillSwitch(&ReadoutModeS[0], "BINNED", "2x1 Binned", ISS_ON);
     IUFillSwitch(&ReadoutModeS[1], "HIRES", "Hi-res", ISS_OFF);
@@ -107,7 +117,18 @@ bool LumenvaleCcd::initProperties() {
 }
 
 void LumenvaleCcd::ISGetProperties(const char* dev) {
+    if (propertiesDefined_) {
+        // Another client asks: each property is sent as it stands, once, and nothing is
+        // loaded again (INDI::CCD would define and load ACTIVE_DEVICES a second time).
+        if (dev == nullptr || IsOurs(dev, getDeviceName())) {
+            INDI::DefaultDevice::ISGetProperties(dev);
+        }
+        return;
+    }
+    // The first request comes from indiserver as it starts the driver: the configuration saved
+    // for what may be set while disconnected is loaded now, and only now.
     INDI::CCD::ISGetProperties(dev);
+    SetCCDCapability(CCD_CAN_ABORT | CCD_HAS_STREAMING);
     defineProperty(&PortTP);
     defineProperty(&WebcamSP);
     defineProperty(&ReadoutModeSP);
@@ -119,16 +140,27 @@ void LumenvaleCcd::ISGetProperties(const char* dev) {
                              "DEINTERLACE_ORDER", "SKIP_FRAMES"}) {
         loadConfig(true, name);
     }
+    propertiesDefined_ = true;
 }
 
 bool LumenvaleCcd::updateProperties() {
     INDI::CCD::updateProperties();
     if (isConnected()) {
         SetCCDParams(FrameWidth, FrameHeight, 8, PixelMicrons, PixelMicrons);
-        PrimaryCCD.setNAxis(3);
+        PrimaryCCD.setNAxis(mono() ? 2 : 3);
         PrimaryCCD.setFrameBufferSize(FrameWidth * FrameHeight * 3);
+        Streamer->setSize(FrameWidth, FrameHeight);
     }
     return true;
+}
+
+bool LumenvaleCcd::mono() const {
+    return CaptureFormatSP.findOnSwitchIndex() == MonoFormat;
+}
+
+bool LumenvaleCcd::SetCaptureFormat(uint8_t index) {
+    // Taken up by the next exposure and the next video frame.
+    return index == RgbFormat || index == MonoFormat;
 }
 
 StreamAcquisition::Camera LumenvaleCcd::chosenCamera() const {
@@ -173,6 +205,9 @@ bool LumenvaleCcd::Connect() {
 }
 
 bool LumenvaleCcd::Disconnect() {
+    if (Streamer->isStreaming()) {
+        Streamer->setStream(false);
+    }
     if (running_) {
         // The command ends within its settle wait or readout; the camera is let go after it.
         aborted_ = true;
@@ -186,6 +221,7 @@ bool LumenvaleCcd::Disconnect() {
 
 void LumenvaleCcd::releaseCamera() {
     releasePending_ = false;
+    video_.stop();
     if (rig_) {
         rig_->lines.closePortAccess();
         rig_.reset();
@@ -199,7 +235,12 @@ bool LumenvaleCcd::StartExposure(float duration) {
     }
     running_ = true;
     aborted_ = false;
+    exposureMono_ = mono();
     cameraLost_.clear();
+    if (video_.running()) {
+        video_.pause();
+        LOG_INFO("Live video paused for the exposure.");
+    }
     settings_.DeinterlaceOrder = DeinterlaceOrderS[1].s == ISS_ON ? 2 : 1;
     panel_.prepare({duration, AmpOffS[0].s == ISS_ON, DeinterlaceS[0].s == ISS_ON});
     acquisition_.setCamera(chosenCamera());
@@ -223,6 +264,9 @@ void LumenvaleCcd::runExposure() {
     finishExposure();
     if (releasePending_) {
         releaseCamera();
+    } else if (video_.paused()) {
+        video_.resume();
+        LOG_INFO("Live video resumed.");
     }
 }
 
@@ -250,14 +294,43 @@ void LumenvaleCcd::sendFrame() {
     measuredSeconds_ = exposureLines_.seconds().value_or(PrimaryCCD.getExposureDuration());
     startUtc_ = exposureLines_.startUtc().toString(Qt::ISODateWithMs);
     startUtc_.chop(startUtc_.endsWith(QLatin1Char('Z')) ? 1 : 0);
-    PrimaryCCD.setFrameBufferSize(FrameWidth * FrameHeight * 3);
-    if (!FitsPlanes::fill(panel_.picture(), PrimaryCCD.getFrameBuffer(),
+    PrimaryCCD.setNAxis(exposureMono_ ? 2 : 3);
+    PrimaryCCD.setFrameBufferSize(FrameWidth * FrameHeight * (exposureMono_ ? 1 : 3));
+    if (!FitsPlanes::fill(panel_.picture(), exposureMono_, PrimaryCCD.getFrameBuffer(),
                           std::size_t(PrimaryCCD.getFrameBufferSize()))) {
         LOG_ERROR("The processed frame is not 640 x 480: nothing was sent.");
         PrimaryCCD.setExposureFailed();
         return;
     }
     ExposureComplete(&PrimaryCCD);
+}
+
+bool LumenvaleCcd::StartStreaming() {
+    if (!rig_) {
+        return false;
+    }
+    video_.start(chosenCamera().path.empty());
+    if (running_) {
+        video_.pause();
+        LOG_INFO("Live video starts after the running exposure.");
+    }
+    return true;
+}
+
+bool LumenvaleCcd::StopStreaming() {
+    video_.stop();
+    return true;
+}
+
+void LumenvaleCcd::sendVideoFrame(const QImage& picture) {
+    const bool asMono = mono();
+    const QByteArray frame = FitsPlanes::videoFrame(picture, asMono);
+    if (frame.isEmpty()) {
+        return;
+    }
+    Streamer->setPixelFormat(asMono ? INDI_MONO : INDI_RGB, 8);
+    // The stream manager copies the frame and sends it from its own thread.
+    Streamer->newFrame(reinterpret_cast<const uint8_t*>(frame.constData()), uint32_t(frame.size()));
 }
 
 bool LumenvaleCcd::AbortExposure() {

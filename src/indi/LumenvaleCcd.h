@@ -1,11 +1,13 @@
 // The camera as an INDI CCD: each exposure is one 2x1 Binned or Hi-res frame of the capture
 // core, its lines, timing, frame choice and processing exactly as the desktop program has
-// them, sent as an 8-bit, three-plane FITS image whose EXPTIME is the exposure the lines made.
+// them, sent as an 8-bit FITS image (three planes, or one of luminance in Mono) whose EXPTIME
+// is the exposure the lines made. Between exposures the webcam's live picture is the video.
 #pragma once
 
 #include "indi/DriverMessages.h"
 #include "indi/DriverPanel.h"
 #include "indi/ExposureLines.h"
+#include "indi/LiveVideo.h"
 #include "indi/ReadoutConfirmation.h"
 #include "platform/Clock.h"
 #include "platform/FileSystemObject.h"
@@ -54,6 +56,9 @@ protected:
     bool AbortExposure() override;
     void addFITSKeywords(INDI::CCDChip* targetChip) override;
     bool saveConfigItems(FILE* fp) override;
+    bool SetCaptureFormat(uint8_t index) override;
+    bool StartStreaming() override;
+    bool StopStreaming() override;
 
 private:
     void runExposure();
@@ -62,7 +67,9 @@ private:
     void releaseCamera();
     void countdown(float remainingMs);
     void logMessage(const QString& text);
+    void sendVideoFrame(const QImage& picture);
     bool hires() const { return ReadoutModeS[1].s == ISS_ON; }
+    bool mono() const;
     StreamAcquisition::Camera chosenCamera() const;
 
     SystemClock clock_;
@@ -78,12 +85,16 @@ private:
     DriverPanel panel_;
     Settings settings_;
     ExposureLines exposureLines_;
+    LiveVideo video_;
     // The working frame files of the capture core; nobody else's business.
     QTemporaryDir workDir_;
     std::unique_ptr<CameraRig> rig_;
     std::vector<CaptureDevice> webcams_;
 
+    // Every property has been defined once and the saved configuration loaded.
+    bool propertiesDefined_ = false;
     bool running_ = false;
+    bool exposureMono_ = false;
     bool aborted_ = false;
     bool releasePending_ = false;
     QString cameraLost_;
