@@ -22,6 +22,8 @@ constexpr int FrameHeight = FitsPlanes::Height;
 // The capture formats, in the order they are added.
 constexpr int RgbFormat = 0;
 constexpr int MonoFormat = 1;
+// The most the stream manager's preview limit allows.
+constexpr double MaxVideoFps = 120;
 // The ICX098 sensor of the webcams that are modified this way.
 constexpr float PixelMicrons = 5.6F;
 
@@ -129,6 +131,8 @@ void LumenvaleCcd::ISGetProperties(const char* dev) {
     // for what may be set while disconnected is loaded now, and only now.
     INDI::CCD::ISGetProperties(dev);
     SetCCDCapability(CCD_CAN_ABORT | CCD_HAS_STREAMING);
+    // The webcam sets the exposure of its own video frames.
+    Streamer->setStreamingExposureEnabled(false);
     defineProperty(&PortTP);
     defineProperty(&WebcamSP);
     defineProperty(&ReadoutModeSP);
@@ -150,6 +154,16 @@ bool LumenvaleCcd::updateProperties() {
         PrimaryCCD.setNAxis(mono() ? 2 : 3);
         PrimaryCCD.setFrameBufferSize(FrameWidth * FrameHeight * 3);
         Streamer->setSize(FrameWidth, FrameHeight);
+        if (!videoRateOpened_) {
+            // libindi caps the video at 10 frames a second until a client asks for more: the
+            // webcam's own rate is the default here, up to the property's 120. A rate a client
+            // asks for later stands until the driver ends.
+            videoRateOpened_ = true;
+            double fps[] = {MaxVideoFps};
+            char name[] = "LIMITS_PREVIEW_FPS";
+            char* names[] = {name};
+            Streamer->ISNewNumber(getDeviceName(), "LIMITS", fps, names, 1);
+        }
     }
     return true;
 }

@@ -93,6 +93,7 @@ private:
 
     // Every property has been defined once and the saved configuration loaded.
     bool propertiesDefined_ = false;
+    bool videoRateOpened_ = false;
     bool running_ = false;
     bool exposureMono_ = false;
     bool aborted_ = false;
