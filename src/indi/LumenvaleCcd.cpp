@@ -121,9 +121,10 @@ bool LumenvaleCcd::initProperties() {
 void LumenvaleCcd::ISGetProperties(const char* dev) {
     if (propertiesDefined_) {
         // Another client asks: each property is sent as it stands, once, and nothing is
-        // loaded again (INDI::CCD would define and load ACTIVE_DEVICES a second time).
+        // loaded again. INDI::CCD's own would define ACTIVE_DEVICES a second time and load it
+        // from the configuration again, so it is passed over on purpose.
         if (dev == nullptr || IsOurs(dev, getDeviceName())) {
-            INDI::DefaultDevice::ISGetProperties(dev);
+            INDI::DefaultDevice::ISGetProperties(dev); // NOLINT(bugprone-parent-virtual-call)
         }
         return;
     }
