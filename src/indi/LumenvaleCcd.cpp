@@ -253,6 +253,8 @@ bool LumenvaleCcd::StartExposure(float duration) {
     exposureMono_ = mono();
     cameraLost_.clear();
     if (video_.running()) {
+        // Video frames already handed to the stream manager go out within milliseconds, long
+        // before the exposure's frame takes the same BLOB property.
         video_.pause();
         LOG_INFO("Live video paused for the exposure.");
     }
