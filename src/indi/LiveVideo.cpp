@@ -1,7 +1,7 @@
 // The live picture, from the webcam or the simulated camera.
 #include "indi/LiveVideo.h"
 
-#include "platform/acquisition/SimulatedCameraSource.h"
+#include "acquisition/simulated/SimulatedCameraSource.h"
 
 namespace lumenvale {
 

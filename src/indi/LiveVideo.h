@@ -3,7 +3,7 @@
 // the frames read out during one are the exposure's business, and resumes it afterwards.
 #pragma once
 
-#include "platform/acquisition/StreamAcquisition.h"
+#include "acquisition/StreamAcquisition.h"
 
 #include <QImage>
 #include <QTimer>
