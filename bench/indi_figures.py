@@ -56,6 +56,7 @@ def exposure_figures(server):
         readout = next(us for v, us in writes[5:] if v == 0x37)
         errors.append((readout - exposed) / 1000.0 - 1000.0)
         delays.append(arrived * 1000.0 - readout / 1000.0)
+    blobs.close()
     print(f"indi_exposure_error_ms {statistics.median(errors):.2f}  "
           f"(each: {', '.join(f'{e:.2f}' for e in errors)})")
     print(f"indi_end_to_blob_ms {statistics.median(delays):.1f}  "
@@ -77,6 +78,7 @@ def stream_figures(server, fps):
     time.sleep(STREAM_SECONDS)
     arrivals = [t for fmt, t, _ in blobs.blobs[start:] if fmt == ".stream"]
     server.setprop("CCD_VIDEO_STREAM.STREAM_OFF=On")
+    blobs.close()
     ends = frame_ends(server)
     rate = (len(arrivals) - 1) / (arrivals[-1] - arrivals[0])
     latencies = []

@@ -134,7 +134,10 @@ class BlobClient(threading.Thread):
     def run(self):
         pending = b""
         while True:
-            data = self.sock.recv(1 << 20)
+            try:
+                data = self.sock.recv(1 << 20)
+            except OSError:
+                return
             if not data:
                 return
             now = time.monotonic()
@@ -163,6 +166,12 @@ class BlobClient(threading.Thread):
                 left = deadline - time.monotonic()
                 expect(left > 0, f"frame {n} ({fmt or 'any'}) did not arrive within {timeout} s")
                 self.cond.wait(left)
+
+    def close(self):
+        """Stops taking frames: a client that stays without reading falls behind, and the
+        server then holds back the video from every client of this process."""
+        self.sock.shutdown(socket.SHUT_RDWR)
+        self.join(10)
 
     def formats(self):
         with self.cond:
