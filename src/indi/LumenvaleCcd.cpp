@@ -7,6 +7,7 @@
 
 #include <libindi/stream/streammanager.h>
 
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <cstring>
@@ -252,7 +253,7 @@ bool LumenvaleCcd::StartExposure(float duration) {
     aborted_ = false;
     exposureMono_ = mono();
     cameraLost_.clear();
-    if (video_.running()) {
+    if (video_.running() && !video_.paused()) {
         // Video frames already handed to the stream manager go out within milliseconds, long
         // before the exposure's frame takes the same BLOB property.
         video_.pause();
@@ -278,19 +279,43 @@ void LumenvaleCcd::runExposure() {
         rig_->commands.binned();
     }
     running_ = false;
-    finishExposure();
+    const bool sent = finishExposure();
     if (releasePending_) {
         releaseCamera();
-    } else if (video_.paused()) {
+    } else if (sent) {
+        // INDI::CCD writes and sends the frame from a thread of its own, on the BLOB property
+        // the video uses too: the video waits until the frame is out.
+        resumeAfterUpload_ = true;
+    } else {
+        resumeVideo();
+    }
+}
+
+void LumenvaleCcd::UploadComplete(INDI::CCDChip*) {
+    // On INDI::CCD's upload thread: the rest is the event loop's.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [this] {
+            if (resumeAfterUpload_) {
+                resumeAfterUpload_ = false;
+                resumeVideo();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void LumenvaleCcd::resumeVideo() {
+    // A frame asked for meanwhile keeps the video paused until it is out in turn.
+    if (video_.paused() && !running_) {
         video_.resume();
         LOG_INFO("Live video resumed.");
     }
 }
 
-void LumenvaleCcd::finishExposure() {
+bool LumenvaleCcd::finishExposure() {
     if (aborted_) {
         LOG_INFO("Exposure aborted: the frame was read out and discarded.");
-        return;
+        return false;
     }
     if (panel_.picture().isNull()) {
         QString reason = !cameraLost_.isEmpty() ? cameraLost_ : messages_.last();
@@ -302,12 +327,15 @@ void LumenvaleCcd::finishExposure() {
         }
         LOGF_ERROR("The exposure failed: %s", reason.toUtf8().constData());
         PrimaryCCD.setExposureFailed();
-        return;
+        return false;
     }
-    sendFrame();
+    return sendFrame();
 }
 
-void LumenvaleCcd::sendFrame() {
+bool LumenvaleCcd::sendFrame() {
+    // The last frame's upload thread reads the buffer and the keywords until it is done.
+    std::unique_lock<std::mutex> buffer(ccdBufferLock);
+    frameBinned_ = !hires();
     measuredSeconds_ = exposureLines_.seconds().value_or(PrimaryCCD.getExposureDuration());
     startUtc_ = exposureLines_.startUtc().toString(Qt::ISODateWithMs);
     startUtc_.chop(startUtc_.endsWith(QLatin1Char('Z')) ? 1 : 0);
@@ -317,9 +345,11 @@ void LumenvaleCcd::sendFrame() {
                           std::size_t(PrimaryCCD.getFrameBufferSize()))) {
         LOG_ERROR("The processed frame is not 640 x 480: nothing was sent.");
         PrimaryCCD.setExposureFailed();
-        return;
+        return false;
     }
+    buffer.unlock();
     ExposureComplete(&PrimaryCCD);
+    return true;
 }
 
 bool LumenvaleCcd::StartStreaming() {
@@ -379,11 +409,12 @@ void LumenvaleCcd::logMessage(const QString& text) {
     LOGF_ERROR("%s", line.toUtf8().constData());
 }
 
+// On INDI::CCD's upload thread, holding the buffer's lock.
 void LumenvaleCcd::addFITSKeywords(INDI::CCDChip* targetChip) {
     INDI::CCD::addFITSKeywords(targetChip);
     fitsfile* fits = *targetChip->fitsFilePointer();
     int status = 0;
-    const bool binned = !hires();
+    const bool binned = frameBinned_;
     fits_update_key_dbl(fits, "EXPTIME", measuredSeconds_, 6,
                         "Exposure from the exposure-state to the readout write (s)", &status);
     fits_update_key_str(fits, "DATE-OBS", startUtc_.toUtf8().constData(),

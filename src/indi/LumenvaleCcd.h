@@ -56,14 +56,17 @@ protected:
     bool AbortExposure() override;
     void addFITSKeywords(INDI::CCDChip* targetChip) override;
     bool saveConfigItems(FILE* fp) override;
+    void UploadComplete(INDI::CCDChip* targetChip) override;
     bool SetCaptureFormat(uint8_t index) override;
     bool StartStreaming() override;
     bool StopStreaming() override;
 
 private:
     void runExposure();
-    void finishExposure();
-    void sendFrame();
+    // Whether the frame went to INDI::CCD's upload.
+    bool finishExposure();
+    bool sendFrame();
+    void resumeVideo();
     void releaseCamera();
     void countdown(float remainingMs);
     void logMessage(const QString& text);
@@ -96,10 +99,13 @@ private:
     bool videoRateOpened_ = false;
     bool running_ = false;
     bool exposureMono_ = false;
+    bool resumeAfterUpload_ = false;
     bool aborted_ = false;
     bool releasePending_ = false;
     QString cameraLost_;
     QElapsedTimer sinceCountdown_;
+    // The frame being sent, for its keywords.
+    bool frameBinned_ = true;
     double measuredSeconds_ = 0;
     QString startUtc_;
 

@@ -172,7 +172,11 @@ def check_video(server):
     expect(header["NAXIS"] == "3" and mean(data[PLANE:2 * PLANE]) > 40,
            "the exposure got an ordinary video frame")
     streams = blobs.formats().count(".stream")
-    blobs.wait_count(streams + 3, ".stream")
+    try:
+        blobs.wait_count(streams + 3, ".stream")
+    except Failure as failure:
+        raise Failure(f"{failure}; FPS {server.getprop('FPS.AVG_FPS')}, "
+                      f"messages {server.messages.texts[mark:]}") from None
     expect(server.getprop("CCD_VIDEO_STREAM.STREAM_ON") == "On", "the video did not resume")
     server.messages.wait_for(r"Live video paused for the exposure", start=mark)
     server.messages.wait_for(r"Live video resumed", start=mark)

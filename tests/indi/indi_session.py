@@ -128,6 +128,7 @@ class BlobClient(threading.Thread):
         self.sock.sendall(f'<getProperties version="1.7"/><enableBLOB device="{DEVICE}">Also'
                           f'</enableBLOB>\n'.encode())
         self.blobs = []  # (format, arrival, bytes)
+        self.received = 0
         self.cond = threading.Condition()
         self.start()
 
@@ -141,6 +142,7 @@ class BlobClient(threading.Thread):
             if not data:
                 return
             now = time.monotonic()
+            self.received += len(data)
             pending += data
             while True:
                 end = pending.find(b"</oneBLOB>")
@@ -164,7 +166,8 @@ class BlobClient(threading.Thread):
                 if len(got) >= n:
                     return got[n - 1][1], base64.b64decode(got[n - 1][2])
                 left = deadline - time.monotonic()
-                expect(left > 0, f"frame {n} ({fmt or 'any'}) did not arrive within {timeout} s")
+                expect(left > 0, f"frame {n} ({fmt or 'any'}) did not arrive within {timeout} s "
+                                 f"(the client took {self.received} bytes)")
                 self.cond.wait(left)
 
     def close(self):
