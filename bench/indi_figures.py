@@ -74,13 +74,14 @@ def stream_figures(server, fps):
     blobs = BlobClient(server.port)
     server.setprop("CCD_VIDEO_STREAM.STREAM_ON=On")
     blobs.wait_count(5, ".stream")  # the stream has settled
-    start = len(blobs.formats())
+    begin = time.monotonic()
     time.sleep(STREAM_SECONDS)
-    arrivals = [t for fmt, t, _ in blobs.blobs[start:] if fmt == ".stream"]
+    end = time.monotonic()
+    arrivals = [t for fmt, t, _ in list(blobs.blobs) if fmt == ".stream" and begin <= t < end]
     server.setprop("CCD_VIDEO_STREAM.STREAM_OFF=On")
     blobs.close()
     ends = frame_ends(server)
-    rate = (len(arrivals) - 1) / (arrivals[-1] - arrivals[0])
+    rate = len(arrivals) / (end - begin)
     latencies = []
     for t in arrivals:
         us = t * 1e6
