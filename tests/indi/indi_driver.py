@@ -152,24 +152,26 @@ def check_clients(server, two_clients):
 def check_video(server):
     """Live video from the emulated webcam, an exposure in the middle, and video again: the
     exposure's frame is the one the camera read out after it (its lit rows); the video's
-    frames are the camera's ordinary dark ones."""
+    frames are the camera's ordinary dark ones. In Mono, a third of the bytes of RGB, so that
+    the test's client keeps up on a loaded machine."""
     server.setprop("CONNECTION.DISCONNECT=On")
     server.wait_state("CONNECTION", "Idle")
     server.setprop("WEBCAM.VIDEO_0=On")
     server.setprop("CONNECTION.CONNECT=On")
     server.wait_state("CONNECTION", "Ok")
+    server.setprop("CCD_CAPTURE_FORMAT.INDI_MONO=On")
     blobs = BlobClient(server.port)
     mark = server.messages.mark()
     server.setprop("CCD_VIDEO_STREAM.STREAM_ON=On")
     _, frame = blobs.wait_count(3, ".stream")
-    expect(len(frame) == 3 * PLANE and max(frame) < 30, "the video's frames are not the camera's")
+    expect(len(frame) == PLANE and max(frame) < 30, "the video's frames are not the camera's")
     server.setprop("READOUT_MODE.BINNED=On")
     server.setprop("CCD_EXPOSURE.CCD_EXPOSURE_VALUE=1")
     _, fits = blobs.wait_count(1, ".fits")
     states, _ = last_frame_writes(server)
     expect(states == [0x27, 0x37, 0x14, 0x34, 0x34, 0x37], f"lines under video: {states}")
     header, data = parse_fits(fits)
-    expect(header["NAXIS"] == "3" and mean(data[PLANE:2 * PLANE]) > 40,
+    expect(header["NAXIS"] == "2" and mean(data[:PLANE]) > 40,
            "the exposure got an ordinary video frame")
     streams = blobs.formats().count(".stream")
     try:
