@@ -1,9 +1,10 @@
 """An indiserver running indi_lumenvale_ccd on loopback, for the driver's test and its figures.
 
 The server (and so the driver) runs with the emulated webcam and camera port preloaded, whose
-log tells every line write with its CLOCK_MONOTONIC microseconds. Properties are set and read
-with indi_setprop and indi_getprop, waits are indi_eval -w with a deadline, and a client of
-our own on the same port collects the driver's messages.
+log tells every line write with its CLOCK_MONOTONIC microseconds, and with a temporary directory
+of its own in the scratch directory. Properties are set and read with indi_setprop and
+indi_getprop, waits are indi_eval -w with a deadline, and a client of our own on the same port
+collects the driver's messages.
 """
 
 import os
@@ -94,17 +95,25 @@ class Messages(threading.Thread):
 class Server:
     def __init__(self, driver, emulator, scratch):
         self.port = free_port()
+        self.driver = driver
         self.scratch = scratch
         self.log = os.path.join(scratch, "emucam.log")
+        self.tmp = os.path.join(scratch, "tmp")
+        self.fifo = os.path.join(scratch, "fifo")
         env = dict(os.environ)
-        # The driver's INDI configuration goes into the scratch home.
-        env.update({"HOME": os.path.join(scratch, "home"), "LD_PRELOAD": emulator,
-                    "EMUCAM_LOG": self.log})
+        # The driver's INDI configuration goes into the scratch home, its working folder into
+        # the scratch temporary directory.
+        env.update({"HOME": os.path.join(scratch, "home"), "TMPDIR": self.tmp,
+                    "LD_PRELOAD": emulator, "EMUCAM_LOG": self.log})
         os.makedirs(env["HOME"], exist_ok=True)
+        os.makedirs(self.tmp, exist_ok=True)
+        os.mkfifo(self.fifo)
         self.env = env
-        self.stderr = open(os.path.join(scratch, "indiserver.log"), "w")
-        self.process = subprocess.Popen(["indiserver", "-v", "-p", str(self.port), driver],
-                                        env=env, stdout=subprocess.DEVNULL, stderr=self.stderr)
+        self.server_log = os.path.join(scratch, "indiserver.log")
+        self.stderr = open(self.server_log, "w")
+        self.process = subprocess.Popen(
+            ["indiserver", "-v", "-p", str(self.port), "-f", self.fifo, driver], env=env,
+            stdout=subprocess.DEVNULL, stderr=self.stderr)
         deadline = time.monotonic() + 20
         while self.getprop("DRIVER_INFO.DRIVER_EXEC", check=False) is None:
             expect(self.process.poll() is None, "indiserver ended at start-up")
@@ -119,6 +128,18 @@ class Server:
         except subprocess.TimeoutExpired:
             self.process.kill()
         self.stderr.close()
+
+    def driver_pid(self):
+        """The process id of the driver the server started last, from the server's log."""
+        with open(self.server_log) as log:
+            pids = re.findall(r"Driver .*: pid=(\d+)", log.read())
+        expect(pids, "the server's log names no driver process")
+        return int(pids[-1])
+
+    def stop_driver(self):
+        """Has the server stop the driver, as its FIFO's "stop" command does."""
+        with open(self.fifo, "w") as fifo:
+            fifo.write(f"stop {self.driver}\n")
 
     def _tool(self, *args, timeout=10):
         return subprocess.run(args, capture_output=True, text=True, timeout=timeout + 5,
