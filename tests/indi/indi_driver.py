@@ -6,7 +6,7 @@ and the processed pixels (rows doubled, fields woven); exposures out of range or
 running one are refused; Abort ends an exposure at once with a readout and sends nothing.
 The driver's working folder, with its frames, is gone from its temporary directory after each
 way the driver lets the camera go or ends: DISCONNECT, the server closing the driver's input,
-SIGTERM, and the server's own stop (SIGKILL).
+SIGTERM, and SIGKILL (the server's way of stopping a driver).
 
 Usage: indi_driver.py DRIVER EMULATOR.so [--keep]
 Exit status: 0 passed, 1 failed, 77 indiserver is not installed.
@@ -97,7 +97,7 @@ def expect_tidy(server, how, timeout=10):
 ENDINGS = (
     ("DISCONNECT", lambda server: server.setprop("CONNECTION.DISCONNECT=On")),
     ("SIGTERM", lambda server: os.kill(server.driver_pid(), signal.SIGTERM)),
-    ("the server's stop", lambda server: server.stop_driver()),
+    ("SIGKILL", lambda server: os.kill(server.driver_pid(), signal.SIGKILL)),
 )
 
 

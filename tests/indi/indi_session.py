@@ -95,11 +95,9 @@ class Messages(threading.Thread):
 class Server:
     def __init__(self, driver, emulator, scratch):
         self.port = free_port()
-        self.driver = driver
         self.scratch = scratch
         self.log = os.path.join(scratch, "emucam.log")
         self.tmp = os.path.join(scratch, "tmp")
-        self.fifo = os.path.join(scratch, "fifo")
         env = dict(os.environ)
         # The driver's INDI configuration goes into the scratch home, its working folder into
         # the scratch temporary directory.
@@ -107,19 +105,20 @@ class Server:
                     "LD_PRELOAD": emulator, "EMUCAM_LOG": self.log})
         os.makedirs(env["HOME"], exist_ok=True)
         os.makedirs(self.tmp, exist_ok=True)
-        os.mkfifo(self.fifo)
         self.env = env
-        self.server_log = os.path.join(scratch, "indiserver.log")
-        self.stderr = open(self.server_log, "w")
-        self.process = subprocess.Popen(
-            ["indiserver", "-v", "-p", str(self.port), "-f", self.fifo, driver], env=env,
-            stdout=subprocess.DEVNULL, stderr=self.stderr)
+        self.stderr = open(os.path.join(scratch, "indiserver.log"), "w")
+        self.process = subprocess.Popen(["indiserver", "-v", "-p", str(self.port), driver],
+                                        env=env, stdout=subprocess.DEVNULL, stderr=self.stderr)
         deadline = time.monotonic() + 20
-        while self.getprop("DRIVER_INFO.DRIVER_EXEC", check=False) is None:
-            expect(self.process.poll() is None, "indiserver ended at start-up")
-            expect(time.monotonic() < deadline, "the driver did not come up within 20 s")
-            time.sleep(0.1)
-        self.messages = Messages(self.port)
+        try:
+            while self.getprop("DRIVER_INFO.DRIVER_EXEC", check=False) is None:
+                expect(self.process.poll() is None, "indiserver ended at start-up")
+                expect(time.monotonic() < deadline, "the driver did not come up within 20 s")
+                time.sleep(0.1)
+            self.messages = Messages(self.port)
+        except BaseException:
+            self.close()  # a server left running holds its local socket and fails the next
+            raise
 
     def close(self):
         self.process.terminate()
@@ -131,19 +130,15 @@ class Server:
 
     def driver_pid(self):
         """The process id of the driver the server started last, from the server's log."""
-        with open(self.server_log) as log:
+        with open(os.path.join(self.scratch, "indiserver.log")) as log:
             pids = re.findall(r"Driver .*: pid=(\d+)", log.read())
         expect(pids, "the server's log names no driver process")
         return int(pids[-1])
 
-    def stop_driver(self):
-        """Has the server stop the driver, as its FIFO's "stop" command does."""
-        with open(self.fifo, "w") as fifo:
-            fifo.write(f"stop {self.driver}\n")
-
-    def _tool(self, *args, timeout=10):
-        return subprocess.run(args, capture_output=True, text=True, timeout=timeout + 5,
-                              env=self.env)
+    def _tool(self, tool, *args, timeout=10):
+        # The loopback address itself: a minimal system may have no /etc/hosts for "localhost".
+        return subprocess.run([tool, "-h", "127.0.0.1", *args], capture_output=True, text=True,
+                              timeout=timeout + 5, env=self.env)
 
     def setprop(self, assignment):
         result = self._tool("indi_setprop", "-p", str(self.port), f"{DEVICE}.{assignment}")
