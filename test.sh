@@ -1,26 +1,30 @@
 #!/usr/bin/env bash
 # Installs what the tests need (only what is missing), builds everything in build/ and runs the
-# whole test suite (extra arguments go to ctest). The tests make their scratch folders in
-# build/test-tmp/ (emptied first) instead of /tmp; anything a test leaves behind there is named
-# at the end and fails the run.
+# whole test suite (extra arguments go to ctest).
+#
+# The run gets a folder of its own in /tmp, removed at the end: the tests make their scratch
+# folders in its tmp/ (as TMPDIR), and where no login session gave Qt a runtime directory (root
+# after su, CI) Qt's goes into its runtime/. Anything a test leaves in tmp/ is named at the end
+# and fails the run, and the folder is kept.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# Without a login session (root after su, CI) Qt makes its runtime directory in the temporary
-# directory, as runtime-<user>: the build's test listing and the tests get one under build/.
+run=$(mktemp -d "${TMPDIR:-/tmp}/lumenvale-tests-XXXXXX")
+trap 'rm -rf "$run"' EXIT
+# The tests that drop root's rights to an ordinary user's must still reach their folders.
+chmod 0755 "$run"
+mkdir "$run/tmp"
+mkdir -m 0700 "$run/runtime"
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-    export XDG_RUNTIME_DIR="$top/build/test-runtime"
-    mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
+    export XDG_RUNTIME_DIR="$run/runtime"
 fi
 "$top/scripts/setup.sh" test
 cd "$top"
-scratch="$top/build/test-tmp"
-rm -rf "$scratch"
-mkdir -p "$scratch"
 status=0
-TMPDIR="$scratch" ctest --test-dir build --output-on-failure --timeout 300 "$@" || status=$?
-left=$(ls -A "$scratch")
+TMPDIR="$run/tmp" ctest --test-dir build --output-on-failure --timeout 300 "$@" || status=$?
+left=$(ls -A "$run/tmp")
 if [ -n "$left" ]; then
-    echo "The tests left these behind in $scratch:"
+    trap - EXIT
+    echo "The tests left these behind in $run/tmp:"
     echo "$left"
     if [ "$status" -eq 0 ]; then
         status=1
