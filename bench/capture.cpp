@@ -5,8 +5,8 @@
 #include "SimulatedDesk.h"
 
 #include "camera/LineStates.h"
+#include "lines/LineMonitor.h"
 #include "platform/Clock.h"
-#include "platform/LineMonitor.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -4,10 +4,10 @@
 // size as measured.
 #include "BenchFigures.h"
 
-#include "platform/LineMonitor.h"
-#include "platform/acquisition/DisplayStretch.h"
-#include "platform/acquisition/FocusMeasure.h"
-#include "platform/acquisition/SimulatedCamera.h"
+#include "acquisition/simulated/SimulatedCamera.h"
+#include "analysis/DisplayStretch.h"
+#include "analysis/FocusMeasure.h"
+#include "lines/LineMonitor.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,20 +1,20 @@
 // How the exposure wait behaves on a real event loop: CPU share while it waits, how late it
 // ends after its deadline, how often it refreshes the progress bar, and how soon it ends after
 // a Stop-like event. Prints `name value` lines.
+#include "acquisition/Acquisition.h"
 #include "camera/CameraLines.h"
 #include "camera/CaptureState.h"
 #include "camera/ExposureTiming.h"
 #include "camera/ProgressDisplay.h"
-#include "platform/Acquisition.h"
+#include "camera/Services.h"
+#include "lines/LineMonitor.h"
+#include "lines/PpdevPort.h"
+#include "lines/PpdevSyscalls.h"
 #include "platform/Clock.h"
 #include "platform/FileSystemObject.h"
 #include "platform/Keystrokes.h"
-#include "platform/LineMonitor.h"
 #include "platform/MessagePump.h"
 #include "platform/Messages.h"
-#include "platform/PpdevPort.h"
-#include "platform/PpdevSyscalls.h"
-#include "platform/Services.h"
 #include "platform/WindowTimers.h"
 
 #include <QApplication>

@@ -2,18 +2,18 @@
 // message boxes, file object and acquisition library.
 #pragma once
 
+#include "acquisition/AcquisitionLibrary.h"
+#include "acquisition/LibV4l2Calls.h"
+#include "camera/Services.h"
+#include "lines/LineMonitor.h"
+#include "lines/PpdevPort.h"
+#include "lines/PpdevSyscalls.h"
 #include "platform/Clock.h"
 #include "platform/FileSystemObject.h"
 #include "platform/Keystrokes.h"
-#include "platform/LineMonitor.h"
 #include "platform/MessagePump.h"
 #include "platform/Messages.h"
-#include "platform/PpdevPort.h"
-#include "platform/PpdevSyscalls.h"
-#include "platform/Services.h"
 #include "platform/WindowTimers.h"
-#include "platform/acquisition/AcquisitionLibrary.h"
-#include "platform/acquisition/LibV4l2Calls.h"
 
 namespace lumenvale {
 

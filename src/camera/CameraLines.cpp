@@ -3,8 +3,8 @@
 
 #include "camera/CaptureState.h"
 #include "camera/LineStates.h"
+#include "lines/PortIo.h"
 #include "platform/Messages.h"
-#include "platform/PortIo.h"
 
 #include <QString>
 

@@ -2,6 +2,7 @@
 // display, auto-save and count-down.
 #include "camera/CaptureCommands.h"
 
+#include "acquisition/Acquisition.h"
 #include "camera/CameraLines.h"
 #include "camera/CaptureState.h"
 #include "camera/ControlPanel.h"
@@ -9,16 +10,15 @@
 #include "camera/FrameDisplay.h"
 #include "camera/LineStates.h"
 #include "camera/NumberText.h"
+#include "camera/Services.h"
 #include "frames/FrameSteps.h"
 #include "frames/SequenceSave.h"
-#include "platform/Acquisition.h"
 #include "platform/Clock.h"
 #include "platform/Errors.h"
 #include "platform/FileSystemObject.h"
 #include "platform/MessagePump.h"
 #include "platform/Messages.h"
 #include "platform/Pictures.h"
-#include "platform/Services.h"
 #include "settings/Settings.h"
 
 #include <exception>

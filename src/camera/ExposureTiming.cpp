@@ -1,15 +1,15 @@
 // The settle wait, the exposure wait and the readout timer around one acquisition.
 #include "camera/ExposureTiming.h"
 
+#include "acquisition/Acquisition.h"
 #include "camera/CameraLines.h"
 #include "camera/CaptureState.h"
 #include "camera/LineStates.h"
 #include "camera/ProgressDisplay.h"
-#include "platform/Acquisition.h"
+#include "camera/Services.h"
 #include "platform/Clock.h"
 #include "platform/Keystrokes.h"
 #include "platform/MessagePump.h"
-#include "platform/Services.h"
 #include "platform/WindowTimers.h"
 
 #include <algorithm>

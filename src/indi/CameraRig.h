@@ -7,8 +7,8 @@
 #include "camera/CaptureCommands.h"
 #include "camera/CaptureState.h"
 #include "camera/ExposureTiming.h"
-#include "platform/PpdevPort.h"
-#include "platform/Services.h"
+#include "camera/Services.h"
+#include "lines/PpdevPort.h"
 
 #include <filesystem>
 #include <string>

@@ -2,7 +2,7 @@
 // settle states to the first readout write after it, with the wall-clock time of its start.
 #pragma once
 
-#include "platform/LineMonitor.h"
+#include "lines/LineMonitor.h"
 
 #include <QDateTime>
 

@@ -3,20 +3,20 @@
 // them, sent as an 8-bit, three-plane FITS image whose EXPTIME is the exposure the lines made.
 #pragma once
 
+#include "acquisition/CaptureDevices.h"
+#include "acquisition/LibV4l2Calls.h"
+#include "acquisition/StreamAcquisition.h"
 #include "indi/DriverMessages.h"
 #include "indi/DriverPanel.h"
 #include "indi/ExposureLines.h"
 #include "indi/ReadoutConfirmation.h"
 #include "indi/WorkFolder.h"
+#include "lines/LineMonitor.h"
+#include "lines/PpdevSyscalls.h"
 #include "platform/Clock.h"
 #include "platform/FileSystemObject.h"
-#include "platform/LineMonitor.h"
 #include "platform/MessagePump.h"
-#include "platform/PpdevSyscalls.h"
 #include "platform/WindowTimers.h"
-#include "platform/acquisition/CaptureDevices.h"
-#include "platform/acquisition/LibV4l2Calls.h"
-#include "platform/acquisition/StreamAcquisition.h"
 #include "settings/Settings.h"
 
 #include <libindi/indiccd.h>

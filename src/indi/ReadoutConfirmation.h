@@ -2,8 +2,8 @@
 // with no dialog it confirms the stream's acquisition directly, right after the readout write.
 #pragma once
 
+#include "acquisition/StreamAcquisition.h"
 #include "platform/Keystrokes.h"
-#include "platform/acquisition/StreamAcquisition.h"
 
 namespace lumenvale {
 

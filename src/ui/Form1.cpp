@@ -1,10 +1,10 @@
 // The Control window.
 #include "ui/Form1.h"
 
-#include "platform/Acquisition.h"
+#include "acquisition/Acquisition.h"
 
+#include "camera/Services.h"
 #include "platform/Messages.h"
-#include "platform/Services.h"
 #include "settings/SettingsFile.h"
 #include "ui/ProgramState.h"
 #include "ui/TwipsPlacement.h"

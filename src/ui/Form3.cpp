@@ -1,7 +1,7 @@
 // The Settings window.
 #include "ui/Form3.h"
 
-#include "platform/Acquisition.h"
+#include "acquisition/Acquisition.h"
 #include "ui/DirectoryList.h"
 #include "ui/TwipsPlacement.h"
 

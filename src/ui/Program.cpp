@@ -1,7 +1,7 @@
 // The application: the program-wide state, the shared pictures and the windows.
 #include "ui/Program.h"
 
-#include "platform/Services.h"
+#include "camera/Services.h"
 #include "settings/SettingsFile.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"

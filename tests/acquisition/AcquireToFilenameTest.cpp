@@ -3,12 +3,12 @@
 // written, or nothing is and the result says why.
 #include "support/AcquisitionTest.h"
 
+#include "acquisition/AcquisitionLibrary.h"
+#include "acquisition/V4l2Source.h"
+#include "acquisition/WebcamStream.h"
+#include "acquisition/dialog/AcquisitionDialog.h"
 #include "platform/Keystrokes.h"
 #include "platform/WindowTimers.h"
-#include "platform/acquisition/AcquisitionDialog.h"
-#include "platform/acquisition/AcquisitionLibrary.h"
-#include "platform/acquisition/V4l2Source.h"
-#include "platform/acquisition/WebcamStream.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -5,11 +5,11 @@
 #include "support/AcquisitionTest.h"
 #include "support/StarFrames.h"
 
+#include "acquisition/AcquisitionLibrary.h"
+#include "acquisition/dialog/AcquisitionDialog.h"
+#include "acquisition/dialog/FocusAidPanel.h"
+#include "acquisition/dialog/PreviewPacer.h"
 #include "platform/Keystrokes.h"
-#include "platform/acquisition/AcquisitionDialog.h"
-#include "platform/acquisition/AcquisitionLibrary.h"
-#include "platform/acquisition/FocusAidPanel.h"
-#include "platform/acquisition/PreviewPacer.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -3,14 +3,14 @@
 // must then be the one kept: bright in the rows the readout fills, in every pixel format.
 #include "support/emulated_webcam/EmulatedWebcamControl.h"
 
+#include "acquisition/CaptureDevices.h"
+#include "acquisition/LibV4l2Calls.h"
+#include "acquisition/V4l2Source.h"
+#include "acquisition/WebcamStream.h"
+#include "lines/LineMonitor.h"
+#include "lines/PpdevPort.h"
+#include "lines/PpdevSyscalls.h"
 #include "platform/Clock.h"
-#include "platform/LineMonitor.h"
-#include "platform/PpdevPort.h"
-#include "platform/PpdevSyscalls.h"
-#include "platform/acquisition/CaptureDevices.h"
-#include "platform/acquisition/LibV4l2Calls.h"
-#include "platform/acquisition/V4l2Source.h"
-#include "platform/acquisition/WebcamStream.h"
 
 #include <QElapsedTimer>
 #include <QTest>

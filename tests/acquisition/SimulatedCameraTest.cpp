@@ -1,8 +1,8 @@
 // The simulated camera as the capture commands drive it through the lines: what it reads out,
 // how bright, with or without amplifier glow, and in which rows.
-#include "platform/acquisition/SimulatedCamera.h"
+#include "acquisition/simulated/SimulatedCamera.h"
+#include "lines/LineMonitor.h"
 #include "platform/Clock.h"
-#include "platform/LineMonitor.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // keeps the choice and Cancel the old one, and what happens to a camera that has gone.
 #include "support/AcquisitionTest.h"
 
-#include "platform/acquisition/AcquisitionLibrary.h"
+#include "acquisition/AcquisitionLibrary.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -4,12 +4,12 @@
 #include "support/FakeV4l2Device.h"
 #include "support/TempDirTest.h"
 
+#include "acquisition/CaptureDevices.h"
+#include "acquisition/FrameBmp.h"
+#include "acquisition/Rgb24Conversion.h"
+#include "acquisition/V4l2Source.h"
+#include "acquisition/WebcamStream.h"
 #include "platform/Clock.h"
-#include "platform/acquisition/CaptureDevices.h"
-#include "platform/acquisition/FrameBmp.h"
-#include "platform/acquisition/Rgb24Conversion.h"
-#include "platform/acquisition/V4l2Source.h"
-#include "platform/acquisition/WebcamStream.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include "support/RecordingMessages.h"
 #include "support/RecordingPort.h"
 
+#include "lines/LineMonitor.h"
 #include "platform/Clock.h"
-#include "platform/LineMonitor.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Stop, raw copy, doubling, saving, errors.
 #include "CaptureRig.h"
 
-#include "platform/Acquisition.h"
+#include "acquisition/Acquisition.h"
 
 #include <QTimer>
 

@@ -1,7 +1,7 @@
 // Focus, Stop, and a run told to end because the program is closing.
 #include "CaptureRig.h"
 
-#include "platform/Acquisition.h"
+#include "acquisition/Acquisition.h"
 
 #include <QDialog>
 #include <QElapsedTimer>

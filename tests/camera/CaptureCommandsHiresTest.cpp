@@ -1,7 +1,7 @@
 // The Hi-res run: two readouts per exposure, raw copies, matching, field order, weaving.
 #include "CaptureRig.h"
 
-#include "platform/Acquisition.h"
+#include "acquisition/Acquisition.h"
 
 #include <gtest/gtest.h>
 

@@ -8,12 +8,12 @@
 #include "support/FrameFixtures.h"
 #include "support/TestServices.h"
 
+#include "acquisition/AcquisitionLibrary.h"
 #include "camera/CameraLines.h"
 #include "camera/CaptureCommands.h"
 #include "camera/CaptureState.h"
 #include "camera/ExposureTiming.h"
 #include "camera/LineStates.h"
-#include "platform/acquisition/AcquisitionLibrary.h"
 #include "settings/Settings.h"
 
 #include <QByteArray>

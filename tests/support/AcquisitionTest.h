@@ -5,9 +5,9 @@
 #include "support/FakeV4l2Device.h"
 #include "support/TempDirTest.h"
 
+#include "acquisition/AcquisitionOptions.h"
+#include "lines/LineMonitor.h"
 #include "platform/Clock.h"
-#include "platform/LineMonitor.h"
-#include "platform/acquisition/AcquisitionOptions.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -5,7 +5,7 @@
 // fires when a frame waits.
 #pragma once
 
-#include "platform/acquisition/V4l2Calls.h"
+#include "acquisition/V4l2Calls.h"
 
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>

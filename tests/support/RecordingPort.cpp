@@ -1,8 +1,8 @@
 // The recording camera port for tests.
 #include "support/RecordingPort.h"
 
+#include "lines/LineMonitor.h"
 #include "platform/Clock.h"
-#include "platform/LineMonitor.h"
 
 #include <cstdio>
 

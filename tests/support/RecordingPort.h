@@ -2,7 +2,7 @@
 // the real port, and can be told to fail its initialisation or shutdown a number of times.
 #pragma once
 
-#include "platform/PortIo.h"
+#include "lines/PortIo.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,7 @@
 // the test chose. Each call follows the next step of a script; every call is recorded.
 #pragma once
 
-#include "platform/Acquisition.h"
+#include "acquisition/Acquisition.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -3,7 +3,7 @@
 // them, clipped to 0..255 as a sensor clips.
 #pragma once
 
-#include "platform/acquisition/AcquiredFrame.h"
+#include "frames/AcquiredFrame.h"
 
 #include <algorithm>
 #include <cmath>

@@ -9,11 +9,11 @@
 #include "support/RecordingPort.h"
 #include "support/ScriptedAcquisition.h"
 
+#include "camera/Services.h"
+#include "lines/LineMonitor.h"
 #include "platform/Clock.h"
 #include "platform/FileSystemObject.h"
-#include "platform/LineMonitor.h"
 #include "platform/MessagePump.h"
-#include "platform/Services.h"
 #include "platform/WindowTimers.h"
 
 #include <cstdint>

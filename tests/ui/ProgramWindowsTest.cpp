@@ -6,8 +6,8 @@
 #include "support/TestServices.h"
 #include "support/WindowControls.h"
 
+#include "acquisition/Acquisition.h"
 #include "camera/LineStates.h"
-#include "platform/Acquisition.h"
 #include "platform/Pictures.h"
 #include "ui/Form1.h"
 #include "ui/Form2.h"

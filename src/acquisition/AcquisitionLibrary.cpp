@@ -1,0 +1,145 @@
+// The acquisition library's entry points.
+#include "acquisition/AcquisitionLibrary.h"
+
+#include "acquisition/V4l2Source.h"
+#include "acquisition/dialog/AcquisitionDialog.h"
+#include "acquisition/dialog/SourceChooser.h"
+#include "acquisition/simulated/SimulatedCameraSource.h"
+#include "lines/LineMonitor.h"
+#include "platform/Clock.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace lumenvale {
+
+AcquisitionLibrary::AcquisitionLibrary(LineMonitor& lines, const Clock& clock, V4l2Calls& calls,
+                                       AcquisitionOptions options)
+    : lines_(lines), clock_(clock), options_(std::move(options)), calls_(calls), simulated_(lines),
+      stream_(calls_) {
+    linesSubscription_ =
+        lines_.subscribe([this](const LineWrite& write) { lastWriteUs_ = write.monotonicUs; });
+}
+
+AcquisitionLibrary::~AcquisitionLibrary() {
+    lines_.unsubscribe(linesSubscription_);
+    stream_.close();
+}
+
+std::filesystem::path AcquisitionLibrary::configFile() const {
+    return options_.configFile.empty() ? AcquisitionConfig::defaultFile() : options_.configFile;
+}
+
+const AcquisitionConfig& AcquisitionLibrary::config() {
+    if (!config_) {
+        config_ = AcquisitionConfig::load(configFile());
+    }
+    return *config_;
+}
+
+std::optional<AcquisitionLibrary::Webcam> AcquisitionLibrary::chosenWebcam() {
+    const AcquisitionConfig& chosen = config();
+    switch (chosen.source) {
+    case AcquisitionConfig::Source::Simulated:
+        return std::nullopt;
+    case AcquisitionConfig::Source::V4l2:
+        // A camera that has gone says so in the dialog; falling back to the simulated sky here
+        // would hand made-up frames to a real observing run.
+        return Webcam{chosen.devicePath, chosen.deviceName};
+    case AcquisitionConfig::Source::Unset:
+        break;
+    }
+    if (!defaultDevice_) {
+        const auto devices = FindCaptureDevices(calls_, options_.deviceDirectory);
+        const auto usable = std::find_if(devices.begin(), devices.end(),
+                                         [](const CaptureDevice& d) { return d.accessible; });
+        if (usable == devices.end()) {
+            return std::nullopt;
+        }
+        defaultDevice_ = *usable;
+    }
+    return Webcam{defaultDevice_->path, defaultDevice_->name};
+}
+
+std::unique_ptr<FrameSource> AcquisitionLibrary::chosenSource() {
+    const std::optional<Webcam> webcam = chosenWebcam();
+    if (!webcam) {
+        return std::make_unique<SimulatedCameraSource>(simulated_);
+    }
+    V4l2Source::Options settings;
+    settings.path = webcam->path;
+    settings.name = webcam->name;
+    settings.skipFrames = config().skipFrames;
+    settings.frameTimeoutMs = options_.frameTimeoutMs;
+    return std::make_unique<V4l2Source>(stream_, clock_, settings, [this] { return readoutUs(); });
+}
+
+std::int64_t AcquisitionLibrary::readoutUs() const {
+    return lastWriteUs_ >= acquisitionStartUs_ ? lastWriteUs_ : clock_.monotonicUs();
+}
+
+void AcquisitionLibrary::openSource() {
+    if (const std::optional<Webcam> webcam = chosenWebcam()) {
+        // A camera that cannot be opened now says why in the acquisition dialog.
+        if (stream_.open(webcam->path, webcam->name)) {
+            defaultDevice_.reset();
+        }
+    } else {
+        closeSource();
+    }
+}
+
+void AcquisitionLibrary::closeSource() {
+    rememberTimestamps();
+    stream_.close();
+}
+
+void AcquisitionLibrary::rememberTimestamps() {
+    if (stream_.isOpen() && stream_.timestamped()) {
+        timestamped_[stream_.path()] = *stream_.timestamped();
+    }
+}
+
+std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
+                                                         const std::string& fileName) {
+    acquisitionStartUs_ = clock_.monotonicUs();
+    const std::unique_ptr<FrameSource> source = chosenSource();
+    AcquisitionDialog dialog(parent, *source, std::filesystem::path(fileName),
+                             options_.failureLingerMs, config().stretch);
+    const std::int32_t result = dialog.run();
+    // Later line writes belong to no acquisition until the next one starts.
+    acquisitionStartUs_ = std::numeric_limits<std::int64_t>::max();
+    if (dialog.stretch() != config_->stretch) {
+        // Kept for the next run of the program; when the file cannot be written, for this one.
+        config_->stretch = dialog.stretch();
+        config_->save(configFile());
+    }
+    if (result == AcquireNoSource) {
+        defaultDevice_.reset();
+    }
+    return result;
+}
+
+std::int32_t AcquisitionLibrary::TWAIN_SelectImageSource(QWidget* parent) {
+    rememberTimestamps();
+    std::vector<CaptureDevice> devices = FindCaptureDevices(calls_, options_.deviceDirectory);
+    for (CaptureDevice& device : devices) {
+        const auto seen = timestamped_.find(device.path);
+        if (seen != timestamped_.end()) {
+            device.timestamped = seen->second;
+        }
+    }
+    SourceChooser chooser(parent, std::move(devices), config());
+    if (chooser.exec() != QDialog::Accepted) {
+        return AcquireCancelled;
+    }
+    const bool stretch = config().stretch; // not the chooser's to change
+    config_ = chooser.choice();
+    config_->stretch = stretch;
+    defaultDevice_.reset();
+    // Another camera (or the same one with other settings) starts afresh at the next command.
+    closeSource();
+    return config_->save(configFile()) ? AcquireOk : AcquireWriteFailed;
+}
+
+} // namespace lumenvale

@@ -1,0 +1,79 @@
+// The acquisition library: the acquisition dialog on the chosen source (a V4L2 webcam or the
+// simulated camera), the webcam stream that stays open between acquisitions, and the source
+// chooser.
+#pragma once
+
+#include "acquisition/Acquisition.h"
+#include "acquisition/AcquisitionConfig.h"
+#include "acquisition/AcquisitionOptions.h"
+#include "acquisition/CaptureDevices.h"
+#include "acquisition/WebcamStream.h"
+#include "acquisition/simulated/SimulatedCamera.h"
+
+#include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+
+namespace lumenvale {
+
+class Clock;
+class FrameSource;
+class LineMonitor;
+class V4l2Calls;
+
+class AcquisitionLibrary : public Acquisition {
+public:
+    // `calls` reach the webcams: libv4l2's, or a test's. The caller owns them.
+    AcquisitionLibrary(LineMonitor& lines, const Clock& clock, V4l2Calls& calls,
+                       AcquisitionOptions options = {});
+    ~AcquisitionLibrary() override;
+    AcquisitionLibrary(const AcquisitionLibrary&) = delete;
+    AcquisitionLibrary& operator=(const AcquisitionLibrary&) = delete;
+
+    std::int32_t TWAIN_AcquireToFilename(QWidget* parent, const std::string& fileName) override;
+    // Returns 0 when a choice was kept, AcquireCancelled when the chooser was cancelled, and
+    // AcquireWriteFailed when the choice holds for this run only (its file could not be
+    // written).
+    std::int32_t TWAIN_SelectImageSource(QWidget* parent) override;
+
+    void openSource() override;
+    void closeSource() override;
+
+    // The source choice in force (read from its file on first use).
+    const AcquisitionConfig& config();
+    SimulatedCamera& simulatedCamera() { return simulated_; }
+    const WebcamStream& webcamStream() const { return stream_; }
+
+private:
+    struct Webcam {
+        std::string path;
+        QString name;
+    };
+    // The webcam that acquires, if the source is one: the chosen one, or with nothing chosen
+    // the first one we may open.
+    std::optional<Webcam> chosenWebcam();
+    std::unique_ptr<FrameSource> chosenSource();
+    std::filesystem::path configFile() const;
+    // When the readout state was written, as the frame is chosen by: the last line write
+    // during this acquisition, or, with none (a Focus frame), the confirmation itself.
+    std::int64_t readoutUs() const;
+    void rememberTimestamps();
+
+    LineMonitor& lines_;
+    const Clock& clock_;
+    AcquisitionOptions options_;
+    V4l2Calls& calls_;
+    SimulatedCamera simulated_;
+    WebcamStream stream_;
+    std::optional<AcquisitionConfig> config_;
+    // With no source chosen, the webcam found first; looked for again when it fails.
+    std::optional<CaptureDevice> defaultDevice_;
+    // Which cameras were seen streaming with and without timestamps, for the chooser.
+    std::map<std::string, bool> timestamped_;
+    int linesSubscription_ = 0;
+    std::int64_t lastWriteUs_ = 0;
+    std::int64_t acquisitionStartUs_ = std::numeric_limits<std::int64_t>::max();
+};
+
+} // namespace lumenvale

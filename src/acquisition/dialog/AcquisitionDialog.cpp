@@ -1,0 +1,222 @@
+// The acquisition dialog.
+#include "acquisition/dialog/AcquisitionDialog.h"
+
+#include "acquisition/FrameBmp.h"
+#include "acquisition/dialog/FocusAidPanel.h"
+#include "analysis/DisplayStretch.h"
+#include "platform/Errors.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace lumenvale {
+
+AcquisitionDialog::AcquisitionDialog(QWidget* parent, FrameSource& source,
+                                     std::filesystem::path target, int failureLingerMs,
+                                     bool stretch)
+    : QDialog(parent), source_(source), target_(std::move(target)),
+      failureLingerMs_(failureLingerMs) {
+    setObjectName(QStringLiteral("AcquisitionDialog"));
+    setWindowTitle(source_.name());
+    setModal(true);
+
+    preview_ = new QLabel(this);
+    preview_->setObjectName(QStringLiteral("Preview"));
+    preview_->setFixedSize(AcquiredFrame::Width, AcquiredFrame::Height);
+    preview_->setAutoFillBackground(true);
+    QPalette dark = preview_->palette();
+    dark.setColor(QPalette::Window, Qt::black);
+    preview_->setPalette(dark);
+    preview_->installEventFilter(this);
+    focusAid_ = new FocusAidPanel(this);
+
+    // Neither takes the keyboard from the default button.
+    stretchBox_ = new QCheckBox(QStringLiteral("Stretch"), this);
+    stretchBox_->setObjectName(QStringLiteral("Stretch"));
+    stretchBox_->setFocusPolicy(Qt::NoFocus);
+    stretchBox_->setChecked(stretch);
+
+    status_ = new QLabel(QStringLiteral("Starting the camera..."), this);
+    status_->setObjectName(QStringLiteral("Status"));
+    status_->setWordWrap(true);
+
+    acquireButton_ = new QPushButton(QStringLiteral("Acquire"), this);
+    acquireButton_->setObjectName(QStringLiteral("AcquireButton"));
+    acquireButton_->setDefault(true);
+    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton_->setObjectName(QStringLiteral("CancelButton"));
+    // Return typed while Cancel has the focus must still acquire, never cancel.
+    cancelButton_->setAutoDefault(false);
+
+    auto* pictures = new QHBoxLayout;
+    pictures->addWidget(preview_);
+    pictures->addWidget(focusAid_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(stretchBox_);
+    buttons->addWidget(status_, 1);
+    buttons->addWidget(acquireButton_);
+    buttons->addWidget(cancelButton_);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(pictures);
+    layout->addLayout(buttons);
+    acquireButton_->setFocus();
+
+    connect(acquireButton_, &QPushButton::clicked, this, &AcquisitionDialog::acquire);
+    connect(cancelButton_, &QPushButton::clicked, this, &AcquisitionDialog::reject);
+    connect(&pollTimer_, &QTimer::timeout, this, &AcquisitionDialog::pollSource);
+    sinceOpened_.start();
+}
+
+AcquisitionDialog::~AcquisitionDialog() {
+    source_.stop();
+}
+
+std::int32_t AcquisitionDialog::run() {
+    // Opening a device can take a while; it must not delay the event loop, in which the
+    // caller's readout timer ends the exposure.
+    QTimer::singleShot(0, this, &AcquisitionDialog::startSource);
+    exec();
+    return result_;
+}
+
+void AcquisitionDialog::startSource() {
+    if (started_ || finished_) {
+        return;
+    }
+    started_ = true;
+    if (const auto failure = source_.start()) {
+        fail(*failure);
+        return;
+    }
+    pollTimer_.start(source_.pollIntervalMs());
+    if (confirmed_) {
+        // The confirmation came before the device was ready.
+        source_.confirm();
+        pollSource();
+    } else {
+        status_->setText(QStringLiteral("Live picture. Acquire takes the frame."));
+    }
+}
+
+void AcquisitionDialog::acquire() {
+    if (confirmed_ || failed_ || finished_) {
+        return;
+    }
+    confirmed_ = true;
+    acquireButton_->setEnabled(false);
+    status_->setText(QStringLiteral("Reading out the frame..."));
+    if (!started_) {
+        startSource();
+        return;
+    }
+    source_.confirm();
+    pollSource();
+}
+
+void AcquisitionDialog::pollSource() {
+    if (failed_ || finished_) {
+        return;
+    }
+    handle(source_.poll());
+}
+
+void AcquisitionDialog::handle(SourcePoll&& poll) {
+    switch (poll.state) {
+    case SourcePoll::State::Failed:
+        fail(poll.failure);
+        return;
+    case SourcePoll::State::Captured:
+        try {
+            WriteFrameBmp(target_, *poll.frame);
+        } catch (const FileError& e) {
+            fail({AcquireWriteFailed, QStringLiteral("The frame could not be written: %1")
+                                          .arg(QString::fromLocal8Bit(e.what()))});
+            return;
+        }
+        finish(AcquireOk);
+        return;
+    case SourcePoll::State::Waiting:
+        if (poll.preview && !confirmed_) {
+            showPreview(*poll.preview);
+        }
+        return;
+    }
+}
+
+void AcquisitionDialog::fail(const SourceFailure& failure) {
+    failed_ = true;
+    result_ = failure.code;
+    pollTimer_.stop();
+    source_.stop();
+    acquireButton_->setEnabled(false);
+    cancelButton_->setText(QStringLiteral("Close"));
+    status_->setText(failure.reason);
+    QPalette warning = status_->palette();
+    warning.setColor(QPalette::WindowText, Qt::red);
+    status_->setPalette(warning);
+    if (failureLingerMs_ <= 0) {
+        finish(result_);
+    } else {
+        QTimer::singleShot(failureLingerMs_, this, [this] { finish(result_); });
+    }
+}
+
+void AcquisitionDialog::finish(std::int32_t result) {
+    if (finished_) {
+        return;
+    }
+    finished_ = true;
+    result_ = result;
+    pollTimer_.stop();
+    source_.stop();
+    done(result == AcquireOk ? Accepted : Rejected);
+}
+
+void AcquisitionDialog::reject() {
+    // Cancel, Escape and the close box; after a failure they only close sooner.
+    finish(failed_ ? result_ : AcquireCancelled);
+}
+
+bool AcquisitionDialog::stretch() const {
+    return stretchBox_->isChecked();
+}
+
+bool AcquisitionDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == preview_ && event->type() == QEvent::MouseButtonPress) {
+        const auto* click = static_cast<QMouseEvent*>(event);
+        if (click->button() == Qt::LeftButton) {
+            pickedStar_ = click->position();
+        } else {
+            pickedStar_.reset();
+        }
+        focusAid_->clearTrend();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void AcquisitionDialog::showPreview(const AcquiredFrame& frame) {
+    const auto now = [this] { return sinceOpened_.nsecsElapsed() / 1000; };
+    const std::int64_t start = now();
+    if (!pacer_.due(start)) {
+        return; // the last picture took long: let the camera and the dialog catch up
+    }
+    QImage picture = frame.toImage();
+    const auto star = pickedStar_ ? focus_.measure(frame, *pickedStar_) : focus_.measure(frame);
+    if (star && pickedStar_) {
+        pickedStar_ = star->centre; // follow the star as it drifts
+    }
+    focusAid_->showMeasurement(picture, star);
+    if (stretchBox_->isChecked()) {
+        picture = DisplayStretch::apply(std::move(picture), DisplayStretch::automatic(frame));
+    }
+    preview_->setPixmap(QPixmap::fromImage(picture));
+    pacer_.shown(start, now());
+}
+
+} // namespace lumenvale

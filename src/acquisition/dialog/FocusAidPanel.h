@@ -1,0 +1,42 @@
+// The focus aid beside the live picture: the focus star magnified with a crosshair, its
+// figures, and the trend of its half-flux diameter; "no star" when the frame shows none.
+#pragma once
+
+#include "analysis/FocusMeasure.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <optional>
+
+class QLabel;
+
+namespace lumenvale {
+
+class FocusTrendView;
+
+class FocusAidPanel : public QWidget {
+public:
+    static constexpr int CropSize = 48;
+    static constexpr int Zoom = 4;
+
+    explicit FocusAidPanel(QWidget* parent);
+
+    // `picture` is the frame the right way up, as the camera gave it.
+    void showMeasurement(const QImage& picture, const std::optional<FocusMeasure::Star>& star);
+    // Readings of another star do not belong on the same trend.
+    void clearTrend();
+
+    const std::optional<FocusMeasure::Star>& star() const { return star_; }
+    const FocusTrendView& trend() const { return *trend_; }
+
+private:
+    QImage magnified(const QImage& picture, const FocusMeasure::Star& star) const;
+
+    QLabel* crop_ = nullptr;
+    QLabel* figures_ = nullptr;
+    FocusTrendView* trend_ = nullptr;
+    std::optional<FocusMeasure::Star> star_;
+};
+
+} // namespace lumenvale

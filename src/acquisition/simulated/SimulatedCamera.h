@@ -1,0 +1,81 @@
+// The modified webcam, simulated: it listens to the camera lines through the line monitor and
+// reads out what the real camera would. The light it collects is the time from the exposure
+// state to the readout state; the amplifier glows unless the exposure state was "Amp off";
+// a binned readout fills the even stored rows only; a hi-res exposure is read out as two
+// fields, the even picture lines first and the odd ones, a little brighter, second.
+#pragma once
+
+#include "acquisition/simulated/SimulatedSky.h"
+#include "frames/AcquiredFrame.h"
+#include "lines/LineMonitor.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lumenvale {
+
+class SimulatedCamera {
+public:
+    enum class Readout {
+        Full,        // an ordinary webcam picture, every row
+        Binned,      // stored row 2k holds picture rows 2k and 2k+1 together; odd rows dark
+        FirstField,  // stored row 2k holds picture row 2k; odd rows dark
+        SecondField, // stored row 2k holds picture row 2k+1, brighter; odd rows dark
+    };
+
+    struct Exposure {
+        Readout readout = Readout::Full;
+        std::int32_t exposureMs = 0;
+        bool ampGlow = true;
+    };
+
+    // What the webcam gives without exposure control: the live picture and a Focus grab.
+    static constexpr std::int32_t ShortExposureMs = 400;
+    // How much more light the second field carries than the first.
+    static constexpr float SecondFieldGain = 1.2F;
+    static constexpr std::size_t NoiseValues = 4096;
+    static constexpr std::size_t SigmaLevels = 512;
+
+    explicit SimulatedCamera(LineMonitor& lines);
+    ~SimulatedCamera();
+    SimulatedCamera(const SimulatedCamera&) = delete;
+    SimulatedCamera& operator=(const SimulatedCamera&) = delete;
+
+    // What a readout now would deliver, as the lines have set the camera up.
+    Exposure pending() const;
+
+    // The frame of the pending readout.
+    AcquiredFrame readOut() { return render(pending()); }
+    // The live picture: the same sky at the short exposure.
+    AcquiredFrame preview();
+
+    // Every call draws fresh noise; everything else is the same for the same exposure.
+    AcquiredFrame render(const Exposure& exposure);
+
+private:
+    enum class Phase {
+        Idle,
+        PulseStarted,
+        FrameStarted,
+        Exposing,
+        ReadBinned,
+        ReadFirst,
+        ReadSecond
+    };
+
+    void onWrite(const LineWrite& write);
+
+    LineMonitor& lines_;
+    int subscription_ = 0;
+    SimulatedSky sky_;
+    Phase phase_ = Phase::Idle;
+    std::int32_t exposureStart_ = 0;
+    std::int32_t exposureMs_ = 0;
+    bool ampOff_ = false;
+    std::vector<float> noise_;
+    std::vector<float> sigma_;
+    std::uint32_t framesRendered_ = 0;
+};
+
+} // namespace lumenvale
