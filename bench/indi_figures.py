@@ -99,13 +99,18 @@ def main():
         return 1
     for fps in (10, 30):
         server = connected_server(sys.argv[1], sys.argv[2], fps)
+        measured = False
         try:
             if fps == 10:
                 exposure_figures(server)
             stream_figures(server, fps)
+            measured = True
         finally:
             server.close()
-            shutil.rmtree(server.scratch)
+            if measured:
+                shutil.rmtree(server.scratch)
+            else:
+                print(f"(scratch directory kept: {server.scratch})")
     return 0
 
 

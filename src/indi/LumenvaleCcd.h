@@ -12,6 +12,7 @@
 #include "indi/ExposureLines.h"
 #include "indi/LiveVideo.h"
 #include "indi/ReadoutConfirmation.h"
+#include "indi/WorkFolder.h"
 #include "lines/LineMonitor.h"
 #include "lines/PpdevSyscalls.h"
 #include "platform/Clock.h"
@@ -23,7 +24,6 @@
 #include <libindi/indiccd.h>
 
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <vector>
@@ -89,8 +89,8 @@ private:
     Settings settings_;
     ExposureLines exposureLines_;
     LiveVideo video_;
-    // The working frame files of the capture core; nobody else's business.
-    QTemporaryDir workDir_;
+    // The working frame files of the capture core, while connected; nobody else's business.
+    std::unique_ptr<WorkFolder> workDir_;
     std::unique_ptr<CameraRig> rig_;
     std::vector<CaptureDevice> webcams_;
 

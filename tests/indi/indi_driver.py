@@ -8,6 +8,9 @@ A Dark frame is a Light one by its lines; a Mono frame is the luminance of the c
 second client that comes and goes during a sequence disturbs neither it nor its client, and a
 getProperties is answered with each property once. The live video runs before and after an
 exposure, which gets the exposure frame. No property is ever updated before its definition.
+The driver's working folder, with its frames, is gone from its temporary directory after each
+way the driver lets the camera go or ends: DISCONNECT, the server closing the driver's input,
+SIGTERM, and SIGKILL (the server's way of stopping a driver).
 
 Usage: indi_driver.py DRIVER EMULATOR.so TWO_CLIENTS [--keep]
 Exit status: 0 passed, 1 failed, 77 indiserver is not installed.
@@ -18,6 +21,7 @@ import datetime
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -186,6 +190,53 @@ def check_video(server):
     blobs.close()
 
 
+def connect(server):
+    server.setprop("WEBCAM.SIMULATED=On")
+    server.setprop("DEVICE_PORT.PORT=/dev/parport0")
+    server.setprop("CONNECTION.CONNECT=On")
+    server.wait_state("CONNECTION", "Ok")
+
+
+def expect_frames_in_work_folder(server):
+    folders = os.listdir(server.tmp)
+    expect(len(folders) == 1 and folders[0].startswith("indi_lumenvale_ccd-"),
+           f"the connected driver's temporary directory holds {folders}, not its working folder")
+    frames = os.listdir(os.path.join(server.tmp, folders[0]))
+    expect("temp.bmp" in frames, f"no frame in the working folder: {frames}")
+
+
+def expect_tidy(server, how, timeout=10):
+    deadline = time.monotonic() + timeout
+    while os.listdir(server.tmp):
+        expect(time.monotonic() < deadline, f"{how}: the driver left {os.listdir(server.tmp)} "
+                                             f"in its temporary directory")
+        time.sleep(0.05)
+
+
+# Each way the driver lets the camera go, or ends while it holds it.
+ENDINGS = (
+    ("DISCONNECT", lambda server: server.setprop("CONNECTION.DISCONNECT=On")),
+    ("SIGTERM", lambda server: os.kill(server.driver_pid(), signal.SIGTERM)),
+    ("SIGKILL", lambda server: os.kill(server.driver_pid(), signal.SIGKILL)),
+)
+
+
+def check_endings(driver, emulator, scratch):
+    for n, (how, end) in enumerate(ENDINGS):
+        os.makedirs(os.path.join(scratch, f"end{n}"))
+        server = Server(driver, emulator, os.path.join(scratch, f"end{n}"))
+        try:
+            connect(server)
+            server.setprop("CCD_EXPOSURE.CCD_EXPOSURE_VALUE=0")
+            server.wait_state("CCD_EXPOSURE", "Ok")
+            expect_frames_in_work_folder(server)
+            end(server)
+            expect_tidy(server, how)
+        finally:
+            server.close()
+        expect_tidy(server, f"{how}, then the server's end")
+
+
 def run(driver, emulator, two_clients, scratch):
     server = Server(driver, emulator, scratch)
     try:
@@ -201,9 +252,7 @@ def run(driver, emulator, two_clients, scratch):
         server.wait_state("CONNECTION", "Alert")
         expect(server.getprop("CONNECTION.CONNECT") == "Off", "connected without a port")
 
-        server.setprop("DEVICE_PORT.PORT=/dev/parport0")
-        server.setprop("CONNECTION.CONNECT=On")
-        server.wait_state("CONNECTION", "Ok")
+        connect(server)
         os.makedirs(os.path.join(scratch, "up"))
         server.setprop("UPLOAD_MODE.UPLOAD_LOCAL=On")
         server.setprop(f"UPLOAD_SETTINGS.UPLOAD_DIR={os.path.join(scratch, 'up')}")
@@ -220,6 +269,7 @@ def run(driver, emulator, two_clients, scratch):
                        f"binned plane {plane}: stored row {2 * k + 1} is not doubled")
         expect(stored_row(data, 1, 479) != stored_row(data, 1, 478),
                "binned: the top line was doubled as well")
+        expect_frames_in_work_folder(server)
 
         # Hi-res with the amp off: 0x35 then 0x37; the second field's rows woven into the
         # first, so the odd stored rows from 3 up are lit and stored row 1 is the first's dark.
@@ -264,6 +314,7 @@ def run(driver, emulator, two_clients, scratch):
                f"updated before their definition: {messages.undefined_updates}")
     finally:
         server.close()
+    expect_tidy(server, "the server's end, closing the driver's input")
 
 
 def main():
@@ -278,6 +329,7 @@ def main():
     scratch = tempfile.mkdtemp(prefix="indi-driver-")
     try:
         run(args[0], args[1], args[2], scratch)
+        check_endings(args[0], args[1], scratch)
     except Failure as failure:
         print(f"FAILED: {failure}\n(scratch directory kept: {scratch})")
         return 1
