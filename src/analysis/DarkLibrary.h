@@ -36,8 +36,7 @@ public:
     };
     // The dark of `readMode` closest in exposure to `exposureMs`, within the tolerance, of
     // the light's size.
-    Choice find(const std::string& readMode, std::int32_t exposureMs, int width,
-                int height) const;
+    Choice find(const std::string& readMode, std::int32_t exposureMs, int width, int height) const;
 
 private:
     std::filesystem::path directory_;

@@ -48,8 +48,8 @@ LiveStack::Outcome LiveStack::add(FloatPicture frame, const MasterDark* dark,
     Outcome outcome;
     if (referenceStars_.empty()) {
         if (int(stars.size()) < MinMatchedStars) {
-            return reject(QStringLiteral("%1 stars found, %2 needed").arg(stars.size()).arg(
-                MinMatchedStars));
+            return reject(
+                QStringLiteral("%1 stars found, %2 needed").arg(stars.size()).arg(MinMatchedStars));
         }
         referenceStars_ = stars;
         mean_ = FloatPicture(frame.width, frame.height, std::numeric_limits<float>::quiet_NaN());

@@ -29,8 +29,8 @@ public:
 
     struct Outcome {
         bool stacked = false;
-        QString problem;           // why the frame was rejected
-        Similarity transform;      // frame -> first frame
+        QString problem;      // why the frame was rejected
+        Similarity transform; // frame -> first frame
         int matchedStars = 0;
     };
 

@@ -105,9 +105,9 @@ LiveStackSession::View LiveStackSession::endRun() {
         lines_ << QStringLiteral("No dark frame was taken: no master dark made.");
         return view();
     }
-    FitsPicture master{MasterDark::Median(darkFrames_),
-                       {darkExposureMs_ / 1000.0, darkMode_, int(darkFrames_.size()),
-                        darkDate_.toStdString()}};
+    FitsPicture master{
+        MasterDark::Median(darkFrames_),
+        {darkExposureMs_ / 1000.0, darkMode_, int(darkFrames_.size()), darkDate_.toStdString()}};
     darkFrames_.clear();
     try {
         const std::filesystem::path file = darks_.save(master, darkExposureMs_);
@@ -121,14 +121,12 @@ LiveStackSession::View LiveStackSession::endRun() {
     return view();
 }
 
-LiveStackSession::View LiveStackSession::save(const std::string& saveDir,
-                                              const QString& baseName) {
+LiveStackSession::View LiveStackSession::save(const std::string& saveDir, const QString& baseName) {
     if (stack_.empty()) {
         lines_ << QStringLiteral("Nothing is stacked yet: nothing saved.");
         return view();
     }
-    if (saveDir.empty() || baseName.contains(QLatin1Char('/')) ||
-        baseName.contains(QChar(0))) {
+    if (saveDir.empty() || baseName.contains(QLatin1Char('/')) || baseName.contains(QChar(0))) {
         lines_ << QStringLiteral("The stack was not saved: no save directory, or the name "
                                  "\"%1\" cannot be a file name.")
                       .arg(baseName);
@@ -137,15 +135,15 @@ LiveStackSession::View LiveStackSession::save(const std::string& saveDir,
     const std::filesystem::path base =
         std::filesystem::path(saveDir) / (baseName.toStdString() + "-stack");
     FitsPicture picture{stack_.mean(),
-                        {stack_.totalExposureSeconds(), stackMode_.toStdString(),
-                         stack_.stacked(), firstDate_.toStdString()}};
+                        {stack_.totalExposureSeconds(), stackMode_.toStdString(), stack_.stacked(),
+                         firstDate_.toStdString()}};
     try {
         picture.write(std::filesystem::path(base).concat(".fits"));
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
-        const QImage shown = MidtonesStretch::apply(
-            stack_.mean(), MidtonesStretch::automatic(stack_.mean()));
+        const QImage shown =
+            MidtonesStretch::apply(stack_.mean(), MidtonesStretch::automatic(stack_.mean()));
         if (!shown.save(&buffer, "PNG")) {
             throw FileError(std::filesystem::path(base).concat(".png"), "PNG encoding failed");
         }

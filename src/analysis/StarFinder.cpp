@@ -11,8 +11,8 @@ namespace lumenvale {
 
 namespace {
 
-constexpr int Block = 32;        // the sky is taken as flat over a block this size
-constexpr int WindowRadius = 6;  // pixels around a peak that weigh in its centre
+constexpr int Block = 32;         // the sky is taken as flat over a block this size
+constexpr int WindowRadius = 6;   // pixels around a peak that weigh in its centre
 constexpr double WindowSigma = 2; // the centroid's Gaussian window, pixels
 constexpr int CentroidTurns = 8;
 // A star is round, or nearly so once a binned frame's lines are doubled; a satellite's or a
@@ -169,8 +169,8 @@ std::vector<StarPoint> StarFinder::find(const std::vector<float>& grey, int widt
             // The axes of the light's spread, from its second moments.
             const double half = (sxx + syy) / 2;
             const double root = std::sqrt((sxx - syy) * (sxx - syy) / 4 + sxy * sxy);
-            const bool round = half - root > 0 &&
-                               (half + root) <= MaxElongation * MaxElongation * (half - root);
+            const bool round =
+                half - root > 0 && (half + root) <= MaxElongation * MaxElongation * (half - root);
             if (round && std::abs(cx - x) <= 2 && std::abs(cy - y) <= 2) {
                 stars.push_back({cx, cy, flux});
             }

@@ -71,8 +71,7 @@ std::vector<std::pair<int, int>> VotedPairs(const std::vector<StarPoint>& refere
         auto it = std::lower_bound(refTriangles.begin(), refTriangles.end(),
                                    t.ratioShort - ShapeTolerance,
                                    [](const Triangle& r, double v) { return r.ratioShort < v; });
-        for (; it != refTriangles.end() && it->ratioShort <= t.ratioShort + ShapeTolerance;
-             ++it) {
+        for (; it != refTriangles.end() && it->ratioShort <= t.ratioShort + ShapeTolerance; ++it) {
             if (std::abs(it->ratioMiddle - t.ratioMiddle) > ShapeTolerance ||
                 std::abs(t.longest / it->longest - 1) > ScaleSlack) {
                 continue;
@@ -99,13 +98,14 @@ std::vector<std::pair<int, int>> VotedPairs(const std::vector<StarPoint>& refere
     return pairs;
 }
 
-std::optional<Similarity> Fit(const std::vector<cv::Point2f>& from, const std::vector<cv::Point2f>& to,
-                              double threshold, std::vector<uchar>& inliers) {
+std::optional<Similarity> Fit(const std::vector<cv::Point2f>& from,
+                              const std::vector<cv::Point2f>& to, double threshold,
+                              std::vector<uchar>& inliers) {
     if (from.size() < 3) {
         return std::nullopt;
     }
-    const cv::Mat m = cv::estimateAffinePartial2D(from, to, inliers, cv::RANSAC, threshold, 2000,
-                                                  0.999, 20);
+    const cv::Mat m =
+        cv::estimateAffinePartial2D(from, to, inliers, cv::RANSAC, threshold, 2000, 0.999, 20);
     if (m.empty()) {
         return std::nullopt;
     }

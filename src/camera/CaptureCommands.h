@@ -72,7 +72,7 @@ private:
     std::filesystem::path workDir_;
     bool ending_ = false;
     RunWatcher* watcher_ = nullptr;
-    QString readMode_;            // the caption of the run in progress
+    QString readMode_;                 // the caption of the run in progress
     std::int32_t frameExposureMs_ = 0; // the exposure the frame in progress was given
     // The frames of the run in progress that were left out, with why.
     QStringList failedFrames_;

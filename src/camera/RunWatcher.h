@@ -20,8 +20,7 @@ public:
                                std::int32_t exposureMs) = 0;
     // `saveTicked`: "Save" was ticked at the end; `saveDir` and `baseName` are where the run's
     // frames go.
-    virtual void runEnded(bool saveTicked, const std::string& saveDir,
-                          const QString& baseName) = 0;
+    virtual void runEnded(bool saveTicked, const std::string& saveDir, const QString& baseName) = 0;
 };
 
 } // namespace lumenvale

@@ -76,8 +76,7 @@ void Program::showLiveStack() {
     }
     if (!liveStack_) {
         liveStack_ = std::make_unique<LiveStackWindow>(workDir_, [this] {
-            return std::pair{state_.settings.SaveDir,
-                             control_ ? control_->Text4() : QString()};
+            return std::pair{state_.settings.SaveDir, control_ ? control_->Text4() : QString()};
         });
         if (control_) {
             control_->setRunWatcher(liveStack_.get());

@@ -55,12 +55,12 @@ const std::vector<FieldStar>& Stars() {
 
 TEST(LiveStackTest, RecoversShiftAndRotationToAFifthOfAPixelOverTheFrame) {
     const std::vector<FieldView> views = {
-        {0, 0, 0},        {40, 0, 0},      {-40, 25, 0}, {12.3, -7.7, 0.5},
+        {0, 0, 0},        {40, 0, 0},        {-40, 25, 0},   {12.3, -7.7, 0.5},
         {-30.5, 35, 2.0}, {0.25, 0.5, -2.0}, {25, 40, -1.3},
     };
     for (const FieldView& view : views) {
-        SCOPED_TRACE(testing::Message() << "shift " << view.dx << ", " << view.dy << ", turn "
-                                        << view.degrees);
+        SCOPED_TRACE(testing::Message()
+                     << "shift " << view.dx << ", " << view.dy << ", turn " << view.degrees);
         LiveStack stack;
         ASSERT_TRUE(stack.add(StarField(Stars(), {}, 30, 2, 1), nullptr, 30).stacked);
         const LiveStack::Outcome outcome =
@@ -68,13 +68,14 @@ TEST(LiveStackTest, RecoversShiftAndRotationToAFifthOfAPixelOverTheFrame) {
         ASSERT_TRUE(outcome.stacked) << outcome.problem.toStdString();
         EXPECT_GE(outcome.matchedStars, LiveStack::MinMatchedStars);
         EXPECT_NEAR(outcome.transform.rotationDegrees(), -view.degrees, 0.02);
-        for (const auto& [x, y] : {std::pair{0.0, 0.0}, {639.0, 0.0}, {0.0, 479.0}, {639.0, 479.0}}) {
+        for (const auto& [x, y] :
+             {std::pair{0.0, 0.0}, {639.0, 0.0}, {0.0, 479.0}, {639.0, 479.0}}) {
             double fx = 0;
             double fy = 0;
             view.map(x, y, fx, fy);
-            EXPECT_LT(std::hypot(outcome.transform.mapX(fx, fy) - x,
-                                 outcome.transform.mapY(fx, fy) - y),
-                      0.2)
+            EXPECT_LT(
+                std::hypot(outcome.transform.mapX(fx, fy) - x, outcome.transform.mapY(fx, fy) - y),
+                0.2)
                 << "corner " << x << ", " << y;
         }
     }

@@ -67,8 +67,8 @@ inline FloatPicture StarField(const std::vector<FieldStar>& stars, const FieldVi
         for (int y = std::max(0, int(fy) - r); y <= std::min(479, int(fy) + r); ++y) {
             for (int x = std::max(0, int(fx) - r); x <= std::min(639, int(fx) + r); ++x) {
                 const double r2 = (x - fx) * (x - fx) + (y - fy) * (y - fy);
-                const auto add = float(star.amplitude *
-                                       std::exp(-r2 / (2 * FieldStarSigma * FieldStarSigma)));
+                const auto add =
+                    float(star.amplitude * std::exp(-r2 / (2 * FieldStarSigma * FieldStarSigma)));
                 for (int c = 0; c < 3; ++c) {
                     light.row(y)[3 * x + c] += add;
                 }
