@@ -36,16 +36,6 @@ double PatchSpread(const FloatPicture& picture, int x0, int y0, int size) {
     return std::sqrt(sum2 / n - mean * mean);
 }
 
-QImage ToImage(const FloatPicture& picture) {
-    QImage image(picture.width, picture.height, QImage::Format_RGB888);
-    for (int y = 0; y < picture.height; ++y) {
-        for (int i = 0; i < picture.width * 3; ++i) {
-            image.scanLine(y)[i] = uchar(std::lround(std::clamp(picture.row(y)[i], 0.0F, 255.0F)));
-        }
-    }
-    return image;
-}
-
 const std::vector<FieldStar>& Stars() {
     static const std::vector<FieldStar> stars = RandomStars(45);
     return stars;
@@ -178,7 +168,7 @@ TEST(LiveStackTest, MasterDarkRemovesTheGlowAndTheHotPixels) {
     };
     std::vector<QImage> darks;
     for (std::uint32_t i = 0; i < 7; ++i) {
-        darks.push_back(ToImage(withDarkCurrent(StarField({}, {}, 10, 2, 300 + i), 400 + i)));
+        darks.push_back(PictureOf(withDarkCurrent(StarField({}, {}, 10, 2, 300 + i), 400 + i)));
     }
     const MasterDark dark(MasterDark::Median(darks));
     EXPECT_EQ(dark.hotValues().size(), 40U);

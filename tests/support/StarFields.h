@@ -5,6 +5,8 @@
 
 #include "analysis/FloatPicture.h"
 
+#include <QImage>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -81,6 +83,17 @@ inline FloatPicture StarField(const std::vector<FieldStar>& stars, const FieldVi
         v = std::clamp(std::round(v + deviate(random)), 0.0F, 255.0F);
     }
     return light;
+}
+
+// The 8-bit picture the viewer would show of `picture`.
+inline QImage PictureOf(const FloatPicture& picture) {
+    QImage image(picture.width, picture.height, QImage::Format_RGB888);
+    for (int y = 0; y < picture.height; ++y) {
+        for (int i = 0; i < picture.width * 3; ++i) {
+            image.scanLine(y)[i] = uchar(std::lround(std::clamp(picture.row(y)[i], 0.0F, 255.0F)));
+        }
+    }
+    return image;
 }
 
 } // namespace lumenvale::test

@@ -82,7 +82,7 @@ protected:
     }
 
     test::TestServices services;
-    FakeV4l2Device noWebcams;
+    test::FakeV4l2Device noWebcams;
     std::unique_ptr<AcquisitionLibrary> library = DriftingCamera(services, noWebcams, dir);
     Services wired{services.clock,    services.lines, services.port,
                    services.timers,   services.keys,  services.pump,

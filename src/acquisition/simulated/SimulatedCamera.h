@@ -15,6 +15,13 @@
 
 namespace lumenvale {
 
+// A mount that does not quite follow the sky: each long exposure sees the stars this many
+// pixels further right and down than the one before (rounded to whole pixels).
+struct SimulatedDrift {
+    double xPerFrame = 0;
+    double yPerFrame = 0;
+};
+
 class SimulatedCamera {
 public:
     enum class Readout {
@@ -37,12 +44,7 @@ public:
     static constexpr std::size_t NoiseValues = 4096;
     static constexpr std::size_t SigmaLevels = 512;
 
-    // A mount that does not quite follow the sky: each long exposure sees the stars this many
-    // pixels further right and down than the one before (rounded to whole pixels).
-    struct Drift {
-        double xPerFrame = 0;
-        double yPerFrame = 0;
-    };
+    using Drift = SimulatedDrift;
 
     explicit SimulatedCamera(LineMonitor& lines, Drift drift = {});
     ~SimulatedCamera();
