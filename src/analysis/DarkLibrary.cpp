@@ -23,7 +23,7 @@ std::filesystem::path DarkLibrary::save(const FitsPicture& dark, std::int32_t ex
     if (error) {
         throw FileError(directory_, error.message());
     }
-    const std::filesystem::path file = directory_ / FileName(dark.header.readMode, exposureMs);
+    std::filesystem::path file = directory_ / FileName(dark.header.readMode, exposureMs);
     dark.write(file);
     return file;
 }

@@ -16,7 +16,7 @@ MidtonesStretch::Levels MidtonesStretch::automatic(const FloatPicture& picture) 
     std::vector<float> sample;
     float high = -1e30F;
     float low = 1e30F;
-    for (std::size_t i = 0; i < picture.values.size(); i += 3 * 5) {
+    for (std::size_t i = 0; i < picture.values.size(); i += std::size_t(3 * 5)) {
         const float v = picture.values[i] + picture.values[i + 1] + picture.values[i + 2];
         if (!std::isfinite(v)) {
             continue;

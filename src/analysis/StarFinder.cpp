@@ -19,6 +19,11 @@ constexpr int CentroidTurns = 8;
 // plane's trail is not.
 constexpr double MaxElongation = 1.8;
 
+// The index of a pixel of a picture `width` wide, in the type the vectors take.
+std::size_t At(int x, int y, int width) {
+    return std::size_t(y) * std::size_t(width) + std::size_t(x);
+}
+
 float Median(std::vector<float>& values) {
     if (values.empty()) {
         return 0;
@@ -34,8 +39,8 @@ struct Sky {
     std::vector<float> level;
     float noise = 1;
     float at(int x, int y) const {
-        return level[std::size_t(std::min(y / Block, blocksY - 1) * blocksX +
-                                 std::min(x / Block, blocksX - 1))];
+        return level[At(std::min(x / Block, blocksX - 1), std::min(y / Block, blocksY - 1),
+                        blocksX)];
     }
 };
 
@@ -43,7 +48,7 @@ Sky EstimateSky(const std::vector<float>& grey, int width, int height) {
     Sky sky;
     sky.blocksX = std::max(1, width / Block);
     sky.blocksY = std::max(1, height / Block);
-    sky.level.resize(std::size_t(sky.blocksX * sky.blocksY));
+    sky.level.resize(std::size_t(sky.blocksX) * std::size_t(sky.blocksY));
     std::vector<float> sample;
     std::vector<float> deviations;
     for (int by = 0; by < sky.blocksY; ++by) {
@@ -54,11 +59,11 @@ Sky EstimateSky(const std::vector<float>& grey, int width, int height) {
             // Every other pixel is plenty for a median and keeps this cheap.
             for (int y = by * Block; y < y1; y += 2) {
                 for (int x = bx * Block; x < x1; x += 2) {
-                    sample.push_back(grey[std::size_t(y * width + x)]);
+                    sample.push_back(grey[At(x, y, width)]);
                 }
             }
             const float level = Median(sample);
-            sky.level[std::size_t(by * sky.blocksX + bx)] = level;
+            sky.level[At(bx, by, sky.blocksX)] = level;
             for (std::size_t i = 0; i < sample.size(); i += 4) {
                 deviations.push_back(std::abs(sample[i] - level));
             }
@@ -82,9 +87,7 @@ std::vector<StarPoint> StarFinder::find(const std::vector<float>& grey, int widt
         return stars;
     }
     const Sky sky = EstimateSky(grey, width, height);
-    const auto above = [&](int x, int y) {
-        return grey[std::size_t(y * width + x)] - sky.at(x, y);
-    };
+    const auto above = [&](int x, int y) { return grey[At(x, y, width)] - sky.at(x, y); };
     // The noise of a 3 x 3 sum is three times that of one pixel.
     const float threshold = float(DetectionSigma) * 3 * sky.noise;
     std::vector<float> box(grey.size(), 0.0F);
@@ -96,13 +99,13 @@ std::vector<StarPoint> StarFinder::find(const std::vector<float>& grey, int widt
                     sum += above(x + dx, y + dy);
                 }
             }
-            box[std::size_t(y * width + x)] = sum;
+            box[At(x, y, width)] = sum;
         }
     }
 
     for (int y = EdgeMargin; y < height - EdgeMargin; ++y) {
         for (int x = EdgeMargin; x < width - EdgeMargin; ++x) {
-            const float value = box[std::size_t(y * width + x)];
+            const float value = box[At(x, y, width)];
             if (value < threshold) {
                 continue;
             }
@@ -110,7 +113,7 @@ std::vector<StarPoint> StarFinder::find(const std::vector<float>& grey, int widt
             bool peak = true;
             for (int dy = -2; dy <= 2 && peak; ++dy) {
                 for (int dx = -2; dx <= 2; ++dx) {
-                    const float other = box[std::size_t((y + dy) * width + x + dx)];
+                    const float other = box[At(x + dx, y + dy, width)];
                     const bool before = dy < 0 || (dy == 0 && dx < 0);
                     if (other > value || (before && other == value && (dx != 0 || dy != 0))) {
                         peak = false;

@@ -66,7 +66,7 @@ std::vector<std::pair<int, int>> VotedPairs(const std::vector<StarPoint>& refere
     const std::vector<Triangle> refTriangles = Triangles(reference);
     const std::vector<Triangle> frameTriangles = Triangles(frame);
     const int n = StarRegistration::TriangleStars;
-    std::vector<int> votes(std::size_t(n * n), 0);
+    std::vector<int> votes(std::size_t(n) * std::size_t(n), 0);
     for (const Triangle& t : frameTriangles) {
         auto it = std::lower_bound(refTriangles.begin(), refTriangles.end(),
                                    t.ratioShort - ShapeTolerance,
@@ -77,7 +77,7 @@ std::vector<std::pair<int, int>> VotedPairs(const std::vector<StarPoint>& refere
                 continue;
             }
             for (std::size_t c = 0; c < 3; ++c) {
-                ++votes[std::size_t(t.corner[c] * n + it->corner[c])];
+                ++votes[std::size_t(t.corner[c]) * std::size_t(n) + std::size_t(it->corner[c])];
             }
         }
     }
@@ -86,8 +86,9 @@ std::vector<std::pair<int, int>> VotedPairs(const std::vector<StarPoint>& refere
         int best = -1;
         int bestVotes = 1; // one triangle alone is chance
         for (int r = 0; r < n; ++r) {
-            if (votes[std::size_t(f * n + r)] > bestVotes) {
-                bestVotes = votes[std::size_t(f * n + r)];
+            const int v = votes[std::size_t(f) * std::size_t(n) + std::size_t(r)];
+            if (v > bestVotes) {
+                bestVotes = v;
                 best = r;
             }
         }
