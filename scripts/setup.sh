@@ -15,6 +15,7 @@ run_set=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-qpa-plugins libv4l-dev
     libindi-dev indi-bin libcfitsio-dev
+    libopencv-imgproc-dev libopencv-calib3d-dev
 )
 test_set=(
     libjpeg-dev googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -2,6 +2,8 @@
 // program uses the defaults, tests point them elsewhere.
 #pragma once
 
+#include "acquisition/simulated/SimulatedCamera.h"
+
 #include <filesystem>
 
 namespace lumenvale {
@@ -15,6 +17,8 @@ struct AcquisitionOptions {
     int frameTimeoutMs = 3000;
     // How long a failure stays on the dialog's status line before it closes by itself.
     int failureLingerMs = 4000;
+    // How the simulated camera's stars wander from one long exposure to the next.
+    SimulatedCamera::Drift simulatedDrift;
 };
 
 } // namespace lumenvale

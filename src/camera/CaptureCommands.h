@@ -13,6 +13,7 @@ class CameraLines;
 class ControlPanel;
 class ExposureTiming;
 class FrameDisplay;
+class RunWatcher;
 struct CaptureState;
 struct Services;
 struct Settings;
@@ -41,6 +42,9 @@ public:
     // happens when no command runs. Cancelling a focus dialog is the window's affair.
     void endSoon();
 
+    // Told of every binned and hi-res run and its frames; null for none. Borrowed.
+    void setRunWatcher(RunWatcher* watcher) { watcher_ = watcher; }
+
 private:
     enum class Mode { Binned, Hires };
     struct RunEnd; // thrown to end a run; carries the message for the user, if any
@@ -67,6 +71,9 @@ private:
     FrameDisplay& viewer_;
     std::filesystem::path workDir_;
     bool ending_ = false;
+    RunWatcher* watcher_ = nullptr;
+    QString readMode_;                 // the caption of the run in progress
+    std::int32_t frameExposureMs_ = 0; // the exposure the frame in progress was given
     // The frames of the run in progress that were left out, with why.
     QStringList failedFrames_;
     // Said after the run: what went wrong in a frame that was still taken.
