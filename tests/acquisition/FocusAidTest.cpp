@@ -1,7 +1,7 @@
 // The focus aid in the acquisition dialog, driven as the user does it: the star it measures
 // by itself and the one clicked, "no star", a stretched picture on the screen but the camera's
 // own frame in the file, the stretch choice kept in the library's file, and the readout
-// timer's Return still confirming the dialog.
+// timer's tick coming before any work on the live picture, its Return still confirming.
 #include "support/AcquisitionTest.h"
 #include "support/StarFrames.h"
 
@@ -10,6 +10,7 @@
 #include "acquisition/dialog/FocusAidPanel.h"
 #include "acquisition/dialog/PreviewPacer.h"
 #include "platform/Keystrokes.h"
+#include "platform/WindowTimers.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -23,6 +24,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 using namespace lumenvale;
@@ -180,6 +182,38 @@ TEST_F(FocusAidTest, TheStretchChoiceIsKeptInTheLibrarysFileAndReturnStillConfir
                 }}});
     ASSERT_EQ(library.TWAIN_AcquireToFilename(&window, file), AcquireOk);
     EXPECT_TRUE(ticked) << "the next dialog starts stretched";
+}
+
+// A hi-res field's readout timer (50 ms) on the simulated camera, whose live pictures come
+// sooner: the tick and its line write find no picture shown and no star measured, and its
+// Return confirms. The next acquisition shows the same dialog again.
+TEST_F(FocusAidTest, TheReadoutTimerTicksBeforeAnyPreviewWorkAndTheDialogIsBuiltOnce) {
+    AcquisitionConfig simulated;
+    simulated.source = AcquisitionConfig::Source::Simulated;
+    ASSERT_TRUE(simulated.save(options().configFile));
+    AcquisitionLibrary library(lines, clock, device, options());
+    WindowTimers timers;
+    std::vector<QWidget*> dialogs;
+    for (int field = 0; field < 2; ++field) {
+        bool ticked = false;
+        timers.SetTimer(&window, 0, 50, [&](QWidget*, unsigned, auto, auto) {
+            if (std::exchange(ticked, true)) {
+                return;
+            }
+            QWidget& dialog = *QApplication::activeModalWidget();
+            dialogs.push_back(&dialog);
+            lines.publish({clock.timeGetTime(), 0x37});
+            EXPECT_TRUE(child<QLabel>(dialog, "Preview").pixmap().isNull());
+            EXPECT_FALSE(panel(dialog).star().has_value());
+            QtKeystrokes().sendEnter();
+        });
+        const DialogDeadline deadline;
+        EXPECT_EQ(library.TWAIN_AcquireToFilename(&window, (dir / "temp.bmp").string()), AcquireOk);
+        timers.KillTimer(&window, 0);
+        EXPECT_TRUE(ticked);
+    }
+    ASSERT_EQ(dialogs.size(), 2U);
+    EXPECT_EQ(dialogs[0], dialogs[1]);
 }
 
 // Frames as the dialog gets to them, every 10 ms while it keeps up; the one that came during the
