@@ -36,7 +36,7 @@ constexpr double MaxSigma = 25;
 // The patch of a star: its 3 x 3 sums this many of their sigmas above the sky, joined to the
 // brightest of them; a patch this large is no star (the moon, a lit cloud).
 constexpr double FillSigmas = 3;
-constexpr std::size_t MaxFillPixels = 20000;
+constexpr std::size_t MaxFillPixels = 13000; // a disc as wide as the largest aperture
 constexpr std::size_t MaxDetections = 60000; // each patch is numbered in 16 bits
 constexpr std::uint16_t NoStar = 0xffff;     // a patch of noise, found and passed over
 // A patch's light against the noise of its pixels: a star stands out far more than noise.
@@ -111,15 +111,31 @@ bool solve(std::array<std::array<double, 5>, 4>& m) {
 
 const std::vector<FocusMeasure::Detection>& FocusMeasure::detect(const AcquiredFrame& frame) {
     findCandidates(frame);
+    findPatches(std::nullopt);
+    return detections_;
+}
+
+void FocusMeasure::findPatches(std::optional<QPointF> near) {
     std::sort(candidates_.begin(), candidates_.end(),
               [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
-    owner_.assign(std::size_t(W) * H, 0);
+    // Only the pixels the last frame's patches took are cleared, not the whole frame.
+    owner_.resize(std::size_t(W) * H, 0);
+    for (const int i : claimed_) {
+        owner_[std::size_t(i)] = 0;
+    }
+    claimed_.clear();
     detections_.clear();
+    // Around a given point, only the stars that may be picked there and their neighbours in
+    // its aperture and sky ring matter.
+    constexpr double Reach = PickRadius + 2 * MaxAperture + RingGap + RingWidth;
     // A wide star shows many local maxima (all around a donut's ring): the first one found
     // takes the whole patch of light, and the others fall inside it.
     for (const Candidate& c : candidates_) {
         if (detections_.size() == MaxDetections) {
             break;
+        }
+        if (near && std::hypot(c.x - near->x(), c.y - near->y()) > Reach) {
+            continue;
         }
         if (auto found = fill(c, std::uint16_t(detections_.size() + 1))) {
             detections_.push_back(*found);
@@ -127,7 +143,6 @@ const std::vector<FocusMeasure::Detection>& FocusMeasure::detect(const AcquiredF
     }
     std::sort(detections_.begin(), detections_.end(),
               [](const Detection& a, const Detection& b) { return a.light > b.light; });
-    return detections_;
 }
 
 std::optional<FocusMeasure::Star> FocusMeasure::measure(const AcquiredFrame& frame) {
@@ -152,7 +167,8 @@ std::optional<FocusMeasure::Star> FocusMeasure::measure(const AcquiredFrame& fra
 }
 
 std::optional<FocusMeasure::Star> FocusMeasure::measure(const AcquiredFrame& frame, QPointF near) {
-    detect(frame);
+    findCandidates(frame);
+    findPatches(near);
     const auto centreDistance = [near](const Detection& d) {
         return std::hypot(d.centre.x() - near.x(), d.centre.y() - near.y());
     };
@@ -315,24 +331,32 @@ std::optional<FocusMeasure::Detection> FocusMeasure::fill(const Candidate& seed,
         return std::nullopt;
     }
     const double sky = skyAt(seed.x, seed.y);
-    const double threshold = 9 * sky + FillSigmas * 3 * noise_;
+    const auto threshold = int(9 * sky + FillSigmas * 3 * noise_);
     pending_.clear();
     pending_.push_back(start);
     owner_[std::size_t(start)] = patch;
     double light = 0;
     double sumX = 0;
     double sumY = 0;
+    int brightest = start;
     int peak = 0;
     // The border rows and columns have no 3 x 3 sum, so the fill never leaves the frame.
     for (std::size_t next = 0; next < pending_.size() && pending_.size() < MaxFillPixels; ++next) {
         const int i = pending_[next];
         const int x = i % W;
         const int y = i / W;
-        const double v = std::max(0.0, grey_[std::size_t(i)] - sky);
+        const std::uint16_t g = grey_[std::size_t(i)];
+        const double v = std::max(0.0, g - sky);
         light += v;
         sumX += v * x;
         sumY += v * y;
-        peak = std::max(peak, brightestColour(x, y));
+        if (g > grey_[std::size_t(brightest)]) {
+            brightest = i;
+        }
+        // Only a pixel this bright in grey can have one colour clipped.
+        if (g >= SaturatedLevel) {
+            peak = std::max(peak, brightestColour(x, y));
+        }
         for (const int j : {i - 1, i + 1, i - W, i + W}) {
             if (owner_[std::size_t(j)] == 0 && box_[std::size_t(j)] > threshold) {
                 owner_[std::size_t(j)] = patch;
@@ -340,8 +364,12 @@ std::optional<FocusMeasure::Detection> FocusMeasure::fill(const Candidate& seed,
             }
         }
     }
-    // A few pixels of noise that happened to stand out together.
-    if (light < MinSignificance * noise_ * std::sqrt(double(pending_.size()))) {
+    claimed_.insert(claimed_.end(), pending_.begin(), pending_.end());
+    peak = std::max(peak, brightestColour(brightest % W, brightest / W));
+    // A few pixels of noise that happened to stand out together, or light spread too wide
+    // for a star: the amplifier's glow in a corner, the moon, a lit cloud.
+    if (light < MinSignificance * noise_ * std::sqrt(double(pending_.size())) ||
+        pending_.size() >= MaxFillPixels) {
         for (const int i : pending_) {
             owner_[std::size_t(i)] = NoStar;
         }

@@ -72,6 +72,8 @@ private:
     void estimateSky();
     double skyAt(int x, int y) const;
     int brightestColour(int x, int y) const;
+    // The patches of the candidates found, every one or those near a point.
+    void findPatches(std::optional<QPointF> near);
     std::optional<Detection> fill(const Candidate& seed, std::uint16_t patch);
     bool neighbour(int x, int y) const;
     std::optional<Star> measureAt(const Detection& found);
@@ -97,6 +99,7 @@ private:
     // Which detection each pixel belongs to (0: none), and the one being measured.
     std::vector<std::uint16_t> owner_;
     std::uint16_t measuring_ = 0;
+    std::vector<int> claimed_; // the pixels of owner_ that are set
     std::vector<int> pending_; // the flood fill's queue
     std::vector<std::uint16_t> scratch_;
     // Around the centre being measured: grey light and pixel count in rings one pixel wide,
