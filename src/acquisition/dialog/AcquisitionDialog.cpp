@@ -108,6 +108,8 @@ std::int32_t AcquisitionDialog::run() {
     cancelButton_->setText(QStringLiteral("Cancel"));
     acquireButton_->setFocus();
     sinceOpened_.start();
+    // Not even the dialog's first painting comes before a readout timer due at once.
+    setUpdatesEnabled(false);
     // Opening a device can take a while; it must not delay the event loop, in which the
     // caller's readout timer ends the exposure. A timer rather than a posted call: a readout
     // timer armed before the dialog, due as soon, ticks first.
@@ -122,6 +124,7 @@ std::int32_t AcquisitionDialog::run() {
 }
 
 void AcquisitionDialog::startSource() {
+    setUpdatesEnabled(true);
     if (started_ || finished_) {
         return;
     }
@@ -209,6 +212,7 @@ void AcquisitionDialog::finish(std::int32_t result) {
     }
     finished_ = true;
     result_ = result;
+    setUpdatesEnabled(true);
     startTimer_.stop();
     pollTimer_.stop();
     lingerTimer_.stop();
