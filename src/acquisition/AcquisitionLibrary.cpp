@@ -101,16 +101,23 @@ void AcquisitionLibrary::rememberTimestamps() {
     }
 }
 
-std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
-                                                         const std::string& fileName) {
-    acquisitionStartUs_ = clock_.monotonicUs();
-    const std::unique_ptr<FrameSource> source = chosenSource();
+void AcquisitionLibrary::prepareDialog(QWidget* parent) {
     if (dialog_ && dialog_->parentWidget() != parent) {
         delete dialog_.data();
     }
     if (!dialog_) {
         dialog_ = new AcquisitionDialog(parent, options_.failureLingerMs);
+        // Laid out and polished now rather than at its first showing.
+        dialog_->ensurePolished();
+        dialog_->adjustSize();
     }
+}
+
+std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
+                                                         const std::string& fileName) {
+    acquisitionStartUs_ = clock_.monotonicUs();
+    const std::unique_ptr<FrameSource> source = chosenSource();
+    prepareDialog(parent);
     AcquisitionDialog& dialog = *dialog_;
     const std::int32_t result =
         dialog.run(*source, std::filesystem::path(fileName), config().stretch);

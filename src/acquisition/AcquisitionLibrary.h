@@ -42,6 +42,7 @@ public:
 
     void openSource() override;
     void closeSource() override;
+    void prepareDialog(QWidget* parent) override;
 
     // The source choice in force (read from its file on first use).
     const AcquisitionConfig& config();
