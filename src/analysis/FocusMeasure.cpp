@@ -383,8 +383,10 @@ std::optional<FocusMeasure::Detection> FocusMeasure::fill(const Candidate& seed,
     found.saturated = peak >= SaturatedLevel;
     double farthest2 = 0;
     for (const int i : pending_) {
-        const double dx = i % W - found.centre.x();
-        const double dy = i / W - found.centre.y();
+        const int column = i % W;
+        const int row = i / W;
+        const double dx = column - found.centre.x();
+        const double dy = row - found.centre.y();
         farthest2 = std::max(farthest2, dx * dx + dy * dy);
     }
     found.extent = std::sqrt(farthest2);
