@@ -13,6 +13,7 @@ build/tests/support/emulated_webcam/liblumenvale_emulated_webcam.so)
 """
 
 import os
+import shutil
 import socket
 import statistics
 import sys
@@ -66,6 +67,7 @@ def main():
         return 1
     scratch = tempfile.mkdtemp(prefix="indi-figures-")
     server = Server(sys.argv[1], sys.argv[2], scratch)
+    measured = False
     try:
         server.setprop("WEBCAM.VIDEO_0=On")
         server.setprop("CONNECTION.CONNECT=On")
@@ -87,8 +89,13 @@ def main():
               f"(each: {', '.join(f'{e:.2f}' for e in errors)})")
         print(f"indi_end_to_blob_ms {statistics.median(delays):.1f}  "
               f"(each: {', '.join(f'{d:.1f}' for d in delays)})")
+        measured = True
     finally:
         server.close()
+        if measured:
+            shutil.rmtree(scratch)
+        else:
+            print(f"(scratch directory kept: {scratch})")
     return 0
 
 

@@ -144,15 +144,15 @@ StreamAcquisition::Camera LumenvaleCcd::chosenCamera() const {
 }
 
 bool LumenvaleCcd::Connect() {
-    if (!workDir_.isValid()) {
-        LOGF_ERROR("No working directory for the frame files: %s",
-                   workDir_.errorString().toUtf8().constData());
+    auto workDir = std::make_unique<WorkFolder>("indi_lumenvale_ccd");
+    if (!workDir->isValid()) {
+        LOGF_ERROR("No working directory for the frame files: %s", workDir->error().c_str());
         return false;
     }
     const DriverServices services{clock_, lines_,    timers_, confirmation_,
                                   pump_,  messages_, files_,  acquisition_};
     auto rig = std::make_unique<CameraRig>(services, ppdev_, PortT[0].text, settings_, panel_,
-                                           panel_, workDir_.path().toStdString());
+                                           panel_, workDir->path());
     // The words of the desktop program's "not initialised" message go to the log.
     messages_.clear();
     rig->lines.openPortAccess();
@@ -167,6 +167,7 @@ bool LumenvaleCcd::Connect() {
         return false;
     }
     rig_ = std::move(rig);
+    workDir_ = std::move(workDir);
     LOGF_INFO("Camera port %s open; frames from %s.", PortT[0].text,
               chosenCamera().path.empty() ? "the simulated camera" : chosenCamera().path.c_str());
     return true;
@@ -191,6 +192,7 @@ void LumenvaleCcd::releaseCamera() {
         rig_.reset();
     }
     acquisition_.closeSource();
+    workDir_.reset();
 }
 
 bool LumenvaleCcd::StartExposure(float duration) {

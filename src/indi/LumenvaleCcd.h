@@ -10,6 +10,7 @@
 #include "indi/DriverPanel.h"
 #include "indi/ExposureLines.h"
 #include "indi/ReadoutConfirmation.h"
+#include "indi/WorkFolder.h"
 #include "lines/LineMonitor.h"
 #include "lines/PpdevSyscalls.h"
 #include "platform/Clock.h"
@@ -21,7 +22,6 @@
 #include <libindi/indiccd.h>
 
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <vector>
@@ -78,8 +78,8 @@ private:
     DriverPanel panel_;
     Settings settings_;
     ExposureLines exposureLines_;
-    // The working frame files of the capture core; nobody else's business.
-    QTemporaryDir workDir_;
+    // The working frame files of the capture core, while connected; nobody else's business.
+    std::unique_ptr<WorkFolder> workDir_;
     std::unique_ptr<CameraRig> rig_;
     std::vector<CaptureDevice> webcams_;
 

@@ -4,6 +4,9 @@ emulated camera port: a missing port fails CONNECT with the desktop program's wo
 hi-res 1 s exposures arrive as local FITS files with the frame's keywords, the lines' exposure,
 and the processed pixels (rows doubled, fields woven); exposures out of range or on top of a
 running one are refused; Abort ends an exposure at once with a readout and sends nothing.
+The driver's working folder, with its frames, is gone from its temporary directory after each
+way the driver lets the camera go or ends: DISCONNECT, the server closing the driver's input,
+SIGTERM, and SIGKILL (the server's way of stopping a driver).
 
 Usage: indi_driver.py DRIVER EMULATOR.so [--keep]
 Exit status: 0 passed, 1 failed, 77 indiserver is not installed.
@@ -12,8 +15,10 @@ Exit status: 0 passed, 1 failed, 77 indiserver is not installed.
 import datetime
 import os
 import shutil
+import signal
 import sys
 import tempfile
+import time
 
 from indi_session import Failure, Server, expect, read_fits, tools_missing, wait_file
 
@@ -65,6 +70,53 @@ def expose(server, seconds, mode, name):
     return read_fits(path), before, datetime.datetime.utcnow()
 
 
+def connect(server):
+    server.setprop("WEBCAM.SIMULATED=On")
+    server.setprop("DEVICE_PORT.PORT=/dev/parport0")
+    server.setprop("CONNECTION.CONNECT=On")
+    server.wait_state("CONNECTION", "Ok")
+
+
+def expect_frames_in_work_folder(server):
+    folders = os.listdir(server.tmp)
+    expect(len(folders) == 1 and folders[0].startswith("indi_lumenvale_ccd-"),
+           f"the connected driver's temporary directory holds {folders}, not its working folder")
+    frames = os.listdir(os.path.join(server.tmp, folders[0]))
+    expect("temp.bmp" in frames, f"no frame in the working folder: {frames}")
+
+
+def expect_tidy(server, how, timeout=10):
+    deadline = time.monotonic() + timeout
+    while os.listdir(server.tmp):
+        expect(time.monotonic() < deadline, f"{how}: the driver left {os.listdir(server.tmp)} "
+                                             f"in its temporary directory")
+        time.sleep(0.05)
+
+
+# Each way the driver lets the camera go, or ends while it holds it.
+ENDINGS = (
+    ("DISCONNECT", lambda server: server.setprop("CONNECTION.DISCONNECT=On")),
+    ("SIGTERM", lambda server: os.kill(server.driver_pid(), signal.SIGTERM)),
+    ("SIGKILL", lambda server: os.kill(server.driver_pid(), signal.SIGKILL)),
+)
+
+
+def check_endings(driver, emulator, scratch):
+    for n, (how, end) in enumerate(ENDINGS):
+        os.makedirs(os.path.join(scratch, f"end{n}"))
+        server = Server(driver, emulator, os.path.join(scratch, f"end{n}"))
+        try:
+            connect(server)
+            server.setprop("CCD_EXPOSURE.CCD_EXPOSURE_VALUE=0")
+            server.wait_state("CCD_EXPOSURE", "Ok")
+            expect_frames_in_work_folder(server)
+            end(server)
+            expect_tidy(server, how)
+        finally:
+            server.close()
+        expect_tidy(server, f"{how}, then the server's end")
+
+
 def run(driver, emulator, scratch):
     server = Server(driver, emulator, scratch)
     try:
@@ -80,9 +132,7 @@ def run(driver, emulator, scratch):
         server.wait_state("CONNECTION", "Alert")
         expect(server.getprop("CONNECTION.CONNECT") == "Off", "connected without a port")
 
-        server.setprop("DEVICE_PORT.PORT=/dev/parport0")
-        server.setprop("CONNECTION.CONNECT=On")
-        server.wait_state("CONNECTION", "Ok")
+        connect(server)
         os.makedirs(os.path.join(scratch, "up"))
         server.setprop("UPLOAD_MODE.UPLOAD_LOCAL=On")
         server.setprop(f"UPLOAD_SETTINGS.UPLOAD_DIR={os.path.join(scratch, 'up')}")
@@ -99,6 +149,7 @@ def run(driver, emulator, scratch):
                        f"binned plane {plane}: stored row {2 * k + 1} is not doubled")
         expect(stored_row(data, 1, 479) != stored_row(data, 1, 478),
                "binned: the top line was doubled as well")
+        expect_frames_in_work_folder(server)
 
         # Hi-res with the amp off: 0x35 then 0x37; the second field's rows woven into the
         # first, so the odd stored rows from 3 up are lit and stored row 1 is the first's dark.
@@ -137,6 +188,7 @@ def run(driver, emulator, scratch):
         expect(server.getprop("CCD_EXPOSURE._STATE") != "Busy", "still busy after Abort")
     finally:
         server.close()
+    expect_tidy(server, "the server's end, closing the driver's input")
 
 
 def main():
@@ -151,6 +203,7 @@ def main():
     scratch = tempfile.mkdtemp(prefix="indi-driver-")
     try:
         run(args[0], args[1], scratch)
+        check_endings(args[0], args[1], scratch)
     except Failure as failure:
         print(f"FAILED: {failure}\n(scratch directory kept: {scratch})")
         return 1

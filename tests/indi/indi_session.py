@@ -1,9 +1,10 @@
 """An indiserver running indi_lumenvale_ccd on loopback, for the driver's test and its figures.
 
 The server (and so the driver) runs with the emulated webcam and camera port preloaded, whose
-log tells every line write with its CLOCK_MONOTONIC microseconds. Properties are set and read
-with indi_setprop and indi_getprop, waits are indi_eval -w with a deadline, and a client of
-our own on the same port collects the driver's messages.
+log tells every line write with its CLOCK_MONOTONIC microseconds, and with a temporary directory
+of its own in the scratch directory. Properties are set and read with indi_setprop and
+indi_getprop, waits are indi_eval -w with a deadline, and a client of our own on the same port
+collects the driver's messages.
 """
 
 import os
@@ -96,21 +97,28 @@ class Server:
         self.port = free_port()
         self.scratch = scratch
         self.log = os.path.join(scratch, "emucam.log")
+        self.tmp = os.path.join(scratch, "tmp")
         env = dict(os.environ)
-        # The driver's INDI configuration goes into the scratch home.
-        env.update({"HOME": os.path.join(scratch, "home"), "LD_PRELOAD": emulator,
-                    "EMUCAM_LOG": self.log})
+        # The driver's INDI configuration goes into the scratch home, its working folder into
+        # the scratch temporary directory.
+        env.update({"HOME": os.path.join(scratch, "home"), "TMPDIR": self.tmp,
+                    "LD_PRELOAD": emulator, "EMUCAM_LOG": self.log})
         os.makedirs(env["HOME"], exist_ok=True)
+        os.makedirs(self.tmp, exist_ok=True)
         self.env = env
         self.stderr = open(os.path.join(scratch, "indiserver.log"), "w")
         self.process = subprocess.Popen(["indiserver", "-v", "-p", str(self.port), driver],
                                         env=env, stdout=subprocess.DEVNULL, stderr=self.stderr)
         deadline = time.monotonic() + 20
-        while self.getprop("DRIVER_INFO.DRIVER_EXEC", check=False) is None:
-            expect(self.process.poll() is None, "indiserver ended at start-up")
-            expect(time.monotonic() < deadline, "the driver did not come up within 20 s")
-            time.sleep(0.1)
-        self.messages = Messages(self.port)
+        try:
+            while self.getprop("DRIVER_INFO.DRIVER_EXEC", check=False) is None:
+                expect(self.process.poll() is None, "indiserver ended at start-up")
+                expect(time.monotonic() < deadline, "the driver did not come up within 20 s")
+                time.sleep(0.1)
+            self.messages = Messages(self.port)
+        except BaseException:
+            self.close()  # a server left running holds its local socket and fails the next
+            raise
 
     def close(self):
         self.process.terminate()
@@ -120,9 +128,17 @@ class Server:
             self.process.kill()
         self.stderr.close()
 
-    def _tool(self, *args, timeout=10):
-        return subprocess.run(args, capture_output=True, text=True, timeout=timeout + 5,
-                              env=self.env)
+    def driver_pid(self):
+        """The process id of the driver the server started last, from the server's log."""
+        with open(os.path.join(self.scratch, "indiserver.log")) as log:
+            pids = re.findall(r"Driver .*: pid=(\d+)", log.read())
+        expect(pids, "the server's log names no driver process")
+        return int(pids[-1])
+
+    def _tool(self, tool, *args, timeout=10):
+        # The loopback address itself: a minimal system may have no /etc/hosts for "localhost".
+        return subprocess.run([tool, "-h", "127.0.0.1", *args], capture_output=True, text=True,
+                              timeout=timeout + 5, env=self.env)
 
     def setprop(self, assignment):
         result = self._tool("indi_setprop", "-p", str(self.port), f"{DEVICE}.{assignment}")
