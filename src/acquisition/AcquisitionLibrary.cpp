@@ -107,9 +107,10 @@ void AcquisitionLibrary::prepareDialog(QWidget* parent) {
     }
     if (!dialog_) {
         dialog_ = new AcquisitionDialog(parent, options_.failureLingerMs);
-        // Laid out and polished now rather than at its first showing.
+        // Laid out, polished and given its window now rather than at its first showing.
         dialog_->ensurePolished();
         dialog_->adjustSize();
+        dialog_->winId();
     }
 }
 
