@@ -135,6 +135,7 @@ public:
     }
     void openSource() override { library_.openSource(); }
     void closeSource() override { library_.closeSource(); }
+    void prepareDialog(QWidget* parent) override { library_.prepareDialog(parent); }
 
     std::vector<double> starts;
     std::vector<std::int64_t> returnedUs;

@@ -128,6 +128,13 @@ int main(int argc, char** argv) {
     std::printf("saved_files %zu\n", saved);
     std::printf("messages %d\n", messages.count);
     std::printf("exposure_error_ms %.1f\n", Median(exposureErrors));
+    // The first frame of the run included: the dialog is built for it.
+    std::printf("exposure_error_ms_first %.1f\n",
+                exposureErrors.empty() ? -1.0 : exposureErrors[0]);
+    std::printf("exposure_error_ms_max %.1f\n",
+                exposureErrors.empty()
+                    ? -1.0
+                    : *std::max_element(exposureErrors.begin(), exposureErrors.end()));
     std::printf("frame_overhead_ms %.1f\n", Median(overheads));
     std::printf("cpu_share %.3f\n", wallMs > 0 ? cpuMs / wallMs : -1.0);
     // Where a binned frame's overhead goes: the settle wait, and everything from the readout

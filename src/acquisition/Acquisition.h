@@ -47,6 +47,9 @@ public:
     // camera that cannot be opened says why at the next acquisition.
     virtual void openSource() {}
     virtual void closeSource() {}
+    // Builds the acquisition dialog `parent` will own ahead of a run, for the same reason:
+    // its building must not land inside the first exposure. Harmless when already built.
+    virtual void prepareDialog(QWidget* /*parent*/) {}
 };
 
 } // namespace lumenvale

@@ -23,6 +23,7 @@ AcquisitionLibrary::AcquisitionLibrary(LineMonitor& lines, const Clock& clock, V
 
 AcquisitionLibrary::~AcquisitionLibrary() {
     lines_.unsubscribe(linesSubscription_);
+    delete dialog_.data();
     stream_.close();
 }
 
@@ -100,13 +101,27 @@ void AcquisitionLibrary::rememberTimestamps() {
     }
 }
 
+void AcquisitionLibrary::prepareDialog(QWidget* parent) {
+    if (dialog_ && dialog_->parentWidget() != parent) {
+        delete dialog_.data();
+    }
+    if (!dialog_) {
+        dialog_ = new AcquisitionDialog(parent, options_.failureLingerMs);
+        // Laid out, polished and given its window now rather than at its first showing.
+        dialog_->ensurePolished();
+        dialog_->adjustSize();
+        dialog_->winId();
+    }
+}
+
 std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
                                                          const std::string& fileName) {
     acquisitionStartUs_ = clock_.monotonicUs();
     const std::unique_ptr<FrameSource> source = chosenSource();
-    AcquisitionDialog dialog(parent, *source, std::filesystem::path(fileName),
-                             options_.failureLingerMs, config().stretch);
-    const std::int32_t result = dialog.run();
+    prepareDialog(parent);
+    AcquisitionDialog& dialog = *dialog_;
+    const std::int32_t result =
+        dialog.run(*source, std::filesystem::path(fileName), config().stretch);
     // Later line writes belong to no acquisition until the next one starts.
     acquisitionStartUs_ = std::numeric_limits<std::int64_t>::max();
     if (dialog.stretch() != config_->stretch) {

@@ -10,6 +10,8 @@
 #include "acquisition/WebcamStream.h"
 #include "acquisition/simulated/SimulatedCamera.h"
 
+#include <QPointer>
+
 #include <limits>
 #include <map>
 #include <memory>
@@ -17,6 +19,7 @@
 
 namespace lumenvale {
 
+class AcquisitionDialog;
 class Clock;
 class FrameSource;
 class LineMonitor;
@@ -39,6 +42,7 @@ public:
 
     void openSource() override;
     void closeSource() override;
+    void prepareDialog(QWidget* parent) override;
 
     // The source choice in force (read from its file on first use).
     const AcquisitionConfig& config();
@@ -71,6 +75,9 @@ private:
     std::optional<CaptureDevice> defaultDevice_;
     // Which cameras were seen streaming with and without timestamps, for the chooser.
     std::map<std::string, bool> timestamped_;
+    // Built at the first acquisition and shown again for every later one, so that none of its
+    // building lands inside an exposure. Owned by its parent window, or by us without one.
+    QPointer<AcquisitionDialog> dialog_;
     int linesSubscription_ = 0;
     std::int64_t lastWriteUs_ = 0;
     std::int64_t acquisitionStartUs_ = std::numeric_limits<std::int64_t>::max();

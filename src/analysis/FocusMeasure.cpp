@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace lumenvale {
 
@@ -32,12 +33,35 @@ constexpr int MinFitPoints = 6;
 constexpr double FwhmPerSigma = 2.354820045; // 2 sqrt(2 ln 2)
 constexpr double MinSigma = 0.25;
 constexpr double MaxSigma = 25;
-// The half-flux aperture reaches twice the FWHM (about 4.7 sigma, where a Gaussian star has
-// given all its light); the sky is read in a ring just outside it.
-constexpr double MinAperture = 5;
-constexpr double MaxAperture = 32;
+// The patch of a star: its 3 x 3 sums this many of their sigmas above the sky, joined to the
+// brightest of them; a patch this large is no star (the moon, a lit cloud).
+constexpr double FillSigmas = 3;
+constexpr std::size_t MaxFillPixels = 13000; // a disc as wide as the largest aperture
+constexpr std::size_t MaxDetections = 60000; // each patch is numbered in 16 bits
+constexpr std::uint16_t NoStar = 0xffff;     // a patch of noise, found and passed over
+// A patch's light against the noise of its pixels: a star stands out far more than noise.
+constexpr double MinSignificance = 8;
+// The aperture starts this far past the patch, and never smaller than this.
+constexpr double FillMargin = 2;
+constexpr double MinAperture = 4;
+// The curve of growth stops rising where the next rings, this many pixels wide together, add
+// less light than this many sigmas of their noise.
+constexpr int GrowthBand = 4;
+constexpr double GrowthSigmas = 1;
+constexpr double RiseSigmas = 3;
+// The sky is read in a ring just outside the aperture, clipped to this many noise sigmas
+// around its median.
 constexpr double RingGap = 2;
-constexpr double RingWidth = 6;
+constexpr double RingWidth = 8;
+constexpr double ClipSigmas = 2.5;
+constexpr std::size_t MinRingPixels = 20;
+// The centre is the centroid of the pixels this many noise sigmas above the sky, found again
+// with each new sky and aperture.
+constexpr double CentroidSigmas = 2;
+constexpr int Passes = 3;
+// A donut: the middle darker than half the brightest ring, on a star this wide at least.
+constexpr double DonutHoleShare = 0.5;
+constexpr double MinDonutHfd = 5;
 
 // Where a pixel falls between the centres of the blocks, along one direction.
 struct Between {
@@ -85,48 +109,86 @@ bool solve(std::array<std::array<double, 5>, 4>& m) {
 
 } // namespace
 
-std::optional<FocusMeasure::Star> FocusMeasure::measure(const AcquiredFrame& frame) {
+const std::vector<FocusMeasure::Detection>& FocusMeasure::detect(const AcquiredFrame& frame) {
     findCandidates(frame);
+    findPatches(std::nullopt);
+    return detections_;
+}
+
+void FocusMeasure::findPatches(std::optional<QPointF> near) {
     std::sort(candidates_.begin(), candidates_.end(),
               [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
-    std::optional<Star> saturated;
-    const Candidate* saturatedCandidate = nullptr;
-    int tries = 0;
+    // Only the pixels the last frame's patches took are cleared, not the whole frame.
+    owner_.resize(std::size_t(W) * H, 0);
+    for (const int i : claimed_) {
+        owner_[std::size_t(i)] = 0;
+    }
+    claimed_.clear();
+    detections_.clear();
+    // Around a given point, only the stars that may be picked there and their neighbours in
+    // its aperture and sky ring matter.
+    constexpr double Reach = PickRadius + 2 * MaxAperture + RingGap + RingWidth;
+    // A wide star shows many local maxima (all around a donut's ring): the first one found
+    // takes the whole patch of light, and the others fall inside it.
     for (const Candidate& c : candidates_) {
-        if (tries == MaxTries) {
+        if (detections_.size() == MaxDetections) {
             break;
         }
-        if (coreSaturated(c.x, c.y)) {
-            if (saturatedCandidate == nullptr) {
-                saturatedCandidate = &c;
+        if (near && std::hypot(c.x - near->x(), c.y - near->y()) > Reach) {
+            continue;
+        }
+        if (auto found = fill(c, std::uint16_t(detections_.size() + 1))) {
+            detections_.push_back(*found);
+        }
+    }
+    std::sort(detections_.begin(), detections_.end(),
+              [](const Detection& a, const Detection& b) { return a.light > b.light; });
+}
+
+std::optional<FocusMeasure::Star> FocusMeasure::measure(const AcquiredFrame& frame) {
+    detect(frame);
+    const Detection* brightestSaturated = nullptr;
+    int tries = 0;
+    for (const Detection& d : detections_) {
+        if (d.saturated) {
+            if (brightestSaturated == nullptr) {
+                brightestSaturated = &d;
             }
             continue;
         }
-        ++tries;
-        std::optional<Star> star = measureAt(c);
-        if (star && !star->saturated) {
+        if (auto star = measureAt(d)) {
             return star;
         }
-        if (star && !saturated) {
-            saturated = star;
+        if (++tries == MaxTries) {
+            break;
         }
     }
-    if (!saturated && saturatedCandidate != nullptr) {
-        saturated = measureAt(*saturatedCandidate);
-    }
-    return saturated;
+    return brightestSaturated != nullptr ? measureAt(*brightestSaturated) : std::nullopt;
 }
 
 std::optional<FocusMeasure::Star> FocusMeasure::measure(const AcquiredFrame& frame, QPointF near) {
     findCandidates(frame);
-    const auto distance = [near](const Candidate& c) {
-        return std::hypot(c.x - near.x(), c.y - near.y());
+    findPatches(near);
+    const auto centreDistance = [near](const Detection& d) {
+        return std::hypot(d.centre.x() - near.x(), d.centre.y() - near.y());
     };
-    std::erase_if(candidates_, [&](const Candidate& c) { return distance(c) > PickRadius; });
-    std::sort(candidates_.begin(), candidates_.end(),
-              [&](const Candidate& a, const Candidate& b) { return distance(a) < distance(b); });
-    for (std::size_t i = 0; i < candidates_.size() && i < std::size_t(MaxTries); ++i) {
-        if (auto star = measureAt(candidates_[i])) {
+    // From the star's edge, so a click anywhere on a wide donut picks it.
+    const auto edgeDistance = [&](const Detection& d) {
+        return std::max(0.0, centreDistance(d) - d.extent);
+    };
+    std::vector<const Detection*> nearby;
+    for (const Detection& d : detections_) {
+        if (edgeDistance(d) <= PickRadius) {
+            nearby.push_back(&d);
+        }
+    }
+    std::sort(nearby.begin(), nearby.end(), [&](const Detection* a, const Detection* b) {
+        const double ea = edgeDistance(*a);
+        const double eb = edgeDistance(*b);
+        return ea != eb ? ea < eb : centreDistance(*a) < centreDistance(*b);
+    });
+    for (std::size_t i = 0; i < nearby.size() && i < std::size_t(MaxTries); ++i) {
+        if (auto star = measureAt(*nearby[i])) {
             return star;
         }
     }
@@ -249,70 +311,130 @@ double FocusMeasure::skyAt(int x, int y) const {
            down.weight * ((1 - across.weight) * bottom[0] + across.weight * bottom[1]);
 }
 
+// A pixel of another star's patch: left out of the star measured, its ring and its sky.
+bool FocusMeasure::neighbour(int x, int y) const {
+    const std::uint16_t patch = owner_[std::size_t(W) * y + x];
+    return patch != 0 && patch != measuring_;
+}
+
 int FocusMeasure::brightestColour(int x, int y) const {
     const std::uint8_t* p = frame_->storedRow(H - 1 - y) + std::ptrdiff_t(3) * x;
     return std::max({p[0], p[1], p[2]});
 }
 
-bool FocusMeasure::coreSaturated(int x, int y) const {
-    for (int py = std::max(0, y - 2); py <= std::min(H - 1, y + 2); ++py) {
-        for (int px = std::max(0, x - 2); px <= std::min(W - 1, x + 2); ++px) {
-            if (brightestColour(px, py) >= SaturatedLevel) {
-                return true;
+// The patch of light around `seed`: every pixel joined to it whose 3 x 3 sum stands out of the
+// sky, its light-weighted centre, and its size.
+std::optional<FocusMeasure::Detection> FocusMeasure::fill(const Candidate& seed,
+                                                          std::uint16_t patch) {
+    const int start = seed.y * W + seed.x;
+    if (owner_[std::size_t(start)] != 0) {
+        return std::nullopt;
+    }
+    const double sky = skyAt(seed.x, seed.y);
+    const auto threshold = int(9 * sky + FillSigmas * 3 * noise_);
+    pending_.clear();
+    pending_.push_back(start);
+    owner_[std::size_t(start)] = patch;
+    double light = 0;
+    double sumX = 0;
+    double sumY = 0;
+    int brightest = start;
+    int peak = 0;
+    // The border rows and columns have no 3 x 3 sum, so the fill never leaves the frame.
+    for (std::size_t next = 0; next < pending_.size() && pending_.size() < MaxFillPixels; ++next) {
+        const int i = pending_[next];
+        const int x = i % W;
+        const int y = i / W;
+        const std::uint16_t g = grey_[std::size_t(i)];
+        const double v = std::max(0.0, g - sky);
+        light += v;
+        sumX += v * x;
+        sumY += v * y;
+        if (g > grey_[std::size_t(brightest)]) {
+            brightest = i;
+        }
+        // Only a pixel this bright in grey can have one colour clipped.
+        if (g >= SaturatedLevel) {
+            peak = std::max(peak, brightestColour(x, y));
+        }
+        for (const int j : {i - 1, i + 1, i - W, i + W}) {
+            if (owner_[std::size_t(j)] == 0 && box_[std::size_t(j)] > threshold) {
+                owner_[std::size_t(j)] = patch;
+                pending_.push_back(j);
             }
         }
     }
-    return false;
+    claimed_.insert(claimed_.end(), pending_.begin(), pending_.end());
+    peak = std::max(peak, brightestColour(brightest % W, brightest / W));
+    // A few pixels of noise that happened to stand out together, or light spread too wide
+    // for a star: the amplifier's glow in a corner, the moon, a lit cloud.
+    if (light < MinSignificance * noise_ * std::sqrt(double(pending_.size())) ||
+        pending_.size() >= MaxFillPixels) {
+        for (const int i : pending_) {
+            owner_[std::size_t(i)] = NoStar;
+        }
+        return std::nullopt;
+    }
+    Detection found;
+    found.patch = patch;
+    found.centre = QPointF(sumX / light, sumY / light);
+    found.light = light;
+    found.peak = peak;
+    found.saturated = peak >= SaturatedLevel;
+    double farthest2 = 0;
+    for (const int i : pending_) {
+        const int column = i % W;
+        const int row = i / W;
+        const double dx = column - found.centre.x();
+        const double dy = row - found.centre.y();
+        farthest2 = std::max(farthest2, dx * dx + dy * dy);
+    }
+    found.extent = std::sqrt(farthest2);
+    return found;
 }
 
-std::optional<FocusMeasure::Star> FocusMeasure::measureAt(const Candidate& at) {
-    // The shape first against the sky of the blocks, then against the ring around the star.
-    const double blockSky = skyAt(at.x, at.y);
-    std::optional<Fit> fit;
-    // A saturated core gives nothing to fit: widen until the wings are reached.
-    for (double radius = 6; !fit && radius <= 24; radius *= 2) {
-        fit = fitGaussian(at.x, at.y, radius, blockSky, std::nullopt);
+std::optional<FocusMeasure::Star> FocusMeasure::measureAt(const Detection& found) {
+    measuring_ = found.patch;
+    // The centre, the sky ring and the aperture depend on one another: each pass takes the
+    // others from the pass before. The patch as found reaches past nearly all of the light.
+    QPointF centre = found.centre;
+    double aperture = std::max(MinAperture, found.extent + FillMargin);
+    double sky = skyAt(int(centre.x()), int(centre.y()));
+    for (int pass = 0; pass < Passes; ++pass) {
+        sky = clippedRingMean(centre.x(), centre.y(), aperture + RingGap,
+                              aperture + RingGap + RingWidth);
+        centre = centroid(centre, aperture, sky);
+        profile(centre);
+        aperture = growAperture(std::max(MinAperture, found.extent + FillMargin), sky);
     }
-    if (!fit) {
-        return std::nullopt;
-    }
-    for (int pass = 0; pass < 2 && fit; ++pass) {
-        fit = fitGaussian(fit->x, fit->y, fitRadius(fit->sigma), blockSky, fit);
-    }
-    if (!fit) {
-        return std::nullopt;
-    }
-    const double aperture = std::clamp(2 * FwhmPerSigma * fit->sigma, MinAperture, MaxAperture);
-    const double sky =
-        ringMedian(fit->x, fit->y, aperture + RingGap, aperture + RingGap + RingWidth);
-    for (int pass = 0; pass < 2 && fit; ++pass) {
-        fit = fitGaussian(fit->x, fit->y, fitRadius(fit->sigma), sky, fit);
-    }
-    // A fit that slid away from where the star was found has found a neighbour or nothing.
-    if (!fit || std::hypot(fit->x - at.x, fit->y - at.y) > std::max(3.0, fit->sigma)) {
-        return std::nullopt;
-    }
-    const double hfd = halfFluxDiameter(fit->x, fit->y, aperture, sky);
+    const double hfd = halfFluxDiameter(centre, aperture, sky);
     if (hfd <= 0) {
         return std::nullopt;
     }
 
     Star star;
-    star.centre = QPointF(fit->x, fit->y);
+    star.centre = centre;
     star.hfd = hfd;
-    star.fwhm = FwhmPerSigma * fit->sigma;
     star.background = sky / 3;
-    const double core = std::max(1.5, hfd / 2);
-    for (int y = std::max(0, int(fit->y - core)); y <= std::min(H - 1, int(fit->y + core) + 1);
-         ++y) {
-        for (int x = std::max(0, int(fit->x - core)); x <= std::min(W - 1, int(fit->x + core) + 1);
-             ++x) {
-            if (std::hypot(x - fit->x, y - fit->y) <= core) {
-                star.peak = std::max(star.peak, brightestColour(x, y));
-            }
+    star.peak = found.peak;
+    star.saturated = found.saturated;
+    // Light per pixel at the very centre against the brightest ring: a donut's centre is its
+    // darker hole, while a sharp star is brightest (or clipped flat) there.
+    double brightestRing = 0;
+    for (std::size_t r = 2; r < ringLight_.size() && double(r) < aperture; ++r) {
+        if (ringPixels_[r] > 0) {
+            brightestRing = std::max(brightestRing, ringLight_[r] / ringPixels_[r] - sky);
         }
     }
-    star.saturated = star.peak >= SaturatedLevel;
+    const int middlePixels = ringPixels_[0] + ringPixels_[1];
+    const double middle =
+        middlePixels > 0 ? (ringLight_[0] + ringLight_[1]) / middlePixels - sky : 0;
+    star.donut = hfd >= MinDonutHfd && middle < DonutHoleShare * brightestRing;
+    if (!star.donut) {
+        if (const auto fit = fitFrom(centre.x(), centre.y(), sky)) {
+            star.fwhm = FwhmPerSigma * fit->sigma;
+        }
+    }
     return star;
 }
 
@@ -397,38 +519,146 @@ FocusMeasure::fitGaussian(double cx, double cy, double radius, double sky,
     return Fit{cx + sx, cy + sy, sigma, amplitude};
 }
 
-// The median grey value of the ring, interpolated within its step of whole values, so the sky
-// under a wide star is not off by up to half a grey level on each of its pixels.
-double FocusMeasure::ringMedian(double cx, double cy, double inner, double outer) {
+// The Gaussian of the star, fitted from its centre outward: a clipped core gives nothing to
+// fit, so the first fit widens until it reaches the wings.
+std::optional<FocusMeasure::Fit> FocusMeasure::fitFrom(double cx, double cy, double sky) const {
+    std::optional<Fit> fit;
+    for (double radius = 6; !fit && radius <= 24; radius *= 2) {
+        fit = fitGaussian(cx, cy, radius, sky, std::nullopt);
+    }
+    for (int pass = 0; pass < 4 && fit; ++pass) {
+        fit = fitGaussian(fit->x, fit->y, fitRadius(fit->sigma), sky, fit);
+    }
+    // A fit that slid away from the star's centre has found a neighbour or nothing.
+    if (!fit || std::hypot(fit->x - cx, fit->y - cy) > std::max(3.0, fit->sigma)) {
+        return std::nullopt;
+    }
+    return fit;
+}
+
+// The grey sky of the ring: a mean over the values near its median, so a neighbouring star,
+// a hot pixel or the wing of a brighter star in the ring do not count.
+double FocusMeasure::clippedRingMean(double cx, double cy, double inner, double outer) {
     scratch_.clear();
     const int x0 = std::max(0, int(std::floor(cx - outer)));
     const int x1 = std::min(W - 1, int(std::ceil(cx + outer)));
     const int y0 = std::max(0, int(std::floor(cy - outer)));
     const int y1 = std::min(H - 1, int(std::ceil(cy + outer)));
+    const double inner2 = inner * inner;
+    const double outer2 = outer * outer;
     for (int y = y0; y <= y1; ++y) {
+        const double dy2 = (y - cy) * (y - cy);
         for (int x = x0; x <= x1; ++x) {
-            const double r = std::hypot(x - cx, y - cy);
-            if (r >= inner && r < outer) {
+            const double r2 = (x - cx) * (x - cx) + dy2;
+            if (r2 >= inner2 && r2 < outer2 && !neighbour(x, y)) {
                 scratch_.push_back(grey_[std::size_t(W) * y + x]);
             }
         }
     }
-    if (scratch_.empty()) {
+    if (scratch_.size() < MinRingPixels) {
         return skyAt(int(cx), int(cy));
     }
     const auto middle = scratch_.begin() + std::ptrdiff_t(scratch_.size() / 2);
     std::nth_element(scratch_.begin(), middle, scratch_.end());
-    const int m = *middle;
-    const auto below =
-        std::count_if(scratch_.begin(), scratch_.end(), [m](std::uint16_t v) { return v < m; });
-    const auto equal = std::count(scratch_.begin(), scratch_.end(), std::uint16_t(m));
-    return m - 0.5 + (double(scratch_.size()) / 2 - double(below)) / double(equal);
+    const double median = *middle;
+    // The frame's own noise sets the clip: a neighbour in the ring widens no spread of the ring.
+    const double limit = ClipSigmas * noise_;
+    double kept = 0;
+    double total = 0;
+    for (const std::uint16_t v : scratch_) {
+        if (std::abs(v - median) <= limit) {
+            total += v;
+            ++kept;
+        }
+    }
+    return kept > 0 ? total / kept : median;
+}
+
+// The centre of the light well above the sky within `radius` of `centre`: on a donut, the
+// middle of its hole.
+QPointF FocusMeasure::centroid(QPointF centre, double radius, double sky) const {
+    const double cx = centre.x();
+    const double cy = centre.y();
+    const int x0 = std::max(0, int(std::floor(cx - radius)));
+    const int x1 = std::min(W - 1, int(std::ceil(cx + radius)));
+    const int y0 = std::max(0, int(std::floor(cy - radius)));
+    const int y1 = std::min(H - 1, int(std::ceil(cy + radius)));
+    const double floor = CentroidSigmas * noise_;
+    const double r2max = radius * radius;
+    double light = 0;
+    double sumX = 0;
+    double sumY = 0;
+    for (int y = y0; y <= y1; ++y) {
+        const std::uint16_t* g = grey_.data() + std::size_t(W) * y;
+        for (int x = x0; x <= x1; ++x) {
+            const double v = g[x] - sky;
+            if (v > floor && (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r2max &&
+                !neighbour(x, y)) {
+                light += v;
+                sumX += v * x;
+                sumY += v * y;
+            }
+        }
+    }
+    return light > 0 ? QPointF(sumX / light, sumY / light) : centre;
+}
+
+// The grey light and pixel count of each ring one pixel wide around `centre`, out to where the
+// aperture may grow.
+void FocusMeasure::profile(QPointF centre) {
+    const int rings = int(MaxAperture) + GrowthBand + 1;
+    ringLight_.assign(std::size_t(rings), 0);
+    ringPixels_.assign(std::size_t(rings), 0);
+    const double cx = centre.x();
+    const double cy = centre.y();
+    const int x0 = std::max(0, int(std::floor(cx - rings)));
+    const int x1 = std::min(W - 1, int(std::ceil(cx + rings)));
+    const int y0 = std::max(0, int(std::floor(cy - rings)));
+    const int y1 = std::min(H - 1, int(std::ceil(cy + rings)));
+    for (int y = y0; y <= y1; ++y) {
+        const std::uint16_t* g = grey_.data() + std::size_t(W) * y;
+        const double dy2 = (y - cy) * (y - cy);
+        for (int x = x0; x <= x1; ++x) {
+            const auto r = std::size_t(std::sqrt((x - cx) * (x - cx) + dy2));
+            if (r < std::size_t(rings) && !neighbour(x, y)) {
+                ringLight_[r] += g[x];
+                ++ringPixels_[r];
+            }
+        }
+    }
+}
+
+// The curve of growth followed outward from `from` while the next rings still add light that
+// stands out of their noise; the radius where it stops rising.
+double FocusMeasure::growAperture(double from, double sky) const {
+    int radius = int(std::ceil(from));
+    double before = std::numeric_limits<double>::infinity();
+    for (; radius < int(MaxAperture); ++radius) {
+        double light = 0;
+        int pixels = 0;
+        for (int r = radius; r < radius + GrowthBand; ++r) {
+            light += ringLight_[std::size_t(r)] - sky * ringPixels_[std::size_t(r)];
+            pixels += ringPixels_[std::size_t(r)];
+        }
+        const double noise = noise_ * std::sqrt(double(pixels));
+        if (pixels == 0 || light < GrowthSigmas * noise) {
+            break;
+        }
+        // Outside its ring a star only fades: light that rises again is a neighbour's wing.
+        if (light / pixels > before + RiseSigmas * noise / pixels) {
+            break;
+        }
+        before = light / pixels;
+    }
+    return std::min(double(radius), MaxAperture);
 }
 
 // Each pixel counts as a ramp one pixel wide across its distance from the centre, so the light
 // within a radius grows smoothly and the half-flux radius falls between pixels.
-double FocusMeasure::halfFluxDiameter(double cx, double cy, double radius, double sky) {
+double FocusMeasure::halfFluxDiameter(QPointF centre, double radius, double sky) {
     ring_.clear();
+    const double cx = centre.x();
+    const double cy = centre.y();
     const double reach = radius + 0.5;
     const int x0 = std::max(0, int(std::floor(cx - reach)));
     const int x1 = std::min(W - 1, int(std::ceil(cx + reach)));
@@ -437,7 +667,7 @@ double FocusMeasure::halfFluxDiameter(double cx, double cy, double radius, doubl
     for (int y = y0; y <= y1; ++y) {
         for (int x = x0; x <= x1; ++x) {
             const double r = std::hypot(x - cx, y - cy);
-            if (r < reach) {
+            if (r < reach && !neighbour(x, y)) {
                 ring_.emplace_back(float(r), float(grey_[std::size_t(W) * y + x] - sky));
             }
         }
@@ -455,7 +685,7 @@ double FocusMeasure::halfFluxDiameter(double cx, double cy, double radius, doubl
     }
     double low = 0;
     double high = radius;
-    for (int i = 0; i < 30; ++i) {
+    for (int i = 0; i < 24; ++i) {
         const double mid = (low + high) / 2;
         (within(mid) < half ? low : high) = mid;
     }

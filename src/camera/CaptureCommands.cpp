@@ -114,8 +114,10 @@ void CaptureCommands::runSequence(Mode mode) {
     }
     state_.CaptureBusy = 1;
     panel_.setCommand4Enabled(true);
-    // The camera's start-up must come before the first line write, never inside an exposure.
+    // The camera's start-up must come before the first line write, never inside an exposure;
+    // so must the building of the acquisition dialog.
     services_.acquisition.openSource();
+    services_.acquisition.prepareDialog(panel_.hwnd());
     failedFrames_.clear();
     notes_.clear();
 

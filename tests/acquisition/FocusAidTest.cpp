@@ -1,7 +1,7 @@
 // The focus aid in the acquisition dialog, driven as the user does it: the star it measures
 // by itself and the one clicked, "no star", a stretched picture on the screen but the camera's
 // own frame in the file, the stretch choice kept in the library's file, and the readout
-// timer's Return still confirming the dialog.
+// timer's tick coming before any work on the live picture, its Return still confirming.
 #include "support/AcquisitionTest.h"
 #include "support/StarFrames.h"
 
@@ -10,6 +10,7 @@
 #include "acquisition/dialog/FocusAidPanel.h"
 #include "acquisition/dialog/PreviewPacer.h"
 #include "platform/Keystrokes.h"
+#include "platform/WindowTimers.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -180,6 +181,49 @@ TEST_F(FocusAidTest, TheStretchChoiceIsKeptInTheLibrarysFileAndReturnStillConfir
                 }}});
     ASSERT_EQ(library.TWAIN_AcquireToFilename(&window, file), AcquireOk);
     EXPECT_TRUE(ticked) << "the next dialog starts stretched";
+}
+
+// A hi-res field's readout timer (50 ms) on a camera whose live pictures come every 20 ms: the
+// tick and its line write find no picture shown and no star measured, and its Return confirms,
+// in a dialog run again as in one run after another. The library builds its dialog once.
+TEST_F(FocusAidTest, TheReadoutTimerTicksBeforeAnyPreviewWorkAndTheDialogIsBuiltOnce) {
+    WindowTimers timers;
+    const auto acquireWithTimer = [&](unsigned intervalMs,
+                                      const std::function<std::int32_t()>& run) {
+        QWidget* seen = nullptr;
+        timers.SetTimer(&window, 0, intervalMs, [&](QWidget*, unsigned, auto, auto) {
+            if (seen != nullptr) {
+                return;
+            }
+            seen = QApplication::activeModalWidget();
+            lines.publish({clock.timeGetTime(), 0x37});
+            EXPECT_TRUE(child<QLabel>(*seen, "Preview").pixmap().isNull());
+            EXPECT_FALSE(panel(*seen).star().has_value());
+            QtKeystrokes().sendEnter();
+        });
+        const DialogDeadline deadline;
+        EXPECT_EQ(run(), AcquireOk);
+        timers.KillTimer(&window, 0);
+        EXPECT_NE(seen, nullptr) << "the timer ticked inside the dialog";
+        return seen;
+    };
+
+    AcquisitionDialog dialog(&window, 0);
+    for (int field = 0; field < 2; ++field) {
+        StillCamera camera; // a source serves one acquisition
+        camera.picture = StarFrame({{300.6, 200.3, 2.5, 150}});
+        acquireWithTimer(50, [&] { return dialog.run(camera, dir / "temp.bmp", false); });
+    }
+
+    AcquisitionConfig simulated;
+    simulated.source = AcquisitionConfig::Source::Simulated;
+    ASSERT_TRUE(simulated.save(options().configFile));
+    AcquisitionLibrary library(lines, clock, device, options());
+    const auto acquire = [&] {
+        return library.TWAIN_AcquireToFilename(&window, (dir / "temp.bmp").string());
+    };
+    QWidget* first = acquireWithTimer(1, acquire);
+    EXPECT_EQ(acquireWithTimer(1, acquire), first);
 }
 
 // Frames as the dialog gets to them, every 10 ms while it keeps up; the one that came during the

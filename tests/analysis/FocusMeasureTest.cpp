@@ -1,12 +1,14 @@
-// The focus star: its size measured to within a few per cent over the widths a webcam sees,
-// and which star is measured, with or without a click.
+// The focus star: its size measured to within a few per cent over the widths and shapes a
+// webcam sees, from sharp to far out of focus, and which star is measured and followed.
 #include "support/StarFrames.h"
 
 #include "analysis/FocusMeasure.h"
+#include "analysis/FocusTracker.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -85,5 +87,125 @@ TEST(FocusMeasureTest, MeasuresTheBrightestUnsaturatedStarOrTheOneClicked) {
         EXPECT_NEAR(star->fwhm, DiameterPerSigma * c.measured->sigma,
                     0.1 * DiameterPerSigma * c.measured->sigma)
             << "a saturated star is sized by its wings";
+    }
+}
+
+// Seeing-limited stars: the half-flux diameter from the curve of growth holds for the Gaussian
+// core and the Moffat wings alike, and a saturated neighbour in the sky ring does not count.
+TEST(FocusMeasureTest, HfdOfGaussianAndMoffatStarsWithinFivePerCent) {
+    struct Case {
+        const char* what;
+        std::function<double(int, int)> light;
+        double hfd;
+    };
+    const auto gaussian = [](double sigma) {
+        return Case{"gaussian",
+                    [=](int x, int y) {
+                        const double r2 = (x - 320.3) * (x - 320.3) + (y - 240.6) * (y - 240.6);
+                        return 180 * std::exp(-r2 / (2 * sigma * sigma));
+                    },
+                    DiameterPerSigma * sigma};
+    };
+    // FWHM = 2 alpha sqrt(2^(1 / beta) - 1).
+    const auto moffat = [](double fwhm, double beta) {
+        const MoffatStar star{320.3, 240.6, fwhm / (2 * std::sqrt(std::pow(2, 1 / beta) - 1)), beta,
+                              180};
+        return Case{"moffat", star, star.hfd()};
+    };
+    std::vector<Case> cases;
+    for (const double sigma : {1.0, 2.0, 3.0, 4.0, 5.0, 6.0}) {
+        cases.push_back(gaussian(sigma));
+    }
+    for (const double beta : {2.5, 4.0}) {
+        for (const double fwhm : {3.0, 6.0}) {
+            cases.push_back(moffat(fwhm, beta));
+        }
+    }
+    const MoffatStar faint{320.3, 240.6, 2.5, 2.5, 60};
+    const MoffatStar saturated{340.1, 240.4, 2.0, 2.5, 2000};
+    cases.push_back({"a faint star 20 px from a saturated one",
+                     [=](int x, int y) { return faint(x, y) + saturated(x, y); }, faint.hfd()});
+
+    FocusMeasure measure;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.what << " of HFD " << c.hfd);
+        constexpr int Draws = 4;
+        double sum = 0;
+        for (std::uint32_t seed = 1; seed <= Draws; ++seed) {
+            const auto star = measure.measure(SkyFrame(c.light, 20, 3, seed), QPointF(320, 240));
+            ASSERT_TRUE(star.has_value());
+            EXPECT_NEAR(star->centre.x(), 320.3, 0.5);
+            EXPECT_NEAR(star->centre.y(), 240.6, 0.5);
+            sum += star->hfd;
+        }
+        EXPECT_NEAR(sum / Draws, c.hfd, 0.05 * c.hfd);
+    }
+}
+
+// A defocused star with a 35 % central obstruction, as every focus run starts: centred on its
+// hole, sized by its whole ring, and no FWHM claimed for it.
+TEST(FocusMeasureTest, DonutsAreCentredOnTheirHoleAndSizedWithinTenPerCent) {
+    FocusMeasure measure;
+    std::uint32_t seed = 1;
+    for (const double radius : {6.0, 9.0, 12.0, 16.0, 20.0, 25.0, 30.0}) {
+        const DonutStar donut{310.4, 250.7, radius, 0.35 * radius, 25};
+        SCOPED_TRACE(testing::Message() << "ring radius " << radius);
+        for (int draw = 0; draw < 2; ++draw) {
+            const auto star = measure.measure(SkyFrame(donut, 20, 3, seed++));
+            ASSERT_TRUE(star.has_value());
+            EXPECT_NEAR(star->hfd, donut.hfd(), 0.1 * donut.hfd());
+            EXPECT_NEAR(star->centre.x(), donut.x, 1);
+            EXPECT_NEAR(star->centre.y(), donut.y, 1);
+            EXPECT_TRUE(star->donut);
+            EXPECT_FALSE(star->fwhmMeaningful());
+        }
+    }
+}
+
+// Turning the focuser through focus with the star's light held constant: a donut of radius 20
+// shrinks to a star whose core clips, then grows again. The star followed is there in every
+// frame, and its HFD falls, is smallest at focus, and rises.
+TEST(FocusMeasureTest, AFocusRunKeepsItsStarAndFindsTheSmallestHfdAtFocus) {
+    constexpr double Light = 13000; // per colour value: about 12 above the sky at radius 20
+    const std::vector<double> radii = {20, 17, 14, 11, 8, 5, 3};
+    std::vector<AcquiredFrame> run;
+    std::uint32_t seed = 1;
+    const auto donut = [&](double r) {
+        DonutStar d{300.5, 220.5, r, 0.35 * r, 1};
+        d.brightness = Light / d.light();
+        run.push_back(SkyFrame(d, 20, 3, seed++));
+    };
+    for (const double r : radii) {
+        donut(r);
+    }
+    constexpr double Seeing = 1.2; // the sigma of the star at focus
+    const TestStar focused{300.5, 220.5, Seeing, Light / (2 * M_PI * Seeing * Seeing)};
+    run.push_back(StarFrame({focused}, 20, 3, seed++));
+    const std::size_t focus = run.size() - 1;
+    for (auto r = radii.rbegin(); r != radii.rend(); ++r) {
+        donut(*r);
+    }
+
+    FocusTracker tracker;
+    std::vector<double> hfds;
+    for (std::size_t i = 0; i < run.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "frame " << i);
+        const auto star = tracker.next(run[i]);
+        ASSERT_TRUE(star.has_value());
+        EXPECT_NEAR(star->centre.x(), 300.5, 1);
+        EXPECT_NEAR(star->centre.y(), 220.5, 1);
+        if (i == focus) {
+            EXPECT_TRUE(star->saturated) << "the core clips at focus";
+            EXPECT_FALSE(star->fwhmMeaningful());
+        }
+        hfds.push_back(star->hfd);
+    }
+    EXPECT_EQ(tracker.starNumber(), 1) << "one star all through the run";
+    for (std::size_t i = 1; i < hfds.size(); ++i) {
+        if (i <= focus) {
+            EXPECT_LT(hfds[i], hfds[i - 1]) << "falling towards focus, frame " << i;
+        } else {
+            EXPECT_GT(hfds[i], hfds[i - 1]) << "rising past focus, frame " << i;
+        }
     }
 }

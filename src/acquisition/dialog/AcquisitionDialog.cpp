@@ -19,10 +19,15 @@ namespace lumenvale {
 AcquisitionDialog::AcquisitionDialog(QWidget* parent, FrameSource& source,
                                      std::filesystem::path target, int failureLingerMs,
                                      bool stretch)
-    : QDialog(parent), source_(source), target_(std::move(target)),
-      failureLingerMs_(failureLingerMs) {
+    : AcquisitionDialog(parent, failureLingerMs) {
+    source_ = &source;
+    target_ = std::move(target);
+    stretchBox_->setChecked(stretch);
+}
+
+AcquisitionDialog::AcquisitionDialog(QWidget* parent, int failureLingerMs)
+    : QDialog(parent), failureLingerMs_(failureLingerMs) {
     setObjectName(QStringLiteral("AcquisitionDialog"));
-    setWindowTitle(source_.name());
     setModal(true);
 
     preview_ = new QLabel(this);
@@ -39,9 +44,8 @@ AcquisitionDialog::AcquisitionDialog(QWidget* parent, FrameSource& source,
     stretchBox_ = new QCheckBox(QStringLiteral("Stretch"), this);
     stretchBox_->setObjectName(QStringLiteral("Stretch"));
     stretchBox_->setFocusPolicy(Qt::NoFocus);
-    stretchBox_->setChecked(stretch);
 
-    status_ = new QLabel(QStringLiteral("Starting the camera..."), this);
+    status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("Status"));
     status_->setWordWrap(true);
 
@@ -69,34 +73,70 @@ AcquisitionDialog::AcquisitionDialog(QWidget* parent, FrameSource& source,
     connect(acquireButton_, &QPushButton::clicked, this, &AcquisitionDialog::acquire);
     connect(cancelButton_, &QPushButton::clicked, this, &AcquisitionDialog::reject);
     connect(&pollTimer_, &QTimer::timeout, this, &AcquisitionDialog::pollSource);
-    sinceOpened_.start();
+    startTimer_.setSingleShot(true);
+    startTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&startTimer_, &QTimer::timeout, this, &AcquisitionDialog::startSource);
+    lingerTimer_.setSingleShot(true);
+    connect(&lingerTimer_, &QTimer::timeout, this, [this] { finish(result_); });
 }
 
 AcquisitionDialog::~AcquisitionDialog() {
-    source_.stop();
+    if (source_ != nullptr) {
+        source_->stop();
+    }
+}
+
+std::int32_t AcquisitionDialog::run(FrameSource& source, std::filesystem::path target,
+                                    bool stretch) {
+    source_ = &source;
+    target_ = std::move(target);
+    stretchBox_->setChecked(stretch);
+    return run();
 }
 
 std::int32_t AcquisitionDialog::run() {
+    setWindowTitle(source_->name());
+    started_ = false;
+    confirmed_ = false;
+    failed_ = false;
+    finished_ = false;
+    result_ = AcquireCancelled;
+    pacer_ = PreviewPacer();
+    status_->setText(QStringLiteral("Starting the camera..."));
+    status_->setPalette(QPalette());
+    acquireButton_->setEnabled(true);
+    cancelButton_->setText(QStringLiteral("Cancel"));
+    acquireButton_->setFocus();
+    sinceOpened_.start();
+    // Not even the dialog's first painting comes before a readout timer due at once.
+    setUpdatesEnabled(false);
     // Opening a device can take a while; it must not delay the event loop, in which the
-    // caller's readout timer ends the exposure.
-    QTimer::singleShot(0, this, &AcquisitionDialog::startSource);
+    // caller's readout timer ends the exposure. A timer rather than a posted call: a readout
+    // timer armed before the dialog, due as soon, ticks first.
+    startTimer_.start(1);
     exec();
+    if (!finished_) {
+        finish(result_);
+    }
+    source_ = nullptr; // it belongs to this run only
+
     return result_;
 }
 
 void AcquisitionDialog::startSource() {
+    setUpdatesEnabled(true);
     if (started_ || finished_) {
         return;
     }
     started_ = true;
-    if (const auto failure = source_.start()) {
+    if (const auto failure = source_->start()) {
         fail(*failure);
         return;
     }
-    pollTimer_.start(source_.pollIntervalMs());
+    pollTimer_.start(source_->pollIntervalMs());
     if (confirmed_) {
         // The confirmation came before the device was ready.
-        source_.confirm();
+        source_->confirm();
         pollSource();
     } else {
         status_->setText(QStringLiteral("Live picture. Acquire takes the frame."));
@@ -114,7 +154,7 @@ void AcquisitionDialog::acquire() {
         startSource();
         return;
     }
-    source_.confirm();
+    source_->confirm();
     pollSource();
 }
 
@@ -122,7 +162,7 @@ void AcquisitionDialog::pollSource() {
     if (failed_ || finished_) {
         return;
     }
-    handle(source_.poll());
+    handle(source_->poll());
 }
 
 void AcquisitionDialog::handle(SourcePoll&& poll) {
@@ -141,7 +181,7 @@ void AcquisitionDialog::handle(SourcePoll&& poll) {
         finish(AcquireOk);
         return;
     case SourcePoll::State::Waiting:
-        if (poll.preview && !confirmed_) {
+        if (poll.preview && !confirmed_ && sinceOpened_.elapsed() >= PreviewHoldMs) {
             showPreview(*poll.preview);
         }
         return;
@@ -152,7 +192,7 @@ void AcquisitionDialog::fail(const SourceFailure& failure) {
     failed_ = true;
     result_ = failure.code;
     pollTimer_.stop();
-    source_.stop();
+    source_->stop();
     acquireButton_->setEnabled(false);
     cancelButton_->setText(QStringLiteral("Close"));
     status_->setText(failure.reason);
@@ -162,7 +202,7 @@ void AcquisitionDialog::fail(const SourceFailure& failure) {
     if (failureLingerMs_ <= 0) {
         finish(result_);
     } else {
-        QTimer::singleShot(failureLingerMs_, this, [this] { finish(result_); });
+        lingerTimer_.start(failureLingerMs_);
     }
 }
 
@@ -172,8 +212,11 @@ void AcquisitionDialog::finish(std::int32_t result) {
     }
     finished_ = true;
     result_ = result;
+    setUpdatesEnabled(true);
+    startTimer_.stop();
     pollTimer_.stop();
-    source_.stop();
+    lingerTimer_.stop();
+    source_->stop();
     done(result == AcquireOk ? Accepted : Rejected);
 }
 
@@ -190,11 +233,12 @@ bool AcquisitionDialog::eventFilter(QObject* watched, QEvent* event) {
     if (watched == preview_ && event->type() == QEvent::MouseButtonPress) {
         const auto* click = static_cast<QMouseEvent*>(event);
         if (click->button() == Qt::LeftButton) {
-            pickedStar_ = click->position();
+            focus_.pick(click->position());
         } else {
-            pickedStar_.reset();
+            focus_.release();
         }
         focusAid_->clearTrend();
+        trendStar_ = focus_.starNumber();
         return true;
     }
     return QDialog::eventFilter(watched, event);
@@ -207,9 +251,10 @@ void AcquisitionDialog::showPreview(const AcquiredFrame& frame) {
         return; // the last picture took long: let the camera and the dialog catch up
     }
     QImage picture = frame.toImage();
-    const auto star = pickedStar_ ? focus_.measure(frame, *pickedStar_) : focus_.measure(frame);
-    if (star && pickedStar_) {
-        pickedStar_ = star->centre; // follow the star as it drifts
+    const auto star = focus_.next(frame);
+    if (focus_.starNumber() != trendStar_) {
+        focusAid_->clearTrend(); // readings of another star
+        trendStar_ = focus_.starNumber();
     }
     focusAid_->showMeasurement(picture, star);
     if (stretchBox_->isChecked()) {

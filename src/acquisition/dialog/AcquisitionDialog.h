@@ -1,12 +1,14 @@
 // The acquisition dialog: a live preview of the source, "Acquire" (the default button, so one
 // Return keystroke confirms it) and "Cancel", with a focus aid beside the picture and a choice
 // to stretch it. Its event loop starts at once, so the caller's readout timer fires inside it;
-// the device is opened from within that loop.
+// the device is opened from within that loop, and the live picture, the star measurement and
+// the stretch wait until a readout timer has had its chance to tick. Built once, it can run
+// one acquisition after another.
 #pragma once
 
 #include "acquisition/FrameSource.h"
 #include "acquisition/dialog/PreviewPacer.h"
-#include "analysis/FocusMeasure.h"
+#include "analysis/FocusTracker.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -14,7 +16,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 
 class QCheckBox;
 class QLabel;
@@ -29,12 +30,21 @@ public:
     // `failureLingerMs`: how long a failure stays on the status line before the dialog closes
     // by itself (the Close button closes it sooner). `stretch`: whether the live picture starts
     // stretched.
+    AcquisitionDialog(QWidget* parent, int failureLingerMs);
     AcquisitionDialog(QWidget* parent, FrameSource& source, std::filesystem::path target,
                       int failureLingerMs, bool stretch = false);
     ~AcquisitionDialog() override;
 
-    // Runs the dialog; returns AcquireOk once the frame file is written, or why not.
+    // The live picture waits this long after the dialog opens: a capture's readout timer
+    // (1 ms binned, 50 ms for a hi-res field) ticks first and confirms, so none of the
+    // picture's work lengthens the exposure. A focus frame's user does not notice the wait.
+    static constexpr int PreviewHoldMs = 150;
+
+    // Runs the dialog on the source and file given at construction; returns AcquireOk once
+    // the frame file is written, or why not.
     std::int32_t run();
+    // Runs the dialog again, on another source and file. The focus star stays followed.
+    std::int32_t run(FrameSource& source, std::filesystem::path target, bool stretch);
 
     void reject() override;
 
@@ -55,7 +65,7 @@ private:
     void finish(std::int32_t result);
     void showPreview(const AcquiredFrame& frame);
 
-    FrameSource& source_;
+    FrameSource* source_ = nullptr; // during a run only
     std::filesystem::path target_;
     int failureLingerMs_;
     QLabel* preview_ = nullptr;
@@ -64,11 +74,13 @@ private:
     QPushButton* cancelButton_ = nullptr;
     QCheckBox* stretchBox_ = nullptr;
     FocusAidPanel* focusAid_ = nullptr;
-    FocusMeasure focus_;
-    std::optional<QPointF> pickedStar_;
+    FocusTracker focus_;
+    int trendStar_ = 0; // the star whose readings the trend holds
     PreviewPacer pacer_;
     QElapsedTimer sinceOpened_;
+    QTimer startTimer_;
     QTimer pollTimer_;
+    QTimer lingerTimer_;
     bool started_ = false;
     bool confirmed_ = false;
     bool failed_ = false;

@@ -1,5 +1,6 @@
 // The focus aid beside the live picture: the focus star magnified with a crosshair, its
-// figures, and the trend of its half-flux diameter; "no star" when the frame shows none.
+// half-flux diameter in type large enough to read from the focuser, its other figures, and the
+// trend of its half-flux diameter; "no star" when the frame shows none.
 #pragma once
 
 #include "analysis/FocusMeasure.h"
@@ -17,8 +18,11 @@ class FocusTrendView;
 
 class FocusAidPanel : public QWidget {
 public:
+    // The smallest piece of the picture around the star, and how much it is magnified.
     static constexpr int CropSize = 48;
     static constexpr int Zoom = 4;
+    // The HFD's type against the dialog's.
+    static constexpr int HfdTypeScale = 3;
 
     explicit FocusAidPanel(QWidget* parent);
 
@@ -34,6 +38,7 @@ private:
     QImage magnified(const QImage& picture, const FocusMeasure::Star& star) const;
 
     QLabel* crop_ = nullptr;
+    QLabel* hfd_ = nullptr;
     QLabel* figures_ = nullptr;
     FocusTrendView* trend_ = nullptr;
     std::optional<FocusMeasure::Star> star_;

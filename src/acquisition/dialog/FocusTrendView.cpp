@@ -48,7 +48,7 @@ void FocusTrendView::paintEvent(QPaintEvent*) {
     // A little room above and below, and a scale that does not magnify the last 0.01 pixel.
     const double bottom = *low - 0.25;
     const double range = std::max(*high - *low, 0.5) + 0.5;
-    const QRectF area = QRectF(rect()).adjusted(4, 14, -4, -4);
+    const QRectF area = QRectF(rect()).adjusted(4, 26, -4, -4);
     const auto point = [&](std::size_t i) {
         const double x = area.left() + area.width() * double(i) / double(Length - 1);
         const double y = area.bottom() - area.height() * (readings_[i] - bottom) / range;
@@ -64,8 +64,18 @@ void FocusTrendView::paintEvent(QPaintEvent*) {
     const QPointF mark = point(*bestIndex);
     painter.setPen(QPen(Qt::yellow, 1.5));
     painter.drawEllipse(mark, 3.5, 3.5);
+    // The figures in larger type than the dialog's, to be read from the focuser.
+    QFont figures = painter.font();
+    if (figures.pointSizeF() > 0) {
+        figures.setPointSizeF(figures.pointSizeF() * 1.5);
+    }
+    figures.setBold(true);
+    painter.setFont(figures);
     painter.drawText(QRectF(rect()).adjusted(4, 0, -4, 0), Qt::AlignTop | Qt::AlignLeft,
-                     QStringLiteral("best HFD %1").arg(readings_[*bestIndex], 0, 'f', 2));
+                     QStringLiteral("best %1").arg(readings_[*bestIndex], 0, 'f', 2));
+    painter.setPen(QPen(QColor(120, 200, 255), 1.5));
+    painter.drawText(QRectF(rect()).adjusted(4, 0, -4, 0), Qt::AlignTop | Qt::AlignRight,
+                     QStringLiteral("now %1").arg(readings_.back(), 0, 'f', 2));
 }
 
 } // namespace lumenvale

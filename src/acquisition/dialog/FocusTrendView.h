@@ -1,5 +1,6 @@
 // The last readings of the focus star's half-flux diameter as a line, oldest on the left, with
-// the best (smallest) one marked, so the user sees which way the focuser should turn.
+// the best (smallest) one marked and the current and best readings written out, so the user
+// sees which way the focuser should turn.
 #pragma once
 
 #include <QWidget>
