@@ -10,6 +10,7 @@ packages=(
     clang libclang-rt-14-dev clang-format clang-tidy
     xvfb xauth xdotool python3
     libindi-dev indi-bin libcfitsio-dev
+    libhidapi-dev libftdi1-dev libgpiod-dev
     dpkg-dev fakeroot file librsvg2-bin lintian desktop-file-utils appstream
 )
 
