@@ -320,7 +320,9 @@ void CaptureCommands::checkLines(int frame) {
     QString message = QStringLiteral("The camera lines failed: %1. %2 was not kept: its exposure "
                                      "was not under control. The run was ended")
                           .arg(QString::fromStdString(lines_.writeFailure()), frameOf(frame));
-    if (frame < state_.FramesRequested) {
+    if (frame + 1 == state_.FramesRequested) {
+        message += QStringLiteral("; frame %1 was not taken").arg(frame + 1);
+    } else if (frame < state_.FramesRequested) {
         message += QStringLiteral("; frames %1 to %2 were not taken")
                        .arg(frame + 1)
                        .arg(state_.FramesRequested);
