@@ -7,9 +7,6 @@
 
 namespace lumenvale {
 
-// Data register of the first parallel port.
-inline constexpr std::uint32_t CameraPort = 888; // 0x378
-
 // Settle wait between the frame-start pulse and the exposure.
 inline constexpr std::int32_t SettleMs = 100;
 

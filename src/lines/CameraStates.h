@@ -7,6 +7,9 @@
 
 namespace lumenvale {
 
+// Data register of the first parallel port, the address every write names.
+inline constexpr std::uint32_t CameraPort = 888; // 0x378
+
 // Bits are the data lines D0 (1) to D7 (128); D3, D6 and D7 are low in every state.
 inline constexpr std::uint8_t LineIdle = 0x00;          // after port access is opened
 inline constexpr std::uint8_t LinePulseStart = 0x27;    // first half of the frame-start pulse

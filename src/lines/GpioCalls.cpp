@@ -13,6 +13,8 @@ struct LibGpiodCalls::Chip {
     bool requested = false;
 };
 
+LibGpiodCalls::LibGpiodCalls() = default;
+
 LibGpiodCalls::~LibGpiodCalls() {
     for (std::size_t i = 0; i < chips_.size(); ++i) {
         close(static_cast<int>(i));

@@ -29,7 +29,7 @@ public:
 // libgpiod 1.6 on the gpiochip character devices.
 class LibGpiodCalls : public GpioCalls {
 public:
-    LibGpiodCalls() = default;
+    LibGpiodCalls();
     ~LibGpiodCalls() override;
     LibGpiodCalls(const LibGpiodCalls&) = delete;
     LibGpiodCalls& operator=(const LibGpiodCalls&) = delete;
