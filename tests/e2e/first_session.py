@@ -38,6 +38,7 @@ EXPOSURE = "0.5"  # seconds, typed into the Control window
 # centres: (left, top, width, height).
 CONTROL = {
     "Text2": (120, 8, 33, 19),      # exposure time
+    "Text3": (120, 48, 33, 19),     # number of images
     "Check5": (8, 152, 17, 25),     # "Save"
     "Command2": (192, 56, 65, 33),  # "2x1 Binned"
     "Command3": (192, 104, 65, 33),  # "Hi-res"
