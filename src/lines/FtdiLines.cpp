@@ -29,10 +29,11 @@ std::uint8_t FtdiLines::pins(std::uint8_t state) const {
 std::string FtdiLines::openDevice() {
     const int handle = calls_.open(device_.c_str());
     if (handle < 0) {
-        return OpenFailureText(what(), -handle,
-                               "the udev rule the lumenvale package installs "
-                               "(/lib/udev/rules.d/60-lumenvale.rules) gives the logged-in user "
-                               "FTDI chips; unplug it and plug it in again.");
+        return OpenFailureText(
+            what(), -handle,
+            "the udev rule the lumenvale package installs "
+            "(/usr/lib/udev/rules.d/60-lumenvale.rules) gives the logged-in user "
+            "FTDI chips; unplug it and plug it in again.");
     }
     const int result = calls_.setBitmode(handle, 0xff, BitbangMode);
     if (result < 0) {

@@ -44,10 +44,11 @@ std::uint8_t LxusbLines::report(std::uint8_t state) const {
 std::string LxusbLines::openDevice() {
     const int handle = calls_.open(device_.c_str());
     if (handle < 0) {
-        return OpenFailureText(what(), -handle,
-                               "the udev rule the lumenvale package installs "
-                               "(/lib/udev/rules.d/60-lumenvale.rules) gives the logged-in user "
-                               "the box; unplug it and plug it in again.");
+        return OpenFailureText(
+            what(), -handle,
+            "the udev rule the lumenvale package installs "
+            "(/usr/lib/udev/rules.d/60-lumenvale.rules) gives the logged-in user "
+            "the box; unplug it and plug it in again.");
     }
     const auto devices = calls_.enumerate(Vendor, Product);
     const bool isLxusb = std::any_of(devices.begin(), devices.end(),
