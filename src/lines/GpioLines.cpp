@@ -22,7 +22,7 @@ bool Offset(const std::string& name, unsigned& offset) {
 } // namespace
 
 GpioLines::GpioLines(LineMonitor& lines, const Clock& clock, GpioCalls& calls, std::string chip,
-                     LineMapping mapping)
+                     const LineMapping& mapping)
     : AdapterPort(lines, clock, "the GPIO chip " + chip), calls_(calls), chip_(std::move(chip)) {
     for (const LineOutput& out : mapping.outputs) {
         if (out.dataLine >= 0) {

@@ -14,7 +14,7 @@ class GpioCalls;
 class GpioLines : public AdapterPort {
 public:
     GpioLines(LineMonitor& lines, const Clock& clock, GpioCalls& calls, std::string chip,
-              LineMapping mapping);
+              const LineMapping& mapping);
     ~GpioLines() override;
 
     // The levels of the requested lines for a state, in the order of the mapping.
