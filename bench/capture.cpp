@@ -58,20 +58,12 @@ void AdapterExposureErrors() {
     constexpr int Frames = 5;
     for (const LineAdapter adapter :
          {LineAdapter::Serial, LineAdapter::Lxusb, LineAdapter::Ftdi, LineAdapter::Gpio}) {
-        test::FakeTty tty;
-        test::FakeHid hid;
-        test::FakeFtdi ftdi;
-        test::FakeGpio gpio;
-        LineCalls calls{tty, hid, ftdi, gpio};
-        test::FakeLineDevice* devices[] = {&tty, &hid, &ftdi, &gpio};
-        test::FakeLineDevice& device = *devices[static_cast<int>(adapter) - 1];
+        test::FakeLineDevices fakes;
+        test::FakeLineDevice& device = fakes.device(adapter);
         device.writeTime = std::chrono::milliseconds(1);
-        const std::string path = adapter == LineAdapter::Ftdi    ? "s:0x0403:0x6001:A50285BI"
-                                 : adapter == LineAdapter::Lxusb ? hid.path
-                                 : adapter == LineAdapter::Gpio  ? "/dev/gpiochip0"
-                                                                 : "/dev/ttyUSB0";
+        const std::string path = test::FakeLineDevices::path(adapter);
         const LineMapping mapping = DefaultLineMapping(adapter);
-        bench::SimulatedDesk desk(&calls, {adapter, path, mapping});
+        bench::SimulatedDesk desk(&fakes.calls, {adapter, path, mapping});
         Find<QLineEdit>(desk.control, "Text2").setText(QStringLiteral("1"));
         // "Amp off" makes the exposure state's outputs differ from every other state's.
         Find<QCheckBox>(desk.control, "Check4").setChecked(true);
@@ -84,21 +76,8 @@ void AdapterExposureErrors() {
         Find<QPushButton>(desk.control, "Command2").click();
 
         // The outputs of the exposure state and of the readout, as the adapter sets them.
-        const auto outputsOf = [&](std::uint8_t state) {
-            test::FakeTty t;
-            test::FakeHid h;
-            test::FakeFtdi f;
-            test::FakeGpio g;
-            LineCalls c{t, h, f, g};
-            test::FakeLineDevice* d[] = {&t, &h, &f, &g};
-            LineMonitor m;
-            auto port = MakeLinePort({adapter, path, mapping}, m, desk.clock, c);
-            port->InitializeWinIo();
-            port->SetPortVal(CameraPort, state, 1);
-            return d[static_cast<int>(adapter) - 1]->outputs;
-        };
-        const unsigned exposing = outputsOf(LineExposeAmpOff);
-        const unsigned readout = outputsOf(LineReadout);
+        const unsigned exposing = test::FakeLineDevices::outputsFor(adapter, LineExposeAmpOff);
+        const unsigned readout = test::FakeLineDevices::outputsFor(adapter, LineReadout);
         std::vector<double> errors;
         std::int64_t exposureUs = -1;
         for (const auto& change : device.history) {

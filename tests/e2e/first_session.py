@@ -396,6 +396,19 @@ def run(session, screenshot):
     expect(os.path.isfile(ini), "the acquisition library's own INI file is gone")
 
 
+def leave_scratch(scratch, failed, keep, logs=("lumenvale.log", "emucam.log")):
+    """Keeps the scratch directory after a failure (or when asked), showing the ends of its
+    logs; removes it otherwise."""
+    if failed or keep:
+        print(f"scratch directory kept: {scratch}")
+        for name in logs:
+            path = os.path.join(scratch, name)
+            if os.path.exists(path):
+                print(f"{name}:\n" + open(path).read()[-4000:])
+    else:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("lumenvale")

@@ -15,12 +15,11 @@ Exit status: 0 passed, 1 failed, 77 no X server could be started here.
 
 import argparse
 import os
-import shutil
 import signal
 import sys
 import tempfile
 
-from first_session import CONTROL, Failure, Session, expect, files_in
+from first_session import CONTROL, Failure, Session, expect, files_in, leave_scratch
 
 # One frame's calls: 0x27 and 0x37 release both lines, 0x14 and both 0x34 assert RTS and release
 # DTR, the readout 0x37 releases both.
@@ -98,14 +97,7 @@ def main():
         print(f"FAILED: {e}")
     finally:
         session.stop()
-        if failed or args.keep:
-            print(f"scratch directory kept: {scratch}")
-            for name in ("lumenvale.log", "emucam.log"):
-                path = os.path.join(scratch, name)
-                if os.path.exists(path):
-                    print(f"{name}:\n" + open(path).read()[-4000:])
-        else:
-            shutil.rmtree(scratch, ignore_errors=True)
+        leave_scratch(scratch, failed, args.keep)
     if not failed:
         print("PASSED")
     return 1 if failed else 0

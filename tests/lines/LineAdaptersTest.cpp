@@ -33,43 +33,14 @@ public:
     mutable std::int32_t now = 0;
 };
 
-struct Rig {
+struct Rig : FakeLineDevices {
     TickClock clock;
     LineMonitor monitor;
-    FakeTty tty;
-    FakeHid hid;
-    FakeFtdi ftdi;
-    FakeGpio gpio;
-    LineCalls calls{tty, hid, ftdi, gpio};
 
-    FakeLineDevice& device(LineAdapter adapter) {
-        switch (adapter) {
-        case LineAdapter::Serial:
-            return tty;
-        case LineAdapter::Lxusb:
-            return hid;
-        case LineAdapter::Ftdi:
-            return ftdi;
-        default:
-            return gpio;
-        }
-    }
-
-    static std::string Device(LineAdapter adapter) {
-        switch (adapter) {
-        case LineAdapter::Serial:
-            return "/dev/ttyUSB0";
-        case LineAdapter::Lxusb:
-            return "/dev/hidraw3";
-        case LineAdapter::Ftdi:
-            return "s:0x0403:0x6001:A50285BI";
-        default:
-            return "/dev/gpiochip0";
-        }
-    }
+    static std::string Device(LineAdapter adapter) { return path(adapter); }
 
     std::unique_ptr<PortIo> make(LineAdapter adapter, const std::string& mapping = {}) {
-        LinesChoice choice{adapter, Device(adapter), DefaultLineMapping(adapter)};
+        LinesChoice choice{adapter, path(adapter), DefaultLineMapping(adapter)};
         if (!mapping.empty()) {
             choice.mapping = *ParseLineMapping(mapping);
         }

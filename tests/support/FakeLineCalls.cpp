@@ -1,6 +1,10 @@
 // The fake camera-line devices.
 #include "support/FakeLineCalls.h"
 
+#include "lines/CameraStates.h"
+#include "lines/LineMonitor.h"
+#include "platform/Clock.h"
+
 #include <cerrno>
 #include <sys/ioctl.h>
 #include <thread>
@@ -200,6 +204,43 @@ int FakeGpio::close(int /*chip*/) {
     calls.emplace_back("close");
     requested.clear();
     return 0;
+}
+
+FakeLineDevice& FakeLineDevices::device(LineAdapter adapter) {
+    switch (adapter) {
+    case LineAdapter::Lxusb:
+        return hid;
+    case LineAdapter::Ftdi:
+        return ftdi;
+    case LineAdapter::Gpio:
+        return gpio;
+    default:
+        return tty;
+    }
+}
+
+std::string FakeLineDevices::path(LineAdapter adapter) {
+    switch (adapter) {
+    case LineAdapter::Lxusb:
+        return "/dev/hidraw3";
+    case LineAdapter::Ftdi:
+        return "s:0x0403:0x6001:A50285BI";
+    case LineAdapter::Gpio:
+        return "/dev/gpiochip0";
+    default:
+        return "/dev/ttyUSB0";
+    }
+}
+
+unsigned FakeLineDevices::outputsFor(LineAdapter adapter, std::uint8_t state) {
+    FakeLineDevices fresh;
+    SystemClock clock;
+    LineMonitor monitor;
+    auto port = MakeLinePort({adapter, path(adapter), DefaultLineMapping(adapter)}, monitor, clock,
+                             fresh.calls);
+    port->InitializeWinIo();
+    port->SetPortVal(CameraPort, state, 1);
+    return fresh.device(adapter).outputs;
 }
 
 } // namespace lumenvale::test

@@ -7,6 +7,8 @@
 #include "lines/FtdiCalls.h"
 #include "lines/GpioCalls.h"
 #include "lines/HidCalls.h"
+#include "lines/LineMapping.h"
+#include "lines/LinePorts.h"
 #include "lines/PpdevSyscalls.h"
 
 #include <chrono>
@@ -101,6 +103,23 @@ public:
 
 private:
     void set(const std::vector<int>& values);
+};
+
+// One fake device of each kind, and the calls that reach them.
+struct FakeLineDevices {
+    FakeTty tty;
+    FakeHid hid;
+    FakeFtdi ftdi;
+    FakeGpio gpio;
+    LineCalls calls{tty, hid, ftdi, gpio};
+
+    // The fake device an adapter of this kind drives (the tty for the parallel port).
+    FakeLineDevice& device(LineAdapter adapter);
+    // The device each kind is opened at: /dev/ttyUSB0, /dev/hidraw3, the FT232R's description
+    // string, /dev/gpiochip0.
+    static std::string path(LineAdapter adapter);
+    // The adapter's outputs after one write of `state`, its default mapping, on fresh fakes.
+    static unsigned outputsFor(LineAdapter adapter, std::uint8_t state);
 };
 
 } // namespace lumenvale::test
