@@ -14,6 +14,7 @@
 #include "camera/LineStates.h"
 #include "lines/LineMonitor.h"
 #include "platform/Clock.h"
+#include "ui/LiveStackWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,6 +26,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <vector>
@@ -108,6 +110,15 @@ int main(int argc, char** argv) {
     Form1& control = desk.control;
     bench::PrintedMessages& messages = desk.messages;
 
+    // "--live-stack": the same runs with the Live stack window open, stacking every frame on
+    // its own thread; the figures must not move.
+    const bool liveStack = argc > 1 && std::strcmp(argv[1], "--live-stack") == 0;
+    LiveStackWindow stackWindow(work, [&] { return std::pair{std::string(), QString()}; });
+    if (liveStack) {
+        stackWindow.show();
+        control.setRunWatcher(&stackWindow);
+    }
+
     Find<QLineEdit>(control, "Text2").setText(QStringLiteral("0.2"));
     Find<QCheckBox>(control, "Check5").setChecked(true);
 
@@ -162,6 +173,7 @@ int main(int argc, char** argv) {
         ++saved;
     }
 
+    std::printf("live_stack %d\n", liveStack ? 1 : 0);
     std::printf("binned_frames %zu\n", starts.size());
     std::printf("hires_frames %zu\n", hiresFramesSeen);
     std::printf("saved_files %zu\n", saved);

@@ -1,18 +1,41 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Lumenvale needs (only those missing), then configures and
-# builds it in build/ (not with --no-build). Run by run.sh, test.sh and package.sh.
+# Installs the Debian 12 packages of one set (only those missing), then builds for it.
+#
+#   scripts/setup.sh run       building and running the program; builds the program, the frames
+#                              tool and the INDI driver in build-run/ (no tests, no benchmarks)
+#   scripts/setup.sh test      that, plus the tests and benchmarks; builds everything in build/
+#   scripts/setup.sh package   that, plus making and checking the Debian packages and the
+#                              source checks (clang-format, clang-tidy, the fuzzers); no build
+#
+# With --no-build after the set it only installs. Run by run.sh, test.sh, package.sh and
+# .ci/run. As root it installs with apt-get; as anyone else through sudo.
 set -euo pipefail
 
-packages=(
+run_set=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-qpa-plugins libv4l-dev libjpeg-dev
-    googletest libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev clang-format clang-tidy
-    xvfb xauth xdotool python3
+    qt6-base-dev qt6-qpa-plugins libv4l-dev
     libindi-dev indi-bin libcfitsio-dev
+    libopencv-imgproc-dev libopencv-calib3d-dev
     libhidapi-dev libftdi1-dev libgpiod-dev
+)
+test_set=(
+    libjpeg-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth xdotool python3
+)
+package_set=(
+    clang libclang-rt-14-dev clang-format clang-tidy
     dpkg-dev fakeroot file librsvg2-bin lintian desktop-file-utils appstream
 )
+
+case "${1:-}" in
+run) packages=("${run_set[@]}") preset=run ;;
+test) packages=("${run_set[@]}" "${test_set[@]}") preset=default ;;
+package) packages=("${run_set[@]}" "${test_set[@]}" "${package_set[@]}") preset= ;;
+*)
+    echo "usage: $0 run|test|package [--no-build]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -23,18 +46,25 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
-    sudo_cmd=()
+    as_root=()
     if [ "$(id -u)" -ne 0 ]; then
-        sudo_cmd=(sudo)
+        if ! command -v sudo >/dev/null; then
+            echo "Installing packages needs root, and sudo is not installed here." >&2
+            echo "Run the same command as root (su -, then cd back here), or install sudo." >&2
+            exit 1
+        fi
+        as_root=(sudo)
     fi
-    "${sudo_cmd[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}"
+    "${as_root[@]}" apt-get update -qq
+    # sudo passes no environment on: the setting goes through env.
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+        --no-install-recommends "${missing[@]}"
 fi
 
-if [ "${1:-}" = --no-build ]; then
+if [ -z "$preset" ] || [ "${2:-}" = --no-build ]; then
     exit 0
 fi
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cmake --preset default -S "$top" >/dev/null
-cmake --build "$top/build" --parallel "$(nproc)"
+cd "$top"
+cmake --preset "$preset" >/dev/null
+cmake --build --preset "$preset" --parallel "$(nproc)"

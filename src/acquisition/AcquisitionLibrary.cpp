@@ -15,8 +15,8 @@ namespace lumenvale {
 
 AcquisitionLibrary::AcquisitionLibrary(LineMonitor& lines, const Clock& clock, V4l2Calls& calls,
                                        AcquisitionOptions options)
-    : lines_(lines), clock_(clock), options_(std::move(options)), calls_(calls), simulated_(lines),
-      stream_(calls_) {
+    : lines_(lines), clock_(clock), options_(std::move(options)), calls_(calls),
+      simulated_(lines, options_.simulatedDrift), stream_(calls_) {
     linesSubscription_ =
         lines_.subscribe([this](const LineWrite& write) { lastWriteUs_ = write.monotonicUs; });
 }

@@ -2,6 +2,8 @@
 // program uses the defaults, tests point them elsewhere.
 #pragma once
 
+#include "acquisition/simulated/SimulatedCamera.h"
+
 #include <filesystem>
 
 namespace lumenvale {
@@ -20,6 +22,8 @@ struct AcquisitionOptions {
     // The calls behind the camera-line adapters, for the source chooser's device lists and
     // line test; none: the chooser lists no line devices and offers no test. Not owned.
     LineCalls* lineCalls = nullptr;
+    // How the simulated camera's stars wander from one long exposure to the next.
+    SimulatedCamera::Drift simulatedDrift;
 };
 
 } // namespace lumenvale

@@ -52,6 +52,13 @@ void StreamAcquisition::closeSource() {
     stream_.close();
 }
 
+void StreamAcquisition::frameArrived(const WebcamStream::Frame& frame) {
+    AcquiredFrame picture;
+    if (onLiveFrame_ && frame.intact && stream_.convert(frame, picture)) {
+        onLiveFrame_(picture);
+    }
+}
+
 void StreamAcquisition::streamFailed(const SourceFailure& failure) {
     stream_.setListener(nullptr);
     if (onLost_) {

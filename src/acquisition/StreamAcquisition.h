@@ -61,10 +61,16 @@ public:
         onLost_ = std::move(onLost);
     }
 
+    // Called with every intact frame the open webcam delivers between acquisitions, converted
+    // as the acquisition dialog shows it (the live video); without it they are dropped unread.
+    void setOnLiveFrame(std::function<void(const AcquiredFrame&)> onFrame) {
+        onLiveFrame_ = std::move(onFrame);
+    }
+
     SimulatedCamera& simulatedCamera() { return simulated_; }
 
 private:
-    void frameArrived(const WebcamStream::Frame&) override {}
+    void frameArrived(const WebcamStream::Frame& frame) override;
     void streamFailed(const SourceFailure& failure) override;
     std::unique_ptr<FrameSource> makeSource();
 
@@ -76,6 +82,7 @@ private:
     Camera camera_;
     SourceFailure lastFailure_;
     std::function<void(const SourceFailure&)> onLost_;
+    std::function<void(const AcquiredFrame&)> onLiveFrame_;
     std::function<void()> confirmHook_;
     bool confirmed_ = false;
     int linesSubscription_ = 0;

@@ -10,6 +10,7 @@
 #include "camera/FrameDisplay.h"
 #include "camera/LineStates.h"
 #include "camera/NumberText.h"
+#include "camera/RunWatcher.h"
 #include "camera/Services.h"
 #include "frames/FrameSteps.h"
 #include "frames/SequenceSave.h"
@@ -128,6 +129,10 @@ void CaptureCommands::runSequence(Mode mode) {
     } else {
         state_.FramesRequested = *count;
         state_.FramesRemaining = *count;
+        readMode_ = mode == Mode::Binned ? QStringLiteral("2x1 Binned") : QStringLiteral("Hi-res");
+        if (watcher_ != nullptr) {
+            watcher_->runStarted(readMode_);
+        }
         try {
             int frame = 0;
             while (state_.FramesRemaining >= 1) {
@@ -145,6 +150,9 @@ void CaptureCommands::runSequence(Mode mode) {
             problem = end.message;
         }
         panel_.setText3(CountToText(state_.FramesRequested));
+        if (watcher_ != nullptr) {
+            watcher_->runEnded(panel_.Check5() == 1, settings_.SaveDir, panel_.Text4());
+        }
     }
     state_.CaptureBusy = 0;
     ending_ = false;
@@ -252,6 +260,7 @@ void CaptureCommands::exposeFrame(int frame, std::int16_t readoutSelect) {
         exposureMs = plannedMs;
     }
     state_.ExposureMs = *exposureMs;
+    frameExposureMs_ = *exposureMs;
     panel_.setProgressMax(static_cast<float>(state_.ExposureMs));
     panel_.setProgressValue(0.0F);
     timing_.WaitForExposure(panel_);
@@ -290,6 +299,9 @@ bool CaptureCommands::acquire(int frame, unsigned intervalMs, const char* file,
 void CaptureCommands::showAndSave(int frame) {
     fileStep(frame, QStringLiteral("loading the frame for display"),
              [&] { viewer_.showPicture(LoadPicture(path(TempFile))); });
+    if (watcher_ != nullptr) {
+        watcher_->frameFinished(viewer_.Picture(), readMode_, frameExposureMs_);
+    }
     if (panel_.Check5() == 1) {
         fileStep(frame, QStringLiteral("saving the frame"), [&] {
             SaveSequenceFrame(state_.FramesRequested, state_.FramesRemaining, settings_.SaveDir,

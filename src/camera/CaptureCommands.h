@@ -13,6 +13,7 @@ class CameraLines;
 class ControlPanel;
 class ExposureTiming;
 class FrameDisplay;
+class RunWatcher;
 struct CaptureState;
 struct Services;
 struct Settings;
@@ -40,6 +41,9 @@ public:
     // yet, is abandoned with the lines at 0x37. A focus frame ends without a message. Nothing
     // happens when no command runs. Cancelling a focus dialog is the window's affair.
     void endSoon();
+
+    // Told of every binned and hi-res run and its frames; null for none. Borrowed.
+    void setRunWatcher(RunWatcher* watcher) { watcher_ = watcher; }
 
 private:
     enum class Mode { Binned, Hires };
@@ -69,6 +73,9 @@ private:
     FrameDisplay& viewer_;
     std::filesystem::path workDir_;
     bool ending_ = false;
+    RunWatcher* watcher_ = nullptr;
+    QString readMode_;                 // the caption of the run in progress
+    std::int32_t frameExposureMs_ = 0; // the exposure the frame in progress was given
     // The frames of the run in progress that were left out, with why.
     QStringList failedFrames_;
     // Said after the run: what went wrong in a frame that was still taken.

@@ -5,6 +5,9 @@
 #include "indi/CameraRig.h"
 #include "indi/FitsPlanes.h"
 
+#include <libindi/stream/streammanager.h>
+
+#include <QCoreApplication>
 #include <QTimer>
 
 #include <cstring>
@@ -15,8 +18,13 @@ namespace {
 
 constexpr const char* ConnectionGroup = "Connection";
 constexpr const char* SimulatedElement = "SIMULATED";
-constexpr int FrameWidth = 640;
-constexpr int FrameHeight = 480;
+constexpr int FrameWidth = FitsPlanes::Width;
+constexpr int FrameHeight = FitsPlanes::Height;
+// The capture formats, in the order they are added.
+constexpr int RgbFormat = 0;
+constexpr int MonoFormat = 1;
+// The most the stream manager's preview limit allows.
+constexpr double MaxVideoFps = 120;
 // The ICX098 sensor of the webcams that are modified this way.
 constexpr float PixelMicrons = 5.6F;
 
@@ -43,7 +51,8 @@ bool IsOurs(const char* dev, const char* ours) {
 LumenvaleCcd::LumenvaleCcd()
     : acquisition_(lines_, clock_, v4l2_), confirmation_(acquisition_),
       messages_([this](const QString& text) { logMessage(text); }),
-      panel_([this](float remainingMs) { countdown(remainingMs); }), exposureLines_(lines_) {
+      panel_([this](float remainingMs) { countdown(remainingMs); }), exposureLines_(lines_),
+      video_(acquisition_, [this](const QImage& picture) { sendVideoFrame(picture); }) {
     setVersion(0, 1);
     acquisition_.setOnCameraLost([this](const SourceFailure& failure) {
         // The exposure cannot be read out any more: end it now rather than at its end.
@@ -57,10 +66,14 @@ LumenvaleCcd::LumenvaleCcd()
 LumenvaleCcd::~LumenvaleCcd() = default;
 
 bool LumenvaleCcd::initProperties() {
+    // Nothing here may reach a client: a client that is already connected (Ekos starting the
+    // driver itself) is told of no property before its definition. The capabilities and the
+    // frame size are sent once their properties are defined.
     INDI::CCD::initProperties();
-    SetCCDCapability(CCD_CAN_ABORT);
-    SetCCDParams(FrameWidth, FrameHeight, 8, PixelMicrons, PixelMicrons);
     PrimaryCCD.setMinMaxStep("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", 0, MaxExposureSeconds, 1, false);
+    // The saved choice, read by INDI::CCD::initProperties(), takes precedence over the default.
+    addCaptureFormat({"INDI_RGB", "RGB", 8, true});
+    addCaptureFormat({"INDI_MONO", "Mono", 8, false});
 
     IUFillSwitch(&ReadoutModeS[0], "BINNED", "2x1 Binned", ISS_ON);
     IUFillSwitch(&ReadoutModeS[1], "HIRES", "Hi-res", ISS_OFF);
@@ -107,7 +120,21 @@ bool LumenvaleCcd::initProperties() {
 }
 
 void LumenvaleCcd::ISGetProperties(const char* dev) {
+    if (propertiesDefined_) {
+        // Another client asks: each property is sent as it stands, once, and nothing is
+        // loaded again. INDI::CCD's own would define ACTIVE_DEVICES a second time and load it
+        // from the configuration again, so it is passed over on purpose.
+        if (dev == nullptr || IsOurs(dev, getDeviceName())) {
+            INDI::DefaultDevice::ISGetProperties(dev); // NOLINT(bugprone-parent-virtual-call)
+        }
+        return;
+    }
+    // The first request comes from indiserver as it starts the driver: the configuration saved
+    // for what may be set while disconnected is loaded now, and only now.
     INDI::CCD::ISGetProperties(dev);
+    SetCCDCapability(CCD_CAN_ABORT | CCD_HAS_STREAMING);
+    // The webcam sets the exposure of its own video frames.
+    Streamer->setStreamingExposureEnabled(false);
     defineProperty(&PortTP);
     defineProperty(&WebcamSP);
     defineProperty(&ReadoutModeSP);
@@ -119,16 +146,37 @@ void LumenvaleCcd::ISGetProperties(const char* dev) {
                              "DEINTERLACE_ORDER", "SKIP_FRAMES"}) {
         loadConfig(true, name);
     }
+    propertiesDefined_ = true;
 }
 
 bool LumenvaleCcd::updateProperties() {
     INDI::CCD::updateProperties();
     if (isConnected()) {
         SetCCDParams(FrameWidth, FrameHeight, 8, PixelMicrons, PixelMicrons);
-        PrimaryCCD.setNAxis(3);
+        PrimaryCCD.setNAxis(mono() ? 2 : 3);
         PrimaryCCD.setFrameBufferSize(FrameWidth * FrameHeight * 3);
+        Streamer->setSize(FrameWidth, FrameHeight);
+        if (!videoRateOpened_) {
+            // libindi caps the video at 10 frames a second until a client asks for more: the
+            // webcam's own rate is the default here, up to the property's 120. A rate a client
+            // asks for later stands until the driver ends.
+            videoRateOpened_ = true;
+            double fps[] = {MaxVideoFps};
+            char name[] = "LIMITS_PREVIEW_FPS";
+            char* names[] = {name};
+            Streamer->ISNewNumber(getDeviceName(), "LIMITS", fps, names, 1);
+        }
     }
     return true;
+}
+
+bool LumenvaleCcd::mono() const {
+    return CaptureFormatSP.findOnSwitchIndex() == MonoFormat;
+}
+
+bool LumenvaleCcd::SetCaptureFormat(uint8_t index) {
+    // Taken up by the next exposure and the next video frame.
+    return index == RgbFormat || index == MonoFormat;
 }
 
 StreamAcquisition::Camera LumenvaleCcd::chosenCamera() const {
@@ -144,15 +192,15 @@ StreamAcquisition::Camera LumenvaleCcd::chosenCamera() const {
 }
 
 bool LumenvaleCcd::Connect() {
-    if (!workDir_.isValid()) {
-        LOGF_ERROR("No working directory for the frame files: %s",
-                   workDir_.errorString().toUtf8().constData());
+    auto workDir = std::make_unique<WorkFolder>("indi_lumenvale_ccd");
+    if (!workDir->isValid()) {
+        LOGF_ERROR("No working directory for the frame files: %s", workDir->error().c_str());
         return false;
     }
     const DriverServices services{clock_, lines_,    timers_, confirmation_,
                                   pump_,  messages_, files_,  acquisition_};
     auto rig = std::make_unique<CameraRig>(services, ppdev_, PortT[0].text, settings_, panel_,
-                                           panel_, workDir_.path().toStdString());
+                                           panel_, workDir->path());
     // The words of the desktop program's "not initialised" message go to the log.
     messages_.clear();
     rig->lines.openPortAccess();
@@ -167,12 +215,16 @@ bool LumenvaleCcd::Connect() {
         return false;
     }
     rig_ = std::move(rig);
+    workDir_ = std::move(workDir);
     LOGF_INFO("Camera port %s open; frames from %s.", PortT[0].text,
               chosenCamera().path.empty() ? "the simulated camera" : chosenCamera().path.c_str());
     return true;
 }
 
 bool LumenvaleCcd::Disconnect() {
+    if (Streamer->isStreaming()) {
+        Streamer->setStream(false);
+    }
     if (running_) {
         // The command ends within its settle wait or readout; the camera is let go after it.
         aborted_ = true;
@@ -186,11 +238,13 @@ bool LumenvaleCcd::Disconnect() {
 
 void LumenvaleCcd::releaseCamera() {
     releasePending_ = false;
+    video_.stop();
     if (rig_) {
         rig_->lines.closePortAccess();
         rig_.reset();
     }
     acquisition_.closeSource();
+    workDir_.reset();
 }
 
 bool LumenvaleCcd::StartExposure(float duration) {
@@ -199,7 +253,14 @@ bool LumenvaleCcd::StartExposure(float duration) {
     }
     running_ = true;
     aborted_ = false;
+    exposureMono_ = mono();
     cameraLost_.clear();
+    if (video_.running() && !video_.paused()) {
+        // Video frames already handed to the stream manager go out within milliseconds, long
+        // before the exposure's frame takes the same BLOB property.
+        video_.pause();
+        LOG_INFO("Live video paused for the exposure.");
+    }
     settings_.DeinterlaceOrder = DeinterlaceOrderS[1].s == ISS_ON ? 2 : 1;
     panel_.prepare({duration, AmpOffS[0].s == ISS_ON, DeinterlaceS[0].s == ISS_ON});
     acquisition_.setCamera(chosenCamera());
@@ -220,16 +281,43 @@ void LumenvaleCcd::runExposure() {
         rig_->commands.binned();
     }
     running_ = false;
-    finishExposure();
+    const bool sent = finishExposure();
     if (releasePending_) {
         releaseCamera();
+    } else if (sent) {
+        // INDI::CCD writes and sends the frame from a thread of its own, on the BLOB property
+        // the video uses too: the video waits until the frame is out.
+        resumeAfterUpload_ = true;
+    } else {
+        resumeVideo();
     }
 }
 
-void LumenvaleCcd::finishExposure() {
+void LumenvaleCcd::UploadComplete(INDI::CCDChip*) {
+    // On INDI::CCD's upload thread: the rest is the event loop's.
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [this] {
+            if (resumeAfterUpload_) {
+                resumeAfterUpload_ = false;
+                resumeVideo();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void LumenvaleCcd::resumeVideo() {
+    // A frame asked for meanwhile keeps the video paused until it is out in turn.
+    if (video_.paused() && !running_) {
+        video_.resume();
+        LOG_INFO("Live video resumed.");
+    }
+}
+
+bool LumenvaleCcd::finishExposure() {
     if (aborted_) {
         LOG_INFO("Exposure aborted: the frame was read out and discarded.");
-        return;
+        return false;
     }
     if (panel_.picture().isNull()) {
         QString reason = !cameraLost_.isEmpty() ? cameraLost_ : messages_.last();
@@ -241,23 +329,57 @@ void LumenvaleCcd::finishExposure() {
         }
         LOGF_ERROR("The exposure failed: %s", reason.toUtf8().constData());
         PrimaryCCD.setExposureFailed();
-        return;
+        return false;
     }
-    sendFrame();
+    return sendFrame();
 }
 
-void LumenvaleCcd::sendFrame() {
+bool LumenvaleCcd::sendFrame() {
+    // The last frame's upload thread reads the buffer and the keywords until it is done.
+    std::unique_lock<std::mutex> buffer(ccdBufferLock);
+    frameBinned_ = !hires();
     measuredSeconds_ = exposureLines_.seconds().value_or(PrimaryCCD.getExposureDuration());
     startUtc_ = exposureLines_.startUtc().toString(Qt::ISODateWithMs);
     startUtc_.chop(startUtc_.endsWith(QLatin1Char('Z')) ? 1 : 0);
-    PrimaryCCD.setFrameBufferSize(FrameWidth * FrameHeight * 3);
-    if (!FitsPlanes::fill(panel_.picture(), PrimaryCCD.getFrameBuffer(),
+    PrimaryCCD.setNAxis(exposureMono_ ? 2 : 3);
+    PrimaryCCD.setFrameBufferSize(FrameWidth * FrameHeight * (exposureMono_ ? 1 : 3));
+    if (!FitsPlanes::fill(panel_.picture(), exposureMono_, PrimaryCCD.getFrameBuffer(),
                           std::size_t(PrimaryCCD.getFrameBufferSize()))) {
         LOG_ERROR("The processed frame is not 640 x 480: nothing was sent.");
         PrimaryCCD.setExposureFailed();
+        return false;
+    }
+    buffer.unlock();
+    ExposureComplete(&PrimaryCCD);
+    return true;
+}
+
+bool LumenvaleCcd::StartStreaming() {
+    if (!rig_) {
+        return false;
+    }
+    video_.start(chosenCamera().path.empty());
+    if (running_) {
+        video_.pause();
+        LOG_INFO("Live video starts after the running exposure.");
+    }
+    return true;
+}
+
+bool LumenvaleCcd::StopStreaming() {
+    video_.stop();
+    return true;
+}
+
+void LumenvaleCcd::sendVideoFrame(const QImage& picture) {
+    const bool asMono = mono();
+    const QByteArray frame = FitsPlanes::videoFrame(picture, asMono);
+    if (frame.isEmpty()) {
         return;
     }
-    ExposureComplete(&PrimaryCCD);
+    Streamer->setPixelFormat(asMono ? INDI_MONO : INDI_RGB, 8);
+    // The stream manager copies the frame and sends it from its own thread.
+    Streamer->newFrame(reinterpret_cast<const uint8_t*>(frame.constData()), uint32_t(frame.size()));
 }
 
 bool LumenvaleCcd::AbortExposure() {
@@ -289,11 +411,12 @@ void LumenvaleCcd::logMessage(const QString& text) {
     LOGF_ERROR("%s", line.toUtf8().constData());
 }
 
+// On INDI::CCD's upload thread, holding the buffer's lock.
 void LumenvaleCcd::addFITSKeywords(INDI::CCDChip* targetChip) {
     INDI::CCD::addFITSKeywords(targetChip);
     fitsfile* fits = *targetChip->fitsFilePointer();
     int status = 0;
-    const bool binned = !hires();
+    const bool binned = frameBinned_;
     fits_update_key_dbl(fits, "EXPTIME", measuredSeconds_, 6,
                         "Exposure from the exposure-state to the readout write (s)", &status);
     fits_update_key_str(fits, "DATE-OBS", startUtc_.toUtf8().constData(),

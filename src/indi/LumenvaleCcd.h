@@ -1,6 +1,7 @@
 // The camera as an INDI CCD: each exposure is one 2x1 Binned or Hi-res frame of the capture
 // core, its lines, timing, frame choice and processing exactly as the desktop program has
-// them, sent as an 8-bit, three-plane FITS image whose EXPTIME is the exposure the lines made.
+// them, sent as an 8-bit FITS image (three planes, or one of luminance in Mono) whose EXPTIME
+// is the exposure the lines made. Between exposures the webcam's live picture is the video.
 #pragma once
 
 #include "acquisition/CaptureDevices.h"
@@ -9,7 +10,9 @@
 #include "indi/DriverMessages.h"
 #include "indi/DriverPanel.h"
 #include "indi/ExposureLines.h"
+#include "indi/LiveVideo.h"
 #include "indi/ReadoutConfirmation.h"
+#include "indi/WorkFolder.h"
 #include "lines/LineMonitor.h"
 #include "lines/PpdevSyscalls.h"
 #include "platform/Clock.h"
@@ -21,7 +24,6 @@
 #include <libindi/indiccd.h>
 
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <vector>
@@ -54,15 +56,23 @@ protected:
     bool AbortExposure() override;
     void addFITSKeywords(INDI::CCDChip* targetChip) override;
     bool saveConfigItems(FILE* fp) override;
+    void UploadComplete(INDI::CCDChip* targetChip) override;
+    bool SetCaptureFormat(uint8_t index) override;
+    bool StartStreaming() override;
+    bool StopStreaming() override;
 
 private:
     void runExposure();
-    void finishExposure();
-    void sendFrame();
+    // Whether the frame went to INDI::CCD's upload.
+    bool finishExposure();
+    bool sendFrame();
+    void resumeVideo();
     void releaseCamera();
     void countdown(float remainingMs);
     void logMessage(const QString& text);
+    void sendVideoFrame(const QImage& picture);
     bool hires() const { return ReadoutModeS[1].s == ISS_ON; }
+    bool mono() const;
     StreamAcquisition::Camera chosenCamera() const;
 
     SystemClock clock_;
@@ -78,16 +88,24 @@ private:
     DriverPanel panel_;
     Settings settings_;
     ExposureLines exposureLines_;
-    // The working frame files of the capture core; nobody else's business.
-    QTemporaryDir workDir_;
+    LiveVideo video_;
+    // The working frame files of the capture core, while connected; nobody else's business.
+    std::unique_ptr<WorkFolder> workDir_;
     std::unique_ptr<CameraRig> rig_;
     std::vector<CaptureDevice> webcams_;
 
+    // Every property has been defined once and the saved configuration loaded.
+    bool propertiesDefined_ = false;
+    bool videoRateOpened_ = false;
     bool running_ = false;
+    bool exposureMono_ = false;
+    bool resumeAfterUpload_ = false;
     bool aborted_ = false;
     bool releasePending_ = false;
     QString cameraLost_;
     QElapsedTimer sinceCountdown_;
+    // The frame being sent, for its keywords.
+    bool frameBinned_ = true;
     double measuredSeconds_ = 0;
     QString startUtc_;
 

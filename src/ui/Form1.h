@@ -45,6 +45,8 @@ public:
     // Replaces the background picture by none: the window shows its plain colour.
     void dropBackground();
     bool hasBackground() const { return background_.shown(); }
+    // The Live stack window, told of every run; null for none.
+    void setRunWatcher(RunWatcher* watcher) { commands_.setRunWatcher(watcher); }
 
     // ControlPanel
     QString Text2() const override;

@@ -64,6 +64,7 @@ void Form2::build() {
     SettingsCommand = named(menuBar()->addAction(QStringLiteral("Settings")), "Settings");
     Camera = named(menuBar()->addMenu(QStringLiteral("Camera")), "Camera");
     Control = named(Camera->addAction(QStringLiteral("Control")), "Control");
+    LiveStack = named(Camera->addAction(QStringLiteral("Live stack")), "LiveStack");
     About = named(menuBar()->addMenu(QStringLiteral("About")), "About");
     Version = named(About->addAction(QStringLiteral("Version")), "Version");
 
@@ -72,6 +73,7 @@ void Form2::build() {
     connect(Exit, &QAction::triggered, this, &QWidget::close);
     connect(SettingsCommand, &QAction::triggered, this, &Form2::settingsRequested);
     connect(Control, &QAction::triggered, this, &Form2::showControl);
+    connect(LiveStack, &QAction::triggered, this, &Form2::liveStackRequested);
     connect(Version, &QAction::triggered, this, &Form2::showVersion);
 
     resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());

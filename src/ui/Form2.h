@@ -45,6 +45,8 @@ signals:
     void settingsRequested();
     // Camera > Control, the first time only: the Control window is to be shown.
     void controlRequested();
+    // Camera > Live stack: the Live stack window is to be shown.
+    void liveStackRequested();
     // The window is closing (Exit or its close box): the other windows are to close too.
     void closing();
 
@@ -74,6 +76,7 @@ private:
     QAction* SettingsCommand = nullptr; // objectName "Settings"
     QMenu* Camera = nullptr;
     QAction* Control = nullptr;
+    QAction* LiveStack = nullptr;
     QMenu* About = nullptr;
     QAction* Version = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "ui/Form1.h"
 #include "ui/Form2.h"
 #include "ui/Form3.h"
+#include "ui/LiveStackWindow.h"
 #include "ui/ProgramPictures.h"
 
 #include <QApplication>
@@ -29,6 +30,8 @@ Program::Program(Services& services, FileDialogs& dialogs, std::filesystem::path
                                       (workDir_ / SettingsFileName).lexically_normal());
     QObject::connect(viewer_.get(), &Form2::controlRequested, viewer_.get(),
                      [this] { showControl(); });
+    QObject::connect(viewer_.get(), &Form2::liveStackRequested, viewer_.get(),
+                     [this] { showLiveStack(); });
     QObject::connect(viewer_.get(), &Form2::settingsRequested, viewer_.get(),
                      [this] { showSettings(); });
     // Closing the viewer closes the Control window; a command still running there ends
@@ -39,6 +42,9 @@ Program::Program(Services& services, FileDialogs& dialogs, std::filesystem::path
             control_->close();
         }
         closeSettings();
+        if (liveStack_) {
+            liveStack_->close();
+        }
     });
 }
 
@@ -55,12 +61,30 @@ void Program::showControl() {
 Form1& Program::createControl() {
     if (!control_) {
         control_ = std::make_unique<Form1>(state_, services_, *viewer_, background_, workDir_);
+        control_->setRunWatcher(liveStack_.get());
         QObject::connect(control_.get(), &Form1::viewerCloseRequested, viewer_.get(),
                          &QWidget::close);
         QObject::connect(control_.get(), &Form1::settingsCloseRequested, viewer_.get(),
                          [this] { closeSettings(); });
     }
     return *control_;
+}
+
+void Program::showLiveStack() {
+    if (ending_) {
+        return;
+    }
+    if (!liveStack_) {
+        liveStack_ = std::make_unique<LiveStackWindow>(workDir_, [this] {
+            return std::pair{state_.settings.SaveDir, control_ ? control_->Text4() : QString()};
+        });
+        if (control_) {
+            control_->setRunWatcher(liveStack_.get());
+        }
+    }
+    liveStack_->show();
+    liveStack_->raise();
+    liveStack_->activateWindow();
 }
 
 void Program::showSettings() {

@@ -14,6 +14,7 @@ class FileDialogs;
 class Form1;
 class Form2;
 class Form3;
+class LiveStackWindow;
 struct Services;
 
 class Program {
@@ -32,6 +33,8 @@ public:
     Form2& viewer() { return *viewer_; }
     // The Control window once Camera > Control has created it, else null.
     Form1* control() { return control_.get(); }
+    // The Live stack window once Camera > Live stack has created it, else null.
+    LiveStackWindow* liveStack() { return liveStack_.get(); }
     // The Settings window while it is open, else null.
     Form3* settings() { return settingsOpen_ ? settings_.get() : nullptr; }
 
@@ -40,6 +43,9 @@ private:
     void showControl();
     // The Control window, created hidden if it does not exist yet (its load steps run).
     Form1& createControl();
+
+    // Camera > Live stack: the window, created the first time, shown and brought forward.
+    void showLiveStack();
 
     // Settings: a new Settings window after every close (its load steps run again), else the
     // open one brought forward.
@@ -54,6 +60,8 @@ private:
     ProgramState state_;
     QPixmap background_;
     std::unique_ptr<Form2> viewer_;
+    // Before the Control window, so that it outlives the capture commands that tell it of runs.
+    std::unique_ptr<LiveStackWindow> liveStack_;
     // After the viewer, so that it goes first: it shows its frames in the viewer.
     std::unique_ptr<Form1> control_;
     // The last Settings window; a closed one stays until the next Settings command replaces

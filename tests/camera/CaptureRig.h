@@ -37,8 +37,8 @@ struct CaptureRig {
         Simulated, // the real acquisition library, on its simulated camera (no webcam seen)
     };
 
-    explicit CaptureRig(Camera camera = Camera::Scripted)
-        : dir(tmp.path().toStdString()), library(MakeLibrary(camera, dir, services)),
+    explicit CaptureRig(Camera camera = Camera::Scripted, SimulatedCamera::Drift drift = {})
+        : dir(tmp.path().toStdString()), library(MakeLibrary(camera, dir, services, drift)),
           wired{services.clock,    services.lines, services.port,
                 services.timers,   services.keys,  services.pump,
                 services.messages, services.files, Source(library, services)},
@@ -100,8 +100,10 @@ struct CaptureRig {
         }
     }
 
-    static std::unique_ptr<AcquisitionLibrary>
-    MakeLibrary(Camera camera, const std::filesystem::path& dir, TestServices& services) {
+    static std::unique_ptr<AcquisitionLibrary> MakeLibrary(Camera camera,
+                                                           const std::filesystem::path& dir,
+                                                           TestServices& services,
+                                                           SimulatedCamera::Drift drift) {
         if (camera != Camera::Simulated) {
             return nullptr;
         }
@@ -110,6 +112,7 @@ struct CaptureRig {
         options.configFile = dir / "acquisition.ini";
         options.deviceDirectory = dir / "dev";
         options.failureLingerMs = 0;
+        options.simulatedDrift = drift;
         // No camera nodes: the webcam calls are never made.
         static FakeV4l2Device noWebcams;
         return std::make_unique<AcquisitionLibrary>(services.lines, services.clock, noWebcams,

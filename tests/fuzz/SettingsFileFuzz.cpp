@@ -14,16 +14,28 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// One private folder per process, made on first use and left for the system to clear.
-const fs::path& workFolder() {
-    static const fs::path folder = [] {
+// One private folder per process, made on first use and removed when the process ends.
+struct WorkFolder {
+    WorkFolder() {
         std::string pattern = (fs::temp_directory_path() / "lumenvale-fuzz-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             std::abort();
         }
-        return fs::path(pattern);
-    }();
-    return folder;
+        path = pattern;
+    }
+    ~WorkFolder() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    WorkFolder(const WorkFolder&) = delete;
+    WorkFolder& operator=(const WorkFolder&) = delete;
+
+    fs::path path;
+};
+
+const fs::path& workFolder() {
+    static const WorkFolder folder;
+    return folder.path;
 }
 
 } // namespace

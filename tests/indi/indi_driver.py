@@ -4,18 +4,32 @@ emulated camera port: a missing port fails CONNECT with the desktop program's wo
 hi-res 1 s exposures arrive as local FITS files with the frame's keywords, the lines' exposure,
 and the processed pixels (rows doubled, fields woven); exposures out of range or on top of a
 running one are refused; Abort ends an exposure at once with a readout and sends nothing.
+A Dark frame is a Light one by its lines; a Mono frame is the luminance of the colour one. A
+second client that comes and goes during a sequence disturbs neither it nor its client, and a
+getProperties is answered with each property once. The live video runs before and after an
+exposure, which gets the exposure frame. No property is ever updated before its definition.
+The driver's working folder, with its frames, is gone from its temporary directory after each
+way the driver lets the camera go or ends: DISCONNECT, the server closing the driver's input,
+SIGTERM, and SIGKILL (the server's way of stopping a driver).
 
-Usage: indi_driver.py DRIVER EMULATOR.so [--keep]
+Usage: indi_driver.py DRIVER EMULATOR.so TWO_CLIENTS [--keep]
 Exit status: 0 passed, 1 failed, 77 indiserver is not installed.
 """
 
+import collections
 import datetime
 import os
+import re
 import shutil
+import signal
+import socket
+import subprocess
 import sys
 import tempfile
+import time
 
-from indi_session import Failure, Server, expect, read_fits, tools_missing, wait_file
+from indi_session import (BlobClient, Failure, Server, expect, parse_fits, read_fits,
+                          tools_missing, wait_file)
 
 W, H = 640, 480
 PLANE = W * H
@@ -42,11 +56,12 @@ def last_frame_writes(server):
     return [v for v, _ in frame], (readout - exposed) / 1e6
 
 
-def check_header(header, mode, ybin, lines_s, before, after):
-    for key, want in (("BITPIX", "8"), ("NAXIS", "3"), ("NAXIS1", "640"), ("NAXIS2", "480"),
-                      ("NAXIS3", "3"), ("READMODE", mode), ("XBINNING", "1"),
-                      ("YBINNING", str(ybin)), ("ROWORDER", "TOP-DOWN"),
-                      ("INSTRUME", "Lumenvale CCD"), ("IMAGETYP", "Light Frame")):
+def check_header(header, mode, ybin, lines_s, before, after, imagetyp="Light Frame", planes=3):
+    for key, want in (("BITPIX", "8"), ("NAXIS", "3" if planes == 3 else "2"),
+                      ("NAXIS1", "640"), ("NAXIS2", "480"),
+                      ("NAXIS3", "3" if planes == 3 else None), ("READMODE", mode),
+                      ("XBINNING", "1"), ("YBINNING", str(ybin)), ("ROWORDER", "TOP-DOWN"),
+                      ("INSTRUME", "Lumenvale CCD"), ("IMAGETYP", imagetyp)):
         expect(header.get(key) == want, f"{mode}: {key} is {header.get(key)!r}, not {want!r}")
     exptime = float(header["EXPTIME"])
     expect(abs(exptime - lines_s) < 0.0005,
@@ -65,7 +80,164 @@ def expose(server, seconds, mode, name):
     return read_fits(path), before, datetime.datetime.utcnow()
 
 
-def run(driver, emulator, scratch):
+def definitions(port):
+    """How often each property is defined in the answer to one getProperties."""
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as sock:
+        sock.sendall(b'<getProperties version="1.7"/>\n')
+        sock.settimeout(1.0)  # the answer comes in one go: a second of quiet ends it
+        answer = b""
+        try:
+            while chunk := sock.recv(65536):
+                answer += chunk
+        except socket.timeout:
+            pass
+    return collections.Counter(re.findall(r'<def\w+Vector[^>]*name="([^"]+)"', answer.decode()))
+
+
+def row_means(data, plane=0):
+    return [mean(data[plane * PLANE + y * W:plane * PLANE + (y + 1) * W]) for y in range(H)]
+
+
+def check_frame_kinds(server, scratch):
+    """A Dark frame: a Light one by its lines, IMAGETYP as INDI writes it. Then a Mono frame of
+    the same exposure: one plane, the luminance of the colour one within the sky's noise; the
+    simulated camera's video in Mono."""
+    server.setprop("CCD_FRAME_TYPE.FRAME_DARK=On")
+    (header, rgb), before, after = expose(server, 1, "BINNED", "IMAGE_003.fits")
+    states, lines_s = last_frame_writes(server)
+    expect(states == [0x27, 0x37, 0x14, 0x34, 0x34, 0x37], f"dark lines: {states}")
+    check_header(header, "2x1 Binned", 2, lines_s, before, after, imagetyp="Dark Frame")
+    rgb_exptime = header["EXPTIME"]
+    server.setprop("CCD_FRAME_TYPE.FRAME_LIGHT=On")
+
+    server.setprop("CCD_CAPTURE_FORMAT.INDI_MONO=On")
+    (header, mono), before, after = expose(server, 1, "BINNED", "IMAGE_004.fits")
+    states, lines_s = last_frame_writes(server)
+    check_header(header, "2x1 Binned", 2, lines_s, before, after, planes=1)
+    expect(len(mono) >= PLANE and all(v == 0 for v in mono[PLANE:]), "mono: not one plane")
+    luminance = bytes(round(0.299 * r + 0.587 * g + 0.114 * b)
+                      for r, g, b in zip(rgb[:PLANE], rgb[PLANE:2 * PLANE], rgb[2 * PLANE:]))
+    # The light grows with the exposure, which the lines make a few ms longer or shorter under
+    # load: compared per second of the lines, over the simulated camera's black level of 10.
+    # The sky is reddish: one plane, or the planes' plain mean, is off by 0.19 or more.
+    scale = float(rgb_exptime) / float(header["EXPTIME"])
+    off = abs(mean(luminance) - 10 - (mean(mono[:PLANE]) - 10) * scale)
+    expect(off < 0.12, f"mono: the frame's mean is {off:.2f} off the colour frame's luminance")
+    off = max(abs(a - 10 - (b - 10) * scale)
+              for a, b in zip(row_means(luminance), row_means(mono)))
+    expect(off < 1.5, f"mono: a row's mean is {off:.2f} off the colour frame's luminance")
+    config = os.path.join(scratch, "home", ".indi", "Lumenvale CCD_config.xml")
+    with open(config) as f:
+        kept = re.search(r'name="CCD_CAPTURE_FORMAT".*?</newSwitchVector>', f.read(), re.S)
+    expect(kept and re.search(r'name="INDI_MONO">\s*On', kept.group(0)),
+           "the Mono capture format is not kept in the configuration")
+
+    # The simulated camera's video, in the chosen format.
+    blobs = BlobClient(server.port)
+    server.setprop("CCD_VIDEO_STREAM.STREAM_ON=On")
+    _, frame = blobs.wait_count(2, ".stream")
+    expect(len(frame) == PLANE, f"a mono video frame of {len(frame)} bytes")
+    server.setprop("CCD_VIDEO_STREAM.STREAM_OFF=On")
+    blobs.close()
+    server.setprop("CCD_CAPTURE_FORMAT.INDI_RGB=On")
+
+
+def check_clients(server, two_clients):
+    """A getProperties defines each property once; a second client during a sequence of three
+    leaves the first with its frames and no message or Alert."""
+    twice = {name: n for name, n in definitions(server.port).items() if n > 1}
+    expect(not twice, f"properties defined more than once: {twice}")
+    result = subprocess.run([two_clients, str(server.port)], capture_output=True, text=True,
+                            timeout=120)
+    expect(result.returncode == 0, f"two clients: {result.stdout.strip()} "
+                                   f"{result.stderr.strip()}")
+
+
+def check_video(server):
+    """Live video from the emulated webcam, an exposure in the middle, and video again: the
+    exposure's frame is the one the camera read out after it (its lit rows); the video's
+    frames are the camera's ordinary dark ones. In Mono, a third of the bytes of RGB, so that
+    the test's client keeps up on a loaded machine."""
+    server.setprop("CONNECTION.DISCONNECT=On")
+    server.wait_state("CONNECTION", "Idle")
+    server.setprop("WEBCAM.VIDEO_0=On")
+    server.setprop("CONNECTION.CONNECT=On")
+    server.wait_state("CONNECTION", "Ok")
+    server.setprop("CCD_CAPTURE_FORMAT.INDI_MONO=On")
+    blobs = BlobClient(server.port)
+    mark = server.messages.mark()
+    server.setprop("CCD_VIDEO_STREAM.STREAM_ON=On")
+    _, frame = blobs.wait_count(3, ".stream")
+    expect(len(frame) == PLANE and max(frame) < 30, "the video's frames are not the camera's")
+    server.setprop("READOUT_MODE.BINNED=On")
+    server.setprop("CCD_EXPOSURE.CCD_EXPOSURE_VALUE=1")
+    _, fits = blobs.wait_count(1, ".fits")
+    states, _ = last_frame_writes(server)
+    expect(states == [0x27, 0x37, 0x14, 0x34, 0x34, 0x37], f"lines under video: {states}")
+    header, data = parse_fits(fits)
+    expect(header["NAXIS"] == "2" and mean(data[:PLANE]) > 40,
+           "the exposure got an ordinary video frame")
+    streams = blobs.formats().count(".stream")
+    try:
+        blobs.wait_count(streams + 3, ".stream")
+    except Failure as failure:
+        raise Failure(f"{failure}; FPS {server.getprop('FPS.AVG_FPS')}, "
+                      f"messages {server.messages.texts[mark:]}") from None
+    expect(server.getprop("CCD_VIDEO_STREAM.STREAM_ON") == "On", "the video did not resume")
+    server.messages.wait_for(r"Live video paused for the exposure", start=mark)
+    server.messages.wait_for(r"Live video resumed", start=mark)
+    server.setprop("CCD_VIDEO_STREAM.STREAM_OFF=On")
+    blobs.close()
+
+
+def connect(server):
+    server.setprop("WEBCAM.SIMULATED=On")
+    server.setprop("DEVICE_PORT.PORT=/dev/parport0")
+    server.setprop("CONNECTION.CONNECT=On")
+    server.wait_state("CONNECTION", "Ok")
+
+
+def expect_frames_in_work_folder(server):
+    folders = os.listdir(server.tmp)
+    expect(len(folders) == 1 and folders[0].startswith("indi_lumenvale_ccd-"),
+           f"the connected driver's temporary directory holds {folders}, not its working folder")
+    frames = os.listdir(os.path.join(server.tmp, folders[0]))
+    expect("temp.bmp" in frames, f"no frame in the working folder: {frames}")
+
+
+def expect_tidy(server, how, timeout=10):
+    deadline = time.monotonic() + timeout
+    while os.listdir(server.tmp):
+        expect(time.monotonic() < deadline, f"{how}: the driver left {os.listdir(server.tmp)} "
+                                             f"in its temporary directory")
+        time.sleep(0.05)
+
+
+# Each way the driver lets the camera go, or ends while it holds it.
+ENDINGS = (
+    ("DISCONNECT", lambda server: server.setprop("CONNECTION.DISCONNECT=On")),
+    ("SIGTERM", lambda server: os.kill(server.driver_pid(), signal.SIGTERM)),
+    ("SIGKILL", lambda server: os.kill(server.driver_pid(), signal.SIGKILL)),
+)
+
+
+def check_endings(driver, emulator, scratch):
+    for n, (how, end) in enumerate(ENDINGS):
+        os.makedirs(os.path.join(scratch, f"end{n}"))
+        server = Server(driver, emulator, os.path.join(scratch, f"end{n}"))
+        try:
+            connect(server)
+            server.setprop("CCD_EXPOSURE.CCD_EXPOSURE_VALUE=0")
+            server.wait_state("CCD_EXPOSURE", "Ok")
+            expect_frames_in_work_folder(server)
+            end(server)
+            expect_tidy(server, how)
+        finally:
+            server.close()
+        expect_tidy(server, f"{how}, then the server's end")
+
+
+def run(driver, emulator, two_clients, scratch):
     server = Server(driver, emulator, scratch)
     try:
         messages = server.messages
@@ -80,9 +252,7 @@ def run(driver, emulator, scratch):
         server.wait_state("CONNECTION", "Alert")
         expect(server.getprop("CONNECTION.CONNECT") == "Off", "connected without a port")
 
-        server.setprop("DEVICE_PORT.PORT=/dev/parport0")
-        server.setprop("CONNECTION.CONNECT=On")
-        server.wait_state("CONNECTION", "Ok")
+        connect(server)
         os.makedirs(os.path.join(scratch, "up"))
         server.setprop("UPLOAD_MODE.UPLOAD_LOCAL=On")
         server.setprop(f"UPLOAD_SETTINGS.UPLOAD_DIR={os.path.join(scratch, 'up')}")
@@ -99,6 +269,7 @@ def run(driver, emulator, scratch):
                        f"binned plane {plane}: stored row {2 * k + 1} is not doubled")
         expect(stored_row(data, 1, 479) != stored_row(data, 1, 478),
                "binned: the top line was doubled as well")
+        expect_frames_in_work_folder(server)
 
         # Hi-res with the amp off: 0x35 then 0x37; the second field's rows woven into the
         # first, so the odd stored rows from 3 up are lit and stored row 1 is the first's dark.
@@ -135,13 +306,20 @@ def run(driver, emulator, scratch):
         expect(sorted(os.listdir(os.path.join(scratch, "up"))) ==
                ["IMAGE_001.fits", "IMAGE_002.fits"], "the aborted frame was sent")
         expect(server.getprop("CCD_EXPOSURE._STATE") != "Busy", "still busy after Abort")
+
+        check_frame_kinds(server, scratch)
+        check_clients(server, two_clients)
+        check_video(server)
+        expect(not messages.undefined_updates,
+               f"updated before their definition: {messages.undefined_updates}")
     finally:
         server.close()
+    expect_tidy(server, "the server's end, closing the driver's input")
 
 
 def main():
     args = [a for a in sys.argv[1:] if a != "--keep"]
-    if len(args) != 2:
+    if len(args) != 3:
         print(__doc__)
         return 1
     missing = tools_missing()
@@ -150,7 +328,8 @@ def main():
         return 77
     scratch = tempfile.mkdtemp(prefix="indi-driver-")
     try:
-        run(args[0], args[1], scratch)
+        run(args[0], args[1], args[2], scratch)
+        check_endings(args[0], args[1], scratch)
     except Failure as failure:
         print(f"FAILED: {failure}\n(scratch directory kept: {scratch})")
         return 1

@@ -44,8 +44,8 @@ std::vector<float> makeNoise() {
 
 } // namespace
 
-SimulatedCamera::SimulatedCamera(LineMonitor& lines)
-    : lines_(lines), noise_(makeNoise()), sigma_(SigmaLevels) {
+SimulatedCamera::SimulatedCamera(LineMonitor& lines, Drift drift)
+    : lines_(lines), noise_(makeNoise()), sigma_(SigmaLevels), drift_(drift) {
     // Read noise plus shot noise, by whole grey levels of light; above the top level the
     // pixel saturates whatever the noise.
     for (std::size_t level = 0; level < SigmaLevels; ++level) {
@@ -122,6 +122,22 @@ AcquiredFrame SimulatedCamera::render(const Exposure& exposure) {
     const float seconds = float(std::max(0, exposure.exposureMs)) / 1000.0F;
     const float glow = exposure.ampGlow ? 1.0F : 0.0F;
 
+    if (exposure.readout == Readout::Binned || exposure.readout == Readout::FirstField) {
+        ++exposuresRead_;
+    }
+    const int drifted = exposure.readout == Readout::Full ? 0 : std::max(0, exposuresRead_ - 1);
+    const int shiftX = int(std::lround(drift_.xPerFrame * drifted));
+    const int shiftY = int(std::lround(drift_.yPerFrame * drifted));
+    // The sky's row for a picture row and its value for a colour value, the sky moved by the
+    // drift; beyond the sky's edge its last row or column repeats.
+    const auto skyRow = [&](int storedRow) {
+        return std::clamp(storedRow + shiftY, 0, AcquiredFrame::Height - 1);
+    };
+    const auto skyValue = [&](const float* values, int i) {
+        const int column = std::clamp(i / 3 - shiftX, 0, AcquiredFrame::Width - 1);
+        return values[3 * column + i % 3];
+    };
+
     AcquiredFrame frame;
     std::vector<float> light(SimulatedSky::RowValues);
     for (int row = 0; row < AcquiredFrame::Height; ++row) {
@@ -149,17 +165,17 @@ AcquiredFrame SimulatedCamera::render(const Exposure& exposure) {
         if (first < 0) {
             std::fill(light.begin(), light.end(), 0.0F);
         } else {
-            const float* sky = sky_.light(first);
+            const float* sky = sky_.light(skyRow(first));
             const float* amp = sky_.glow(first);
             for (int i = 0; i < SimulatedSky::RowValues; ++i) {
-                light[i] = (sky[i] + glow * amp[i]) * scale;
+                light[i] = (skyValue(sky, i) + glow * amp[i]) * scale;
             }
         }
         if (second >= 0) {
-            const float* sky = sky_.light(second);
+            const float* sky = sky_.light(skyRow(second));
             const float* amp = sky_.glow(second);
             for (int i = 0; i < SimulatedSky::RowValues; ++i) {
-                light[i] += (sky[i] + glow * amp[i]) * scale;
+                light[i] += (skyValue(sky, i) + glow * amp[i]) * scale;
             }
         }
         std::uint8_t* out = frame.storedRow(row);

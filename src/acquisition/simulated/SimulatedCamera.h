@@ -15,6 +15,13 @@
 
 namespace lumenvale {
 
+// A mount that does not quite follow the sky: each long exposure sees the stars this many
+// pixels further right and down than the one before (rounded to whole pixels).
+struct SimulatedDrift {
+    double xPerFrame = 0;
+    double yPerFrame = 0;
+};
+
 class SimulatedCamera {
 public:
     enum class Readout {
@@ -37,7 +44,9 @@ public:
     static constexpr std::size_t NoiseValues = 4096;
     static constexpr std::size_t SigmaLevels = 512;
 
-    explicit SimulatedCamera(LineMonitor& lines);
+    using Drift = SimulatedDrift;
+
+    explicit SimulatedCamera(LineMonitor& lines, Drift drift = {});
     ~SimulatedCamera();
     SimulatedCamera(const SimulatedCamera&) = delete;
     SimulatedCamera& operator=(const SimulatedCamera&) = delete;
@@ -76,6 +85,8 @@ private:
     std::vector<float> noise_;
     std::vector<float> sigma_;
     std::uint32_t framesRendered_ = 0;
+    Drift drift_;
+    int exposuresRead_ = 0; // long exposures read out so far; both fields of one count once
 };
 
 } // namespace lumenvale

@@ -1,0 +1,80 @@
+// What the Live stack window does, without the window and without threads: runs of lights
+// into the stack, runs of darks into a master dark, the dark each light takes, saving the stack,
+// and what the window shows (the stretched stack, its figures, a line for every problem). The
+// window runs it on a worker thread, one call at a time; tests call it directly.
+#pragma once
+
+#include "analysis/DarkLibrary.h"
+#include "analysis/LiveStack.h"
+#include "analysis/MasterDark.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumenvale {
+
+class LiveStackSession {
+public:
+    // More dark frames than this add nothing to a median but memory.
+    static constexpr int MaxDarkFrames = 64;
+
+    struct Frame {
+        QImage picture;
+        std::string readMode;
+        std::int32_t exposureMs = 0;
+        QDateTime ended; // UTC
+    };
+
+    struct View {
+        QImage stack;      // stretched; null while nothing is stacked
+        QString figures;   // frames stacked and rejected, exposure, dark, last shift
+        QStringList lines; // new lines for the window's log since the last view
+    };
+
+    // Darks are kept in `workDir`/darks.
+    explicit LiveStackSession(const std::filesystem::path& workDir);
+
+    // A run begins: its frames become darks, or lights that start a new stack unless
+    // `continueStack`.
+    View startRun(bool darks, bool continueStack);
+    View addFrame(const Frame& frame);
+    // A run of darks ends in its master dark, saved in the darks folder.
+    View endRun();
+    // "Save stack": `saveDir`/`baseName`-stack.fits and .png.
+    View save(const std::string& saveDir, const QString& baseName);
+    View reset();
+
+    const LiveStack& stack() const { return stack_; }
+
+private:
+    View view();
+    const MasterDark* darkFor(const Frame& frame, int width, int height);
+
+    DarkLibrary darks_;
+    LiveStack stack_;
+    QStringList lines_;
+    QString lastFrame_;
+    QString stackMode_;
+    QString firstDate_;
+
+    bool collectingDarks_ = false;
+    std::vector<QImage> darkFrames_;
+    std::string darkMode_;
+    std::int32_t darkExposureMs_ = 0;
+    QString darkDate_;
+
+    // The dark chosen for the last mode and exposure looked up.
+    std::optional<std::pair<std::string, std::int32_t>> darkKey_;
+    std::optional<MasterDark> dark_;
+    QString darkName_;
+};
+
+} // namespace lumenvale

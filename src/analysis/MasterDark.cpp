@@ -1,0 +1,96 @@
+// Median combining, finding the hot pixels against their surroundings, and calibrating a light.
+#include "analysis/MasterDark.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <utility>
+
+namespace lumenvale {
+
+MasterDark::MasterDark(FloatPicture dark) : dark_(std::move(dark)) {
+    // Hot against the pixel's surroundings rather than the whole frame's median, so that the
+    // glowing corner is subtracted as glow and a hot pixel inside it is still found.
+    std::vector<float> excess(dark_.values.size());
+    for (std::size_t i = 0; i < excess.size(); ++i) {
+        excess[i] = dark_.values[i] - NeighbourMedian(dark_, i);
+    }
+    std::vector<float> spread;
+    spread.reserve(excess.size() / 7 + 1);
+    for (std::size_t i = 0; i < excess.size(); i += 7) {
+        spread.push_back(std::abs(excess[i]));
+    }
+    const auto middle = spread.begin() + std::ptrdiff_t(spread.size() / 2);
+    std::nth_element(spread.begin(), middle, spread.end());
+    // A median of several 8-bit frames is often perfectly flat; a hot pixel must still stand
+    // clearly above the one grey level the frames are counted in.
+    const float noise = std::max(0.5F, *middle * 1.4826F);
+    for (std::size_t i = 0; i < excess.size(); ++i) {
+        if (excess[i] > float(HotSigma) * noise) {
+            hot_.push_back(i);
+        }
+    }
+}
+
+FloatPicture MasterDark::Median(const std::vector<QImage>& frames) {
+    if (frames.empty()) {
+        return {};
+    }
+    std::vector<QImage> rgb;
+    rgb.reserve(frames.size());
+    for (const QImage& frame : frames) {
+        rgb.push_back(frame.convertToFormat(QImage::Format_RGB888));
+    }
+    FloatPicture median(rgb.front().width(), rgb.front().height());
+    std::vector<std::uint8_t> values(rgb.size());
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    for (int y = 0; y < median.height; ++y) {
+        float* out = median.row(y);
+        for (int i = 0; i < median.width * 3; ++i) {
+            for (std::size_t f = 0; f < rgb.size(); ++f) {
+                values[f] = rgb[f].constScanLine(y)[i];
+            }
+            std::nth_element(values.begin(), middle, values.end());
+            float value = *middle;
+            if (values.size() % 2 == 0) {
+                value = (value + float(*std::max_element(values.begin(), middle))) / 2;
+            }
+            out[i] = value;
+        }
+    }
+    return median;
+}
+
+void MasterDark::apply(FloatPicture& light) const {
+    for (std::size_t i = 0; i < light.values.size(); ++i) {
+        light.values[i] -= dark_.values[i];
+    }
+    for (const std::size_t i : hot_) {
+        light.values[i] = NeighbourMedian(light, i);
+    }
+}
+
+float MasterDark::NeighbourMedian(const FloatPicture& picture, std::size_t index) {
+    const std::size_t pixel = index / 3;
+    const std::size_t colour = index % 3;
+    const int x = int(pixel % std::size_t(picture.width));
+    const int y = int(pixel / std::size_t(picture.width));
+    std::array<float, 8> around{};
+    std::size_t n = 0;
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            const int px = x + dx;
+            const int py = y + dy;
+            if ((dx == 0 && dy == 0) || px < 0 || py < 0 || px >= picture.width ||
+                py >= picture.height) {
+                continue;
+            }
+            around[n++] = picture.row(py)[3 * px + int(colour)];
+        }
+    }
+    const auto middle = around.begin() + std::ptrdiff_t(n / 2);
+    std::nth_element(around.begin(), middle, around.begin() + std::ptrdiff_t(n));
+    return *middle;
+}
+
+} // namespace lumenvale

@@ -1,0 +1,54 @@
+// The live stack's own thread: the session's work (darks, star finding, alignment, adding,
+// stretching, saving) runs there one call at a time, in the order asked, so that none of it
+// holds up the capture on the user-interface thread. A frame that comes while the last one is
+// still being stacked waits its turn; at most one waits, a newer one takes its place.
+#pragma once
+
+#include "analysis/LiveStackSession.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+namespace lumenvale {
+
+class LiveStackWorker : public QObject {
+    Q_OBJECT
+
+public:
+    using Job = std::function<LiveStackSession::View(LiveStackSession&)>;
+
+    explicit LiveStackWorker(const std::filesystem::path& workDir, QObject* parent = nullptr);
+    // Waits for the call in progress, drops the rest.
+    ~LiveStackWorker() override;
+    LiveStackWorker(const LiveStackWorker&) = delete;
+    LiveStackWorker& operator=(const LiveStackWorker&) = delete;
+
+    void submit(Job job);
+    // False when a frame that was waiting had to make room for this one.
+    bool submitFrame(Job job);
+    bool idle() const { return !busy_ && queue_.empty(); }
+
+signals:
+    // On the user-interface thread, after each call.
+    void viewReady(const lumenvale::LiveStackSession::View& view);
+
+private:
+    struct Queued {
+        bool frame = false;
+        Job job;
+    };
+    void dispatch();
+
+    QThread thread_;
+    std::unique_ptr<QObject> context_; // lives on thread_
+    std::unique_ptr<LiveStackSession> session_;
+    std::deque<Queued> queue_;
+    bool busy_ = false;
+};
+
+} // namespace lumenvale

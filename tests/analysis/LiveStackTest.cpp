@@ -1,0 +1,240 @@
+// The live stack against known truth: frames of one star field turned and shifted by known
+// amounts, noise that must fall as the square root of the frames, a satellite trail, frames
+// that cannot be aligned, and the master dark's glow and hot pixels.
+#include "support/StarFields.h"
+#include "support/TempDirTest.h"
+
+#include "analysis/DarkLibrary.h"
+#include "analysis/LiveStack.h"
+#include "analysis/MasterDark.h"
+
+#include <QImage>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using namespace lumenvale;
+using namespace lumenvale::test;
+
+namespace {
+
+// The spread of the values of a star-free patch of one colour.
+double PatchSpread(const FloatPicture& picture, int x0, int y0, int size) {
+    double sum = 0;
+    double sum2 = 0;
+    int n = 0;
+    for (int y = y0; y < y0 + size; ++y) {
+        for (int x = x0; x < x0 + size; ++x) {
+            const double v = picture.row(y)[3 * x + 1];
+            sum += v;
+            sum2 += v * v;
+            ++n;
+        }
+    }
+    const double mean = sum / n;
+    return std::sqrt(sum2 / n - mean * mean);
+}
+
+const std::vector<FieldStar>& Stars() {
+    static const std::vector<FieldStar> stars = RandomStars(45);
+    return stars;
+}
+
+} // namespace
+
+TEST(LiveStackTest, RecoversShiftAndRotationToAFifthOfAPixelOverTheFrame) {
+    const std::vector<FieldView> views = {
+        {0, 0, 0},        {40, 0, 0},        {-40, 25, 0},   {12.3, -7.7, 0.5},
+        {-30.5, 35, 2.0}, {0.25, 0.5, -2.0}, {25, 40, -1.3},
+    };
+    for (const FieldView& view : views) {
+        SCOPED_TRACE(testing::Message()
+                     << "shift " << view.dx << ", " << view.dy << ", turn " << view.degrees);
+        LiveStack stack;
+        ASSERT_TRUE(stack.add(StarField(Stars(), {}, 30, 2, 1), nullptr, 30).stacked);
+        const LiveStack::Outcome outcome =
+            stack.add(StarField(Stars(), view, 30, 2, 2), nullptr, 30);
+        ASSERT_TRUE(outcome.stacked) << outcome.problem.toStdString();
+        EXPECT_GE(outcome.matchedStars, LiveStack::MinMatchedStars);
+        EXPECT_NEAR(outcome.transform.rotationDegrees(), -view.degrees, 0.02);
+        for (const auto& [x, y] :
+             {std::pair{0.0, 0.0}, {639.0, 0.0}, {0.0, 479.0}, {639.0, 479.0}}) {
+            double fx = 0;
+            double fy = 0;
+            view.map(x, y, fx, fy);
+            EXPECT_LT(
+                std::hypot(outcome.transform.mapX(fx, fy) - x, outcome.transform.mapY(fx, fy) - y),
+                0.2)
+                << "corner " << x << ", " << y;
+        }
+    }
+}
+
+TEST(LiveStackTest, NoiseFallsAsTheSquareRootOfTheFramesStacked) {
+    constexpr int Frames = 16;
+    constexpr double Noise = 4;
+    LiveStack stack;
+    // A star-free corner of the field.
+    const FloatPicture first = StarField(Stars(), {}, 40, Noise, 100);
+    const double single = PatchSpread(first, 480, 20, 60);
+    ASSERT_NEAR(single, Noise, 0.4);
+    stack.add(first, nullptr, 10);
+    for (int i = 1; i < Frames; ++i) {
+        ASSERT_TRUE(stack.add(StarField(Stars(), {}, 40, Noise, 100 + i), nullptr, 10).stacked);
+    }
+    EXPECT_EQ(stack.stacked(), Frames);
+    EXPECT_DOUBLE_EQ(stack.totalExposureSeconds(), 160);
+    EXPECT_NEAR(PatchSpread(stack.mean(), 480, 20, 60) / (single / std::sqrt(Frames)), 1.0, 0.1);
+}
+
+TEST(LiveStackTest, ASatelliteTrailInOneFrameOfTenIsLeftOut) {
+    LiveStack clear;
+    LiveStack crossed;
+    for (int i = 0; i < 10; ++i) {
+        FloatPicture frame = StarField(Stars(), {i * 1.5, -i * 1.0, 0.1 * i}, 30, 2, 200 + i);
+        ASSERT_TRUE(clear.add(frame, nullptr, 30).stacked) << "frame " << i;
+        if (i == 6) {
+            for (int x = 0; x < 640; ++x) {
+                for (int c = 0; c < 3; ++c) {
+                    frame.row(100 + x / 4)[3 * x + c] = 220;
+                }
+            }
+        }
+        ASSERT_TRUE(crossed.add(frame, nullptr, 30).stacked) << "frame " << i;
+    }
+    // Left in, the trail would add a tenth of its 190 grey levels along its path.
+    double worst = 0;
+    for (std::size_t i = 0; i < clear.mean().values.size(); ++i) {
+        const float a = clear.mean().values[i];
+        const float b = crossed.mean().values[i];
+        if (!std::isnan(a) && !std::isnan(b)) {
+            worst = std::max(worst, double(std::abs(a - b)));
+        }
+    }
+    EXPECT_LT(worst, 2.0);
+}
+
+TEST(LiveStackTest, FramesThatCannotBeAlignedAreCountedAndNeverStacked) {
+    LiveStack stack;
+    ASSERT_TRUE(stack.add(StarField(Stars(), {}), nullptr, 30).stacked);
+    struct Case {
+        const char* what;
+        FloatPicture frame;
+    };
+    const std::vector<Case> cases = {
+        {"cloud: no stars", StarField({}, {}, 80, 3, 5)},
+        {"a few stars only", StarField({Stars().begin(), Stars().begin() + 4}, {}, 30, 2, 6)},
+        {"scale off by 1.5 %", StarField(Stars(), {3, 2, 0, 1.015}, 30, 2, 7)},
+        {"another size", FloatPicture(320, 240, 30)},
+    };
+    const FloatPicture before = stack.mean();
+    int rejected = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const LiveStack::Outcome outcome = stack.add(c.frame, nullptr, 30);
+        EXPECT_FALSE(outcome.stacked);
+        EXPECT_FALSE(outcome.problem.isEmpty());
+        EXPECT_EQ(stack.rejected(), ++rejected);
+    }
+    EXPECT_EQ(stack.stacked(), 1);
+    EXPECT_EQ(stack.mean().values, before.values);
+    // A first frame of cloud starts no stack.
+    LiveStack cloudy;
+    EXPECT_FALSE(cloudy.add(StarField({}, {}, 80, 3, 5), nullptr, 30).stacked);
+    EXPECT_TRUE(cloudy.empty());
+}
+
+TEST(LiveStackTest, MasterDarkRemovesTheGlowAndTheHotPixels) {
+    // The amplifier's glow in the top right corner, and hot pixels of fixed positions whose
+    // level wanders from frame to frame.
+    const auto withDarkCurrent = [](FloatPicture frame, std::uint32_t seed) {
+        std::mt19937 random(seed);
+        std::uniform_real_distribution<float> wander(0.7F, 1.0F);
+        for (int y = 0; y < frame.height; ++y) {
+            for (int x = 0; x < frame.width; ++x) {
+                const double r = std::hypot(639 - x, y);
+                for (int c = 0; c < 3; ++c) {
+                    frame.row(y)[3 * x + c] += float(60 * std::exp(-r / 80));
+                }
+            }
+        }
+        for (int i = 0; i < 40; ++i) {
+            const int x = 17 + i * 15;
+            const int y = 11 + i * 11;
+            frame.row(y)[3 * x + i % 3] = std::min(255.0F, 120 + 130 * wander(random));
+        }
+        return frame;
+    };
+    std::vector<QImage> darks;
+    for (std::uint32_t i = 0; i < 7; ++i) {
+        darks.push_back(PictureOf(withDarkCurrent(StarField({}, {}, 10, 2, 300 + i), 400 + i)));
+    }
+    const MasterDark dark(MasterDark::Median(darks));
+    EXPECT_EQ(dark.hotValues().size(), 40U);
+
+    FloatPicture light = withDarkCurrent(StarField(Stars(), {}, 40, 2, 500), 600);
+    const FloatPicture truth = StarField(Stars(), {}, 30, 0, 500);
+    dark.apply(light);
+    double worst = 0;
+    double glowCorner = 0;
+    for (int y = 0; y < light.height; ++y) {
+        for (int x = 0; x < light.width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                const double off = light.row(y)[3 * x + c] - truth.row(y)[3 * x + c];
+                worst = std::max(worst, std::abs(off));
+                if (x > 600 && y < 40) {
+                    glowCorner += off;
+                }
+            }
+        }
+    }
+    // Only the noise of the light and of the dark is left.
+    EXPECT_LT(worst, 15);
+    EXPECT_NEAR(glowCorner / (39 * 40 * 3), 0, 0.5);
+}
+
+class DarkLibraryTest : public TempDirTest {};
+
+TEST_F(DarkLibraryTest, ALightTakesTheDarkOfItsModeWithinTwoPerCentOfItsExposure) {
+    const DarkLibrary library(dir / "darks");
+    FitsPicture dark{StarField({}, {}, 12, 1, 9), {30, "2x1 Binned", 8, "2026-12-08T01:02:03"}};
+    const auto file = library.save(dark, 30000);
+    EXPECT_EQ(file.filename(), "dark-2x1-Binned-30000ms.fits");
+    FitsPicture hires{FloatPicture(640, 480, 5), {60, "Hi-res", 3, "2026-12-08T01:02:03"}};
+    library.save(hires, 60000);
+
+    struct Case {
+        const char* mode;
+        std::int32_t exposureMs;
+        bool found;
+    };
+    for (const Case& c : std::vector<Case>{{"2x1 Binned", 30000, true},
+                                           {"2x1 Binned", 30590, true},
+                                           {"2x1 Binned", 29420, true},
+                                           {"2x1 Binned", 30700, false},
+                                           {"2x1 Binned", 60000, false},
+                                           {"Hi-res", 30000, false},
+                                           {"Hi-res", 60000, true}}) {
+        SCOPED_TRACE(testing::Message() << c.mode << " " << c.exposureMs);
+        const DarkLibrary::Choice choice = library.find(c.mode, c.exposureMs, 640, 480);
+        EXPECT_EQ(choice.dark.has_value(), c.found);
+    }
+
+    const DarkLibrary::Choice choice = library.find("2x1 Binned", 30000, 640, 480);
+    ASSERT_TRUE(choice.dark);
+    EXPECT_EQ(choice.dark->header.readMode, "2x1 Binned");
+    EXPECT_EQ(choice.dark->header.combined, 8);
+    EXPECT_DOUBLE_EQ(choice.dark->header.exposureSeconds, 30);
+    EXPECT_EQ(choice.dark->header.dateObs, "2026-12-08T01:02:03");
+    EXPECT_EQ(choice.dark->picture.values, dark.picture.values);
+
+    // A dark of another size, or one that cannot be read, is passed over with a reason.
+    const DarkLibrary::Choice small = library.find("2x1 Binned", 30000, 320, 240);
+    EXPECT_FALSE(small.dark);
+    EXPECT_TRUE(small.problem.contains(QStringLiteral("640 x 480"))) << small.problem.toStdString();
+    make("darks/dark-Hi-res-60000ms.fits", "not a FITS file");
+    const DarkLibrary::Choice broken = library.find("Hi-res", 60000, 640, 480);
+    EXPECT_FALSE(broken.dark);
+    EXPECT_TRUE(broken.problem.contains(QStringLiteral("cannot be read")));
+}
