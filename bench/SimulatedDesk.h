@@ -5,8 +5,11 @@
 #include "acquisition/AcquisitionLibrary.h"
 #include "acquisition/LibV4l2Calls.h"
 #include "camera/Services.h"
+#include "lines/FtdiCalls.h"
+#include "lines/GpioCalls.h"
+#include "lines/HidCalls.h"
 #include "lines/LineMonitor.h"
-#include "lines/PpdevPort.h"
+#include "lines/LinePorts.h"
 #include "lines/PpdevSyscalls.h"
 #include "platform/Clock.h"
 #include "platform/FileSystemObject.h"
@@ -45,9 +48,12 @@ template <typename T> T& Find(QWidget& window, const char* name) {
 }
 
 // Frames are saved to `work`/saved; there is no webcam and no parallel port, so the simulated
-// camera takes the frames and the line monitor sees every write. Needs a QApplication.
+// camera takes the frames and the line monitor sees every write. The camera lines go to a
+// parallel port that is not there, or to the adapter `choice` names on `calls` (not owned).
+// Needs a QApplication.
 struct SimulatedDesk {
-    SimulatedDesk() {
+    explicit SimulatedDesk(LineCalls* calls = nullptr, LinesChoice choice = {})
+        : adapterCalls(calls), linesChoice(std::move(choice)) {
         viewer.show();
         control.show();
         messages.count = 0; // the port that is not there was reported; that is expected here
@@ -76,12 +82,24 @@ struct SimulatedDesk {
         return options;
     }
 
+    LineCalls* adapterCalls = nullptr;
+    LinesChoice linesChoice;
     QTemporaryDir dir;
     std::filesystem::path work{Prepare(dir.path().toStdString())};
     SystemClock clock;
     LineMonitor lines;
     KernelPpdevSyscalls ppdev;
-    PpdevPort port{lines, clock, ppdev, (work / "dev" / "parport0").string()};
+    HidapiCalls hid;
+    LibFtdiCalls ftdi;
+    LibGpiodCalls gpio;
+    LineCalls systemCalls{ppdev, hid, ftdi, gpio};
+    ChosenPort port{
+        lines, clock, adapterCalls != nullptr ? *adapterCalls : systemCalls, [this] {
+            if (adapterCalls != nullptr) {
+                return linesChoice;
+            }
+            return LinesChoice{LineAdapter::Parallel, (work / "dev" / "parport0").string(), {}};
+        }};
     WindowTimers timers;
     QtKeystrokes keys;
     QtMessagePump pump;

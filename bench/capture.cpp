@@ -1,8 +1,15 @@
 // Whole capture runs on the simulated camera, driven through the Control window's buttons:
 // 10 binned and 5 hi-res frames of 0.2 s with auto-save. Prints `name value` lines: the
 // exposure as the camera saw it beyond the time asked for, the time a binned frame takes beyond
-// its exposure, and the share of one CPU the process used over both runs.
+// its exposure, and the share of one CPU the process used over both runs. Then, for each USB
+// and GPIO adapter on its fake device with every write taking 1 ms as a USB round trip does,
+// lines_<adapter>_exposure_error_ms: over 5 binned frames of 1 s, the median of the readout
+// write minus the exposure-state write minus 1000, as the fake device's own clock saw them.
 #include "SimulatedDesk.h"
+
+#ifdef LUMENVALE_FAKE_LINES
+#include "support/FakeLineCalls.h"
+#endif
 
 #include "camera/LineStates.h"
 #include "lines/LineMonitor.h"
@@ -13,6 +20,8 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include "lines/CameraStates.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -45,6 +54,48 @@ double Median(std::vector<double> values) {
     const std::size_t mid = values.size() / 2;
     return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
 }
+
+#ifdef LUMENVALE_FAKE_LINES
+void AdapterExposureErrors() {
+    constexpr int Frames = 5;
+    for (const LineAdapter adapter :
+         {LineAdapter::Serial, LineAdapter::Lxusb, LineAdapter::Ftdi, LineAdapter::Gpio}) {
+        test::FakeLineDevices fakes;
+        test::FakeLineDevice& device = fakes.device(adapter);
+        device.writeTime = std::chrono::milliseconds(1);
+        const std::string path = test::FakeLineDevices::path(adapter);
+        const LineMapping mapping = DefaultLineMapping(adapter);
+        bench::SimulatedDesk desk(&fakes.calls, {adapter, path, mapping});
+        Find<QLineEdit>(desk.control, "Text2").setText(QStringLiteral("1"));
+        // "Amp off" makes the exposure state's outputs differ from every other state's.
+        Find<QCheckBox>(desk.control, "Check4").setChecked(true);
+        // A first frame, not counted, takes the simulated camera's and the dialog's first-use
+        // costs, which would otherwise land between its exposure and its readout.
+        Find<QLineEdit>(desk.control, "Text3").setText(QStringLiteral("1"));
+        Find<QPushButton>(desk.control, "Command2").click();
+        Find<QLineEdit>(desk.control, "Text3").setText(QString::number(Frames));
+        device.history.clear();
+        Find<QPushButton>(desk.control, "Command2").click();
+
+        // The outputs of the exposure state and of the readout, as the adapter sets them.
+        const unsigned exposing = test::FakeLineDevices::outputsFor(adapter, LineExposeAmpOff);
+        const unsigned readout = test::FakeLineDevices::outputsFor(adapter, LineReadout);
+        std::vector<double> errors;
+        std::int64_t exposureUs = -1;
+        for (const auto& change : device.history) {
+            if (change.outputs == exposing) {
+                exposureUs = change.us;
+            } else if (change.outputs == readout && exposureUs >= 0) {
+                errors.push_back(static_cast<double>(change.us - exposureUs) / 1000.0 - 1000.0);
+                exposureUs = -1;
+            }
+        }
+        const std::string name =
+            std::string("lines_") + LineAdapterKey(adapter) + "_exposure_error_ms";
+        std::printf("%s %.1f\n", name.c_str(), errors.size() == Frames ? Median(errors) : -1.0);
+    }
+}
+#endif
 
 } // namespace
 
@@ -141,5 +192,8 @@ int main(int argc, char** argv) {
     // write on (rest of the acquisition, copy, doubling, display, save).
     std::printf("settle_ms %.1f\n", Median(settles));
     std::printf("after_readout_ms %.1f\n", Median(afterReadout));
+#ifdef LUMENVALE_FAKE_LINES
+    AdapterExposureErrors();
+#endif
     return 0;
 }

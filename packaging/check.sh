@@ -32,7 +32,8 @@ for file in usr/bin/lumenvale usr/bin/lumenvale-frames \
     usr/share/icons/hicolor/scalable/apps/org.lumenvale.Lumenvale.svg \
     usr/share/icons/hicolor/48x48/apps/org.lumenvale.Lumenvale.png \
     usr/share/icons/hicolor/128x128/apps/org.lumenvale.Lumenvale.png \
-    usr/share/man/man1/lumenvale.1.gz usr/share/man/man1/lumenvale-frames.1.gz; do
+    usr/share/man/man1/lumenvale.1.gz usr/share/man/man1/lumenvale-frames.1.gz \
+    usr/lib/udev/rules.d/60-lumenvale.rules; do
     [ -s "$root/$file" ] || fail "/$file is not in the packages"
 done
 

@@ -16,6 +16,7 @@ run_set=(
     qt6-base-dev qt6-qpa-plugins libv4l-dev
     libindi-dev indi-bin libcfitsio-dev
     libopencv-imgproc-dev libopencv-calib3d-dev
+    libhidapi-dev libftdi1-dev libgpiod-dev
 )
 test_set=(
     libjpeg-dev googletest libgtest-dev libgmock-dev libbenchmark-dev

@@ -17,6 +17,9 @@ constexpr QLatin1String DeviceKey("source/device");
 constexpr QLatin1String NameKey("source/name");
 constexpr QLatin1String SkipKey("v4l2/skipFrames");
 constexpr QLatin1String StretchKey("preview/stretch");
+constexpr QLatin1String LinesAdapterKey("lines/adapter");
+constexpr QLatin1String LinesDeviceKey("lines/device");
+constexpr QLatin1String LinesMappingKey("lines/mapping");
 
 QString pathText(const std::filesystem::path& file) {
     return QString::fromStdString(file.string());
@@ -45,6 +48,14 @@ AcquisitionConfig AcquisitionConfig::load(const std::filesystem::path& file) {
         config.skipFrames = std::clamp(skip, 0, MaxSkipFrames);
     }
     config.stretch = ini.value(StretchKey, false).toBool();
+    const auto adapter = LineAdapterFromKey(ini.value(LinesAdapterKey).toString().toStdString());
+    if (adapter) {
+        config.lines.adapter = *adapter;
+        config.lines.device = ini.value(LinesDeviceKey).toString().toStdString();
+        const auto mapping = ParseLineMapping(ini.value(LinesMappingKey).toString().toStdString());
+        config.lines.mapping =
+            mapping && !mapping->outputs.empty() ? *mapping : DefaultLineMapping(*adapter);
+    }
     return config;
 }
 
@@ -67,6 +78,9 @@ bool AcquisitionConfig::save(const std::filesystem::path& file) const {
     }
     ini.setValue(SkipKey, skipFrames);
     ini.setValue(StretchKey, stretch);
+    ini.setValue(LinesAdapterKey, QLatin1String(LineAdapterKey(lines.adapter)));
+    ini.setValue(LinesDeviceKey, QString::fromStdString(lines.device));
+    ini.setValue(LinesMappingKey, QString::fromStdString(FormatLineMapping(lines.mapping)));
     ini.sync(); // QSettings replaces the file whole, through a temporary
     return ini.status() == QSettings::NoError;
 }

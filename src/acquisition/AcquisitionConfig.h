@@ -1,7 +1,10 @@
 // The acquisition library's own settings: which source acquires, how many frames a webcam
-// lets pass after the readout, and whether the live picture is stretched. Kept in an INI file of
+// lets pass after the readout, whether the live picture is stretched, and which adapter carries
+// the camera lines. Kept in an INI file of
 // its own in the user's configuration directory, apart from the program's "config.dat".
 #pragma once
+
+#include "lines/LineMapping.h"
 
 #include <QString>
 
@@ -25,6 +28,9 @@ struct AcquisitionConfig {
     QString deviceName;
     int skipFrames = DefaultSkipFrames;
     bool stretch = false;
+    // The parallel port unless chosen otherwise; a mapping that is missing or does not read
+    // gives the adapter's default one.
+    LinesChoice lines;
 
     // A missing or unreadable file gives the defaults; values out of range are brought in.
     static AcquisitionConfig load(const std::filesystem::path& file);

@@ -144,7 +144,8 @@ std::int32_t AcquisitionLibrary::TWAIN_SelectImageSource(QWidget* parent) {
             device.timestamped = seen->second;
         }
     }
-    SourceChooser chooser(parent, std::move(devices), config());
+    SourceChooser chooser(parent, std::move(devices), config(), options_.lineCalls, &clock_,
+                          options_.deviceDirectory);
     if (chooser.exec() != QDialog::Accepted) {
         return AcquireCancelled;
     }

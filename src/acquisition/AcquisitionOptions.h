@@ -8,6 +8,8 @@
 
 namespace lumenvale {
 
+struct LineCalls;
+
 struct AcquisitionOptions {
     // The library's INI file; empty: "acquisition.ini" in the user's configuration directory.
     std::filesystem::path configFile;
@@ -17,6 +19,9 @@ struct AcquisitionOptions {
     int frameTimeoutMs = 3000;
     // How long a failure stays on the dialog's status line before it closes by itself.
     int failureLingerMs = 4000;
+    // The calls behind the camera-line adapters, for the source chooser's device lists and
+    // line test; none: the chooser lists no line devices and offers no test. Not owned.
+    LineCalls* lineCalls = nullptr;
     // How the simulated camera's stars wander from one long exposure to the next.
     SimulatedCamera::Drift simulatedDrift;
 };

@@ -1,12 +1,16 @@
-// The real services the program runs on: clock, camera port, timers, keystrokes, message pump,
+// The real services the program runs on: clock, camera lines (the adapter chosen in the
+// acquisition library's source chooser), timers, keystrokes, message pump,
 // message boxes, file object and acquisition library.
 #pragma once
 
 #include "acquisition/AcquisitionLibrary.h"
 #include "acquisition/LibV4l2Calls.h"
 #include "camera/Services.h"
+#include "lines/FtdiCalls.h"
+#include "lines/GpioCalls.h"
+#include "lines/HidCalls.h"
 #include "lines/LineMonitor.h"
-#include "lines/PpdevPort.h"
+#include "lines/LinePorts.h"
 #include "lines/PpdevSyscalls.h"
 #include "platform/Clock.h"
 #include "platform/FileSystemObject.h"
@@ -29,8 +33,12 @@ private:
     SystemClock clock_;
     LineMonitor lines_;
     KernelPpdevSyscalls ppdev_;
+    HidapiCalls hid_;
+    LibFtdiCalls ftdi_;
+    LibGpiodCalls gpio_;
+    LineCalls lineCalls_;
     LibV4l2Calls v4l2_;
-    PpdevPort port_;
+    ChosenPort port_;
     WindowTimers timers_;
     QtKeystrokes keys_;
     QtMessagePump pump_;

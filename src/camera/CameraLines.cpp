@@ -39,7 +39,9 @@ void CameraLines::closePortAccess() {
 }
 
 void CameraLines::write(std::uint8_t state) {
-    port_.SetPortVal(CameraPort, state, 1);
+    if (port_.SetPortVal(CameraPort, state, 1) == 0 && writeFailure_.empty()) {
+        writeFailure_ = port_.writeError();
+    }
 }
 
 void CameraLines::writePortState(std::int16_t state) {

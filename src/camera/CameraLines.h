@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace lumenvale {
 
@@ -19,7 +20,8 @@ public:
     // Shutdown, once more if the first fails. Writes nothing: the lines keep their state.
     void closePortAccess();
 
-    // One-byte write of `state` to the camera port; the result is ignored.
+    // One-byte write of `state` to the camera port. The parallel port's result is ignored; a
+    // write that an adapter reports failed (writeError) is remembered for the run.
     void write(std::uint8_t state);
     // PortState = state, then write it.
     void writePortState(std::int16_t state);
@@ -31,10 +33,16 @@ public:
     // The exposure state through PortState: 0x30 when `ampOffValue` is 1, else 0x34.
     void writeExposureState(std::int16_t ampOffValue);
 
+    // The first failed write since clearWriteFailure(), in words naming the adapter; empty
+    // when every write went through.
+    const std::string& writeFailure() const { return writeFailure_; }
+    void clearWriteFailure() { writeFailure_.clear(); }
+
 private:
     PortIo& port_;
     CaptureState& state_;
     Messages& messages_;
+    std::string writeFailure_;
 };
 
 } // namespace lumenvale

@@ -120,6 +120,7 @@ void CaptureCommands::runSequence(Mode mode) {
     services_.acquisition.prepareDialog(panel_.hwnd());
     failedFrames_.clear();
     notes_.clear();
+    lines_.clearWriteFailure();
 
     QString problem;
     const QString countText = panel_.Text3();
@@ -245,6 +246,7 @@ void CaptureCommands::exposeFrame(int frame, std::int16_t readoutSelect) {
     }
     lines_.writeSettled();
     lines_.writeExposureState(panel_.Check4());
+    checkLines(frame);
     state_.ExposureStart = services_.clock.timeGetTime();
     state_.ReadoutSelect = readoutSelect;
     state_.TimerPhase = 0;
@@ -271,6 +273,8 @@ bool CaptureCommands::acquire(int frame, unsigned intervalMs, const char* file,
                               const QString& what) {
     const std::int32_t result =
         timing_.acquireWithReadoutTimer(panel_.hwnd(), intervalMs, path(file).string());
+    // The readout state was written by the timer during the acquisition.
+    checkLines(frame);
     if (result == AcquireOk) {
         return true;
     }
@@ -321,6 +325,23 @@ void CaptureCommands::fileStep(int frame, const QString& step, Work&& work) {
         throw RunEnd{QStringLiteral("%1 was not finished: %2 failed: %3. The run was ended.")
                          .arg(frameOf(frame), step, QString::fromUtf8(error.what()))};
     }
+}
+
+void CaptureCommands::checkLines(int frame) {
+    if (lines_.writeFailure().empty()) {
+        return;
+    }
+    QString message = QStringLiteral("The camera lines failed: %1. %2 was not kept: its exposure "
+                                     "was not under control. The run was ended")
+                          .arg(QString::fromStdString(lines_.writeFailure()), frameOf(frame));
+    if (frame + 1 == state_.FramesRequested) {
+        message += QStringLiteral("; frame %1 was not taken").arg(frame + 1);
+    } else if (frame < state_.FramesRequested) {
+        message += QStringLiteral("; frames %1 to %2 were not taken")
+                       .arg(frame + 1)
+                       .arg(state_.FramesRequested);
+    }
+    throw RunEnd{message + QLatin1Char('.')};
 }
 
 QString CaptureCommands::frameOf(int frame) const {

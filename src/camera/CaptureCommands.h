@@ -58,6 +58,8 @@ private:
     // failure ends the run (cancelled by hand, camera gone).
     bool acquire(int frame, unsigned intervalMs, const char* file, const QString& what);
     void showAndSave(int frame);
+    // Throws RunEnd when a line write of the frame failed: it had no controlled exposure.
+    void checkLines(int frame);
     template <typename Work> void fileStep(int frame, const QString& step, Work&& work);
     QString frameOf(int frame) const;
     std::filesystem::path path(const char* file) const { return workDir_ / file; }

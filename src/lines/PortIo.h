@@ -1,4 +1,4 @@
-// Direct access to the camera's parallel port: open it, write one-byte line states, close it.
+// Access to the camera lines: open the adapter, write one-byte line states, close it.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +20,11 @@ public:
 
     // Why the last InitializeWinIo failed, in words for the user; empty after a success.
     virtual std::string lastError() const = 0;
+
+    // Why the last write did not reach the camera, naming the adapter, for an adapter whose
+    // failed write ends the run (a USB adapter pulled out); empty when it went through. The
+    // parallel port's writes are not examined, so it always gives an empty text.
+    virtual std::string writeError() const { return {}; }
 };
 
 } // namespace lumenvale

@@ -2,9 +2,13 @@
 // keeps the choice and Cancel the old one, and what happens to a camera that has gone.
 #include "support/AcquisitionTest.h"
 
+#include "support/FakeLineCalls.h"
+
 #include "acquisition/AcquisitionLibrary.h"
+#include "lines/LinePorts.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -12,6 +16,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -172,6 +177,47 @@ TEST_F(SourceChooserTest, WithNothingChosenTheFirstUsableWebcamIsOffered) {
     EXPECT_EQ(selected, 2);
 }
 
+TEST_F(SourceChooserTest, ChoosesTheLineAdapterItsDeviceAndMappingAndTestsTheLines) {
+    FakeTty tty;
+    FakeHid hid;
+    FakeFtdi ftdi;
+    FakeGpio gpio;
+    LineCalls calls{tty, hid, ftdi, gpio};
+    AcquisitionOptions withLines = options();
+    withLines.lineCalls = &calls;
+    std::ofstream(dir / "dev" / "ttyUSB0").put('\n');
+    AcquisitionLibrary library(lines, clock, device, withLines);
+    EXPECT_EQ(library.config().lines.adapter, LineAdapter::Parallel) << "the default";
+
+    QString devices;
+    QString step;
+    choose(library, [&](QDialog& d) {
+        auto* adapter = d.findChild<QComboBox*>(QStringLiteral("LinesAdapter"));
+        adapter->setCurrentIndex(static_cast<int>(LineAdapter::Serial));
+        auto* deviceList = d.findChild<QComboBox*>(QStringLiteral("LinesDevice"));
+        for (int i = 0; i < deviceList->count(); ++i) {
+            devices += deviceList->itemText(i);
+        }
+        auto* mapping = d.findChild<QTableWidget*>(QStringLiteral("LinesMapping"));
+        ASSERT_EQ(mapping->rowCount(), 3);
+        EXPECT_EQ(mapping->item(2, 0)->text(), QStringLiteral("TXD"));
+        static_cast<QComboBox*>(mapping->cellWidget(2, 1))->setCurrentIndex(5); // D4
+        mapping->item(2, 2)->setCheckState(Qt::Checked);
+        d.findChild<QPushButton*>(QStringLiteral("LineTest"))->click();
+        step = d.findChild<QLabel*>(QStringLiteral("LineTestStep"))->text();
+        press(d, QDialogButtonBox::Ok);
+    });
+
+    EXPECT_EQ(devices, QString::fromStdString((dir / "dev" / "ttyUSB0").string()));
+    EXPECT_EQ(step, QStringLiteral("0x00: idle (none)"));
+    EXPECT_EQ(tty.outputs, FakeTty::Rts | FakeTty::Dtr | FakeTty::Break)
+        << "the first state of the test, through the mapping being edited";
+    const LinesChoice expected{LineAdapter::Serial, (dir / "dev" / "ttyUSB0").string(),
+                               *ParseLineMapping("RTS=!D0 DTR=!D2 TXD=!D4")};
+    EXPECT_EQ(library.config().lines, expected);
+    EXPECT_EQ(AcquisitionConfig::load(ini).lines, expected) << "kept in the library's file";
+}
+
 using AcquisitionConfigTest = TempDirTest;
 
 TEST_F(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
@@ -184,8 +230,12 @@ TEST_F(AcquisitionConfigTest, ReadsWhatItWroteAndBringsOddValuesIntoRange) {
     written.deviceName = QStringLiteral("Caméra = [1]; ok");
     written.skipFrames = 2;
     written.stretch = true;
+    written.lines = {LineAdapter::Gpio, "/dev/gpiochip1", *ParseLineMapping("5=!D0 6=D1 7=-")};
     ASSERT_TRUE(written.save(ini)) << "the directory is made when missing";
     EXPECT_EQ(AcquisitionConfig::load(ini), written);
+    std::ofstream(ini.parent_path() / "lines.ini") << "[lines]\nadapter=serial\nmapping=RTS=D9\n";
+    EXPECT_EQ(AcquisitionConfig::load(ini.parent_path() / "lines.ini").lines.mapping,
+              DefaultLineMapping(LineAdapter::Serial));
 
     struct Case {
         const char* text;

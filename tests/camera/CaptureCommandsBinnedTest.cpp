@@ -445,3 +445,39 @@ TEST_F(BinnedRunErrorTest, AnAutoSaveThatFailsEndsTheRunAndKeepsEarlierFrames) {
 
 } // namespace
 } // namespace lumenvale::test
+
+namespace lumenvale::test {
+namespace {
+
+struct LinesFailureCase {
+    const char* name;
+    int writesBeforeFailure; // six line writes a frame: the second frame's start, or readout
+    std::size_t acquisitions;
+};
+
+class LinesFailureTest : public ::testing::TestWithParam<LinesFailureCase> {};
+
+TEST_P(LinesFailureTest, AFailedLineWriteEndsTheRunWithoutKeepingItsFrame) {
+    const LinesFailureCase& c = GetParam();
+    CaptureRig r;
+    r.panel.text3 = QStringLiteral("3");
+    r.panel.check5 = 1;
+    r.services.port.open = true;
+    r.services.port.writesBeforeFailure = c.writesBeforeFailure;
+    r.commands.binned();
+
+    EXPECT_EQ(r.services.acquisition.calls.size(), c.acquisitions);
+    EXPECT_EQ(r.viewer.shown.size(), 1U) << "only the first frame is shown";
+    EXPECT_EQ(r.savedCount(), 1U) << "and saved";
+    r.expectOneMessage({"writing to the test adapter failed: No such device",
+                        "Frame 2 of 3 was not kept", "frame 3 was not taken", "run was ended"});
+    r.expectEnded(" 3", true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Writes, LinesFailureTest,
+                         ::testing::Values(LinesFailureCase{"AtTheFrameStart", 6, 1},
+                                           LinesFailureCase{"AtTheReadout", 11, 2}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace lumenvale::test

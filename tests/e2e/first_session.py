@@ -38,6 +38,7 @@ EXPOSURE = "0.5"  # seconds, typed into the Control window
 # centres: (left, top, width, height).
 CONTROL = {
     "Text2": (120, 8, 33, 19),      # exposure time
+    "Text3": (120, 48, 33, 19),     # number of images
     "Check5": (8, 152, 17, 25),     # "Save"
     "Command2": (192, 56, 65, 33),  # "2x1 Binned"
     "Command3": (192, 104, 65, 33),  # "Hi-res"
@@ -393,6 +394,19 @@ def run(session, screenshot):
     expect(read(config) == expected, "config.dat changed after the Settings window closed")
     ini = os.path.join(session.config_home, "Lumenvale", "acquisition.ini")
     expect(os.path.isfile(ini), "the acquisition library's own INI file is gone")
+
+
+def leave_scratch(scratch, failed, keep, logs=("lumenvale.log", "emucam.log")):
+    """Keeps the scratch directory after a failure (or when asked), showing the ends of its
+    logs; removes it otherwise."""
+    if failed or keep:
+        print(f"scratch directory kept: {scratch}")
+        for name in logs:
+            path = os.path.join(scratch, name)
+            if os.path.exists(path):
+                print(f"{name}:\n" + open(path).read()[-4000:])
+    else:
+        shutil.rmtree(scratch, ignore_errors=True)
 
 
 def main():

@@ -18,12 +18,12 @@ Exit status: 0 passed, 1 failed, 77 no X server could be started here.
 
 import argparse
 import os
-import shutil
 import signal
 import sys
 import tempfile
 
-from first_session import (CONTROL, Failure, Session, expect, expect_frame, files_in, rows)
+from first_session import (CONTROL, Failure, Session, expect, expect_frame, files_in,
+                           leave_scratch, rows)
 
 EXPOSURE_MS = 500
 DARK = 16  # every frame that carries no exposure
@@ -135,14 +135,7 @@ def main():
             print(f"FAILED ({pixel_format}): {e}")
         finally:
             session.stop()
-            if failed or args.keep:
-                print(f"scratch directory kept: {scratch}")
-                for name in ("lumenvale.log", "emucam.log"):
-                    path = os.path.join(scratch, name)
-                    if os.path.exists(path):
-                        print(f"{name}:\n" + open(path).read()[-4000:])
-            else:
-                shutil.rmtree(scratch, ignore_errors=True)
+            leave_scratch(scratch, failed, args.keep)
         if failed:
             break
     if not failed:

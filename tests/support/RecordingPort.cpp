@@ -26,12 +26,15 @@ int RecordingPort::InitializeWinIo() {
 }
 
 int RecordingPort::SetPortVal(std::uint32_t port, std::uint32_t value, std::uint8_t size) {
+    const bool failed =
+        writesBeforeFailure >= 0 && static_cast<int>(writes.size()) >= writesBeforeFailure;
+    writeError_ = failed ? "writing to the test adapter failed: No such device" : "";
     writes.push_back({port, value, size, open});
     char text[16];
     std::snprintf(text, sizeof text, "write 0x%02x", static_cast<unsigned>(value & 0xffU));
     log.emplace_back(text);
     lines_.publish({clock_.timeGetTime(), static_cast<std::uint8_t>(value), clock_.monotonicUs()});
-    return open ? 1 : 0;
+    return open && !failed ? 1 : 0;
 }
 
 int RecordingPort::ShutdownWinIo() {

@@ -33,11 +33,15 @@ public:
     // Fails (returns 0) while shutdownFailures > 0, counting it down; otherwise closes.
     int ShutdownWinIo() override;
     std::string lastError() const override { return lastError_; }
+    // "writing to the test adapter failed: No such device" once writesBeforeFailure is used up.
+    std::string writeError() const override { return writeError_; }
 
     // What the test sets up.
     int initFailures = 0;
     int shutdownFailures = 0;
     std::string failureReason = "no parallel port found";
+    // Writes after this many fail as a USB adapter pulled out does; -1 never.
+    int writesBeforeFailure = -1;
 
     // What happened.
     int initCalls = 0;
@@ -51,6 +55,7 @@ private:
     LineMonitor& lines_;
     const Clock& clock_;
     std::string lastError_;
+    std::string writeError_;
 };
 
 } // namespace lumenvale::test

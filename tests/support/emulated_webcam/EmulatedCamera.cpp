@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/ppdev.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -21,6 +22,17 @@
 namespace lumenvale::emulated {
 
 namespace {
+
+const char* NodeName(Node node) {
+    switch (node) {
+    case Node::Video:
+        return "video0";
+    case Node::Tty:
+        return "ttyUSB0";
+    default:
+        return "parport0";
+    }
+}
 
 constexpr std::uint32_t MaxBuffers = 32;
 constexpr std::uint32_t Capabilities =
@@ -124,6 +136,9 @@ Node EmulatedCamera::nodeOf(const char* path) {
     if (normal == "/dev/parport0") {
         return Node::Port;
     }
+    if (normal == "/dev/ttyUSB0") {
+        return Node::Tty;
+    }
     return Node::None;
 }
 
@@ -133,7 +148,7 @@ Node EmulatedCamera::nodeOf(int fd) const {
 
 bool EmulatedCamera::present(Node node) {
     const std::lock_guard lock(mutex_);
-    return node == Node::Port || (node == Node::Video && plugged_);
+    return node == Node::Port || node == Node::Tty || (node == Node::Video && plugged_);
 }
 
 void EmulatedCamera::count(const char* name) {
@@ -148,7 +163,7 @@ int EmulatedCamera::counter(const std::string& name) {
 
 int EmulatedCamera::open(Node node, int flags) {
     const std::lock_guard lock(mutex_);
-    const char* name = node == Node::Video ? "video0" : "parport0";
+    const char* name = NodeName(node);
     if (node == Node::Video && !plugged_) {
         log_.line("open node=%s error=ENOENT", name);
         return -ENOENT;
@@ -169,6 +184,10 @@ int EmulatedCamera::open(Node node, int flags) {
         videoFiles_[fd] = VideoFile{};
         count("open");
     }
+    if (node == Node::Tty) {
+        // Opening a tty raises RTS and DTR, as the kernel's serial drivers do.
+        modemLines_ |= TIOCM_RTS | TIOCM_DTR;
+    }
     log_.line("open node=%s fd=%d%s", name, fd, (flags & O_NONBLOCK) != 0 ? " nonblock" : "");
     return fd;
 }
@@ -188,7 +207,7 @@ int EmulatedCamera::close(int fd) {
             count("close");
         }
         nodes_[std::size_t(fd)] = Node::None;
-        log_.line("close node=%s fd=%d", node == Node::Video ? "video0" : "parport0", fd);
+        log_.line("close node=%s fd=%d", NodeName(node), fd);
     }
     return RealCalls::get().close(fd) == 0 ? 0 : -errno;
 }
@@ -202,6 +221,9 @@ int EmulatedCamera::ioctl(int fd, unsigned long request, void* arg) {
     }
     if (nodeOf(fd) == Node::Port) {
         return portIoctl(request, arg);
+    }
+    if (nodeOf(fd) == Node::Tty) {
+        return ttyIoctl(request, arg);
     }
     const auto file = videoFiles_.find(fd);
     if (file == videoFiles_.end()) {
@@ -232,6 +254,37 @@ int EmulatedCamera::portIoctl(unsigned long request, void* arg) {
     default:
         // PPCLAIM, PPEXCL, PPRELEASE and the other ppdev requests have nothing to do here.
         return _IOC_TYPE(request) == PP_IOCTL ? 0 : -ENOTTY;
+    }
+}
+
+int EmulatedCamera::ttyIoctl(unsigned long request, void* arg) {
+    switch (request) {
+    case TIOCMGET:
+        *static_cast<int*>(arg) = modemLines_;
+        return 0;
+    case TIOCMBIS:
+    case TIOCMBIC: {
+        const int bits = *static_cast<int*>(arg);
+        modemLines_ = request == TIOCMBIS ? (modemLines_ | bits) : (modemLines_ & ~bits);
+        log_.line("tty call=%s bits=%s%s rts=%d dtr=%d us=%lld",
+                  request == TIOCMBIS ? "TIOCMBIS" : "TIOCMBIC", (bits & TIOCM_RTS) != 0 ? "R" : "",
+                  (bits & TIOCM_DTR) != 0 ? "D" : "", (modemLines_ & TIOCM_RTS) != 0 ? 1 : 0,
+                  (modemLines_ & TIOCM_DTR) != 0 ? 1 : 0, static_cast<long long>(monotonicUs()));
+        return 0;
+    }
+    case TIOCSBRK:
+    case TIOCCBRK:
+        log_.line("tty call=%s us=%lld", request == TIOCSBRK ? "TIOCSBRK" : "TIOCCBRK",
+                  static_cast<long long>(monotonicUs()));
+        return 0;
+    case TCGETS:
+        // The kernel's struct termios: 4 flag words, the line discipline and 19 control chars.
+        std::memset(arg, 0, 36);
+        return 0;
+    case TCSETS:
+        return 0;
+    default:
+        return -ENOTTY;
     }
 }
 

@@ -1,6 +1,7 @@
 // The emulated webcam and camera port behind the replaced C library calls: one UVC-like camera
-// on its own clock, whose frames carry the exposures the camera lines end, and one parallel port
-// that records the line writes. Each open file is a real eventfd, readable while a filled buffer
+// on its own clock, whose frames carry the exposures the camera lines end, one parallel port
+// that records the line writes, and one USB-serial adapter (/dev/ttyUSB0) that records its
+// modem-line and break calls. Each open file is a real eventfd, readable while a filled buffer
 // waits, so poll and select work on it unchanged.
 #pragma once
 
@@ -26,7 +27,7 @@
 
 namespace lumenvale::emulated {
 
-enum class Node { None, Video, Port };
+enum class Node { None, Video, Port, Tty };
 
 class EmulatedCamera {
 public:
@@ -67,6 +68,7 @@ private:
 
     int videoIoctl(int fd, unsigned long request, void* arg, std::unique_lock<std::mutex>& lock);
     int portIoctl(unsigned long request, void* arg);
+    int ttyIoctl(unsigned long request, void* arg);
     int requestBuffers(int fd, v4l2_requestbuffers& request);
     int queryBuffer(v4l2_buffer& buffer);
     int queueBuffer(int fd, v4l2_buffer& buffer);
@@ -98,6 +100,7 @@ private:
     EventLog log_;
     std::map<std::string, int> counters_;
     bool plugged_ = true;
+    int modemLines_ = 0; // TIOCM_* bits of the tty
 
     std::map<int, VideoFile> videoFiles_;
     FrameMode mode_;

@@ -1,7 +1,8 @@
-// An emulated UVC webcam at /dev/video0 and a camera port at /dev/parport0, for tests of the
-// program under the real libv4l2 and libv4lconvert. Preloaded (LD_PRELOAD), it replaces the C
-// library calls that reach a device - including syscall(), which libv4l2 and libv4lconvert use -
-// and leaves every other file to the C library.
+// An emulated UVC webcam at /dev/video0, a camera port at /dev/parport0 and a USB-serial adapter
+// at /dev/ttyUSB0 (its modem-line calls logged as "tty call=TIOCMBIS bits=R rts=1 dtr=1"), for
+// tests of the program under the real libv4l2 and libv4lconvert. Preloaded (LD_PRELOAD), it
+// replaces the C library calls that reach a device - including syscall(), which libv4l2 and
+// libv4lconvert use - and leaves every other file to the C library.
 //
 // Settings, from the environment at load or from emucam_configure("KEY=VALUE;KEY=VALUE"), which
 // takes the same keys with or without the EMUCAM_ prefix:
@@ -93,7 +94,9 @@ template <typename Stat> int statNode(Node node, Stat* out) {
     out->st_mode = S_IFCHR | 0660;
     out->st_nlink = 1;
     out->st_gid = getgid();
-    out->st_rdev = node == Node::Video ? makedev(81, 0) : makedev(99, 0);
+    out->st_rdev = node == Node::Video ? makedev(81, 0)
+                   : node == Node::Tty ? makedev(188, 0)
+                                       : makedev(99, 0);
     out->st_blksize = 4096;
     return 0;
 }

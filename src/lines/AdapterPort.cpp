@@ -1,0 +1,86 @@
+// The shared part of the camera-line adapters.
+#include "lines/AdapterPort.h"
+
+#include "lines/LineMonitor.h"
+#include "platform/Clock.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace lumenvale {
+
+AdapterPort::AdapterPort(LineMonitor& lines, const Clock& clock, std::string what)
+    : lines_(lines), clock_(clock), what_(std::move(what)) {}
+
+int AdapterPort::InitializeWinIo() {
+    if (open_) {
+        lastError_.clear();
+        return 1;
+    }
+    const std::string why = openDevice();
+    if (!why.empty()) {
+        lastError_ = why;
+        return 0;
+    }
+    open_ = true;
+    // Opening may move the outputs (a tty raises RTS and DTR): they follow the state at once.
+    const int result = applyState(state_);
+    if (result < 0) {
+        lastError_ = "Setting the lines of " + what_ + " failed: " + std::strerror(-result) + ".";
+        closeIfOpen();
+        return 0;
+    }
+    lastError_.clear();
+    writeError_.clear();
+    return 1;
+}
+
+int AdapterPort::SetPortVal(std::uint32_t /*port*/, std::uint32_t value, std::uint8_t /*size*/) {
+    state_ = static_cast<std::uint8_t>(value & 0xffU);
+    int written = 0;
+    if (!open_) {
+        writeError_ = what_ + " is not open";
+    } else if (const int result = applyState(state_); result < 0) {
+        writeError_ = "writing to " + what_ + " failed: " + std::strerror(-result);
+    } else {
+        writeError_.clear();
+        written = 1;
+    }
+    // Stamped after the call has returned: a USB round trip takes a millisecond or more, and
+    // the exposure is what the camera got.
+    lines_.publish({clock_.timeGetTime(), state_, clock_.monotonicUs()});
+    return written;
+}
+
+int AdapterPort::ShutdownWinIo() {
+    if (!open_) {
+        return 1;
+    }
+    open_ = false;
+    return closeDevice() ? 1 : 0;
+}
+
+void AdapterPort::closeIfOpen() {
+    if (open_) {
+        open_ = false;
+        closeDevice();
+    }
+}
+
+std::string OpenFailureText(const std::string& what, int error, const std::string& access) {
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "No device was found at " + what + ": is it plugged in?";
+    case EACCES:
+    case EPERM:
+        return "Permission denied on " + what + ": " + access;
+    case EBUSY:
+        return what + " is in use by another program.";
+    default:
+        return what + " cannot be opened: " + std::strerror(error) + ".";
+    }
+}
+
+} // namespace lumenvale
