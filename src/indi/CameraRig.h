@@ -1,4 +1,4 @@
-// The camera as one connection of the driver holds it: the port on the chosen device and the
+// The camera as one connection of the driver holds it: the chosen camera-line adapter and the
 // capture core the desktop program runs too (lines, timing, commands), over the driver's
 // services.
 #pragma once
@@ -8,19 +8,19 @@
 #include "camera/CaptureState.h"
 #include "camera/ExposureTiming.h"
 #include "camera/Services.h"
-#include "lines/PpdevPort.h"
+#include "lines/PortIo.h"
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace lumenvale {
 
 class ControlPanel;
-class PpdevSyscalls;
 class FrameDisplay;
 struct Settings;
 
-// The services every connection shares; the port is the rig's own.
+// The services every connection shares; the camera-line adapter is the rig's own.
 struct DriverServices {
     Clock& clock;
     LineMonitor& lines;
@@ -33,16 +33,14 @@ struct DriverServices {
 };
 
 struct CameraRig {
-    CameraRig(const DriverServices& s, PpdevSyscalls& ppdev, const std::string& portDevice,
-              const Settings& settings, ControlPanel& panel, FrameDisplay& frames,
-              const std::filesystem::path& workDir)
-        : port(s.lines, s.clock, ppdev, portDevice), services{s.clock,    s.lines, port,
-                                                              s.timers,   s.keys,  s.pump,
-                                                              s.messages, s.files, s.acquisition},
-          lines(port, state, s.messages), timing(state, services, lines),
+    CameraRig(const DriverServices& s, std::unique_ptr<PortIo> adapter, const Settings& settings,
+              ControlPanel& panel, FrameDisplay& frames, const std::filesystem::path& workDir)
+        : port(std::move(adapter)), services{s.clock, s.lines,    *port,   s.timers,     s.keys,
+                                             s.pump,  s.messages, s.files, s.acquisition},
+          lines(*port, state, s.messages), timing(state, services, lines),
           commands(state, settings, services, lines, timing, panel, frames, workDir) {}
 
-    PpdevPort port;
+    std::unique_ptr<PortIo> port;
     Services services;
     CaptureState state;
     CameraLines lines;

@@ -96,6 +96,21 @@ bool LumenvaleCcd::initProperties() {
     IUFillText(&PortT[0], "PORT", "Port", "/dev/parport0");
     IUFillTextVector(&PortTP, PortT, 1, getDeviceName(), "DEVICE_PORT", "Camera port",
                      ConnectionGroup, IP_RW, 0, IPS_IDLE);
+    // The adapter that carries the camera lines; the port above is its device.
+    LinesAdapterS.resize(std::size(LineAdapters));
+    for (std::size_t i = 0; i < LinesAdapterS.size(); ++i) {
+        const std::string element =
+            QString::fromLatin1(LineAdapterKey(LineAdapters[i])).toUpper().toStdString();
+        IUFillSwitch(&LinesAdapterS[i], element.c_str(), LineAdapterTitle(LineAdapters[i]),
+                     i == 0 ? ISS_ON : ISS_OFF);
+    }
+    IUFillSwitchVector(&LinesAdapterSP, LinesAdapterS.data(), int(LinesAdapterS.size()),
+                       getDeviceName(), "LINES_ADAPTER", "Camera lines", ConnectionGroup, IP_RW,
+                       ISR_1OFMANY, 0, IPS_IDLE);
+    // Empty: the adapter's usual wiring.
+    IUFillText(&LinesMappingT[0], "MAPPING", "Outputs (e.g. RTS=!D0 DTR=!D2)", "");
+    IUFillTextVector(&LinesMappingTP, LinesMappingT, 1, getDeviceName(), "LINES_MAPPING",
+                     "Line mapping", ConnectionGroup, IP_RW, 0, IPS_IDLE);
 
     webcams_ = FindCaptureDevices(v4l2_, "/dev");
     WebcamS.resize(webcams_.size() + 1);
@@ -135,15 +150,18 @@ void LumenvaleCcd::ISGetProperties(const char* dev) {
     SetCCDCapability(CCD_CAN_ABORT | CCD_HAS_STREAMING);
     // The webcam sets the exposure of its own video frames.
     Streamer->setStreamingExposureEnabled(false);
+    defineProperty(&LinesAdapterSP);
     defineProperty(&PortTP);
+    defineProperty(&LinesMappingTP);
     defineProperty(&WebcamSP);
     defineProperty(&ReadoutModeSP);
     defineProperty(&AmpOffSP);
     defineProperty(&DeinterlaceSP);
     defineProperty(&DeinterlaceOrderSP);
     defineProperty(&SkipFramesNP);
-    for (const char* name : {"DEVICE_PORT", "WEBCAM", "READOUT_MODE", "AMP_OFF", "DEINTERLACE",
-                             "DEINTERLACE_ORDER", "SKIP_FRAMES"}) {
+    for (const char* name :
+         {"LINES_ADAPTER", "DEVICE_PORT", "LINES_MAPPING", "WEBCAM", "READOUT_MODE", "AMP_OFF",
+          "DEINTERLACE", "DEINTERLACE_ORDER", "SKIP_FRAMES"}) {
         loadConfig(true, name);
     }
     propertiesDefined_ = true;
@@ -191,6 +209,27 @@ StreamAcquisition::Camera LumenvaleCcd::chosenCamera() const {
     return camera;
 }
 
+std::optional<LinesChoice> LumenvaleCcd::chosenLines(std::string& why) const {
+    LinesChoice choice;
+    const int on = IUFindOnSwitchIndex(&LinesAdapterSP);
+    choice.adapter = LineAdapters[on < 0 ? 0 : on];
+    choice.device = PortT[0].text;
+    const std::string mapping = LinesMappingT[0].text ? LinesMappingT[0].text : "";
+    if (mapping.empty()) {
+        choice.mapping = DefaultLineMapping(choice.adapter);
+        return choice;
+    }
+    const std::optional<LineMapping> parsed = ParseLineMapping(mapping);
+    if (!parsed) {
+        why = "The line mapping \"" + mapping +
+              "\" does not read as outputs and data lines "
+              "(e.g. RTS=!D0 DTR=!D2 TXD=-).";
+        return std::nullopt;
+    }
+    choice.mapping = *parsed;
+    return choice;
+}
+
 bool LumenvaleCcd::Connect() {
     auto workDir = std::make_unique<WorkFolder>("indi_lumenvale_ccd");
     if (!workDir->isValid()) {
@@ -199,12 +238,19 @@ bool LumenvaleCcd::Connect() {
     }
     const DriverServices services{clock_, lines_,    timers_, confirmation_,
                                   pump_,  messages_, files_,  acquisition_};
-    auto rig = std::make_unique<CameraRig>(services, ppdev_, PortT[0].text, settings_, panel_,
-                                           panel_, workDir->path());
+    std::string why;
+    const std::optional<LinesChoice> choice = chosenLines(why);
+    if (!choice) {
+        LOGF_ERROR("%s", why.c_str());
+        return false;
+    }
+    auto rig =
+        std::make_unique<CameraRig>(services, MakeLinePort(*choice, lines_, clock_, lineCalls_),
+                                    settings_, panel_, panel_, workDir->path());
     // The words of the desktop program's "not initialised" message go to the log.
     messages_.clear();
     rig->lines.openPortAccess();
-    if (!rig->port.isOpen()) {
+    if (!rig->port->lastError().empty()) {
         rig->lines.closePortAccess();
         return false;
     }
@@ -216,7 +262,8 @@ bool LumenvaleCcd::Connect() {
     }
     rig_ = std::move(rig);
     workDir_ = std::move(workDir);
-    LOGF_INFO("Camera port %s open; frames from %s.", PortT[0].text,
+    LOGF_INFO("Camera lines on %s (%s, %s) open; frames from %s.", PortT[0].text,
+              LineAdapterTitle(choice->adapter), FormatLineMapping(choice->mapping).c_str(),
               chosenCamera().path.empty() ? "the simulated camera" : chosenCamera().path.c_str());
     return true;
 }
@@ -466,15 +513,16 @@ bool LumenvaleCcd::ISNewNumber(const char* dev, const char* name, double values[
 bool LumenvaleCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[],
                                int n) {
     if (IsOurs(dev, getDeviceName())) {
-        for (ISwitchVectorProperty* property :
-             {&ReadoutModeSP, &AmpOffSP, &DeinterlaceSP, &DeinterlaceOrderSP, &WebcamSP}) {
+        for (ISwitchVectorProperty* property : {&ReadoutModeSP, &AmpOffSP, &DeinterlaceSP,
+                                                &DeinterlaceOrderSP, &WebcamSP, &LinesAdapterSP}) {
             if (std::strcmp(name, property->name) != 0) {
                 continue;
             }
-            if (property == &WebcamSP && isConnected()) {
-                LOG_ERROR("The webcam is chosen while disconnected.");
-                WebcamSP.s = IPS_ALERT;
-                IDSetSwitch(&WebcamSP, nullptr);
+            if ((property == &WebcamSP || property == &LinesAdapterSP) && isConnected()) {
+                LOGF_ERROR("The %s is chosen while disconnected.",
+                           property == &WebcamSP ? "webcam" : "camera-line adapter");
+                property->s = IPS_ALERT;
+                IDSetSwitch(property, nullptr);
                 return false;
             }
             // Each takes effect at the next exposure's start, as on the Control window.
@@ -490,17 +538,30 @@ bool LumenvaleCcd::ISNewSwitch(const char* dev, const char* name, ISState* state
 
 bool LumenvaleCcd::ISNewText(const char* dev, const char* name, char* texts[], char* names[],
                              int n) {
-    if (IsOurs(dev, getDeviceName()) && std::strcmp(name, PortTP.name) == 0) {
+    for (ITextVectorProperty* property : {&PortTP, &LinesMappingTP}) {
+        if (!IsOurs(dev, getDeviceName()) || std::strcmp(name, property->name) != 0) {
+            continue;
+        }
         if (isConnected()) {
-            LOG_ERROR("The camera port is chosen while disconnected.");
-            PortTP.s = IPS_ALERT;
-            IDSetText(&PortTP, nullptr);
+            LOGF_ERROR("The %s is chosen while disconnected.",
+                       property == &PortTP ? "camera port" : "line mapping");
+            property->s = IPS_ALERT;
+            IDSetText(property, nullptr);
             return false;
         }
-        IUUpdateText(&PortTP, texts, names, n);
-        PortTP.s = IPS_OK;
-        IDSetText(&PortTP, nullptr);
-        saveConfig(true, PortTP.name);
+        if (property == &LinesMappingTP && n > 0 && texts[0] != nullptr && *texts[0] != '\0' &&
+            !ParseLineMapping(texts[0])) {
+            LOGF_ERROR("The line mapping \"%s\" does not read as outputs and data lines "
+                       "(e.g. RTS=!D0 DTR=!D2 TXD=-).",
+                       texts[0]);
+            property->s = IPS_ALERT;
+            IDSetText(property, nullptr);
+            return false;
+        }
+        IUUpdateText(property, texts, names, n);
+        property->s = IPS_OK;
+        IDSetText(property, nullptr);
+        saveConfig(true, property->name);
         return true;
     }
     return INDI::CCD::ISNewText(dev, name, texts, names, n);
@@ -508,7 +569,9 @@ bool LumenvaleCcd::ISNewText(const char* dev, const char* name, char* texts[], c
 
 bool LumenvaleCcd::saveConfigItems(FILE* fp) {
     INDI::CCD::saveConfigItems(fp);
+    IUSaveConfigSwitch(fp, &LinesAdapterSP);
     IUSaveConfigText(fp, &PortTP);
+    IUSaveConfigText(fp, &LinesMappingTP);
     IUSaveConfigSwitch(fp, &WebcamSP);
     IUSaveConfigSwitch(fp, &ReadoutModeSP);
     IUSaveConfigSwitch(fp, &AmpOffSP);

@@ -13,7 +13,11 @@
 #include "indi/LiveVideo.h"
 #include "indi/ReadoutConfirmation.h"
 #include "indi/WorkFolder.h"
+#include "lines/FtdiCalls.h"
+#include "lines/GpioCalls.h"
+#include "lines/HidCalls.h"
 #include "lines/LineMonitor.h"
+#include "lines/LinePorts.h"
 #include "lines/PpdevSyscalls.h"
 #include "platform/Clock.h"
 #include "platform/FileSystemObject.h"
@@ -26,6 +30,8 @@
 #include <QElapsedTimer>
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace lumenvale {
@@ -74,9 +80,16 @@ private:
     bool hires() const { return ReadoutModeS[1].s == ISS_ON; }
     bool mono() const;
     StreamAcquisition::Camera chosenCamera() const;
+    // The adapter, device and mapping of the Connection tab; nullopt with `why` when the
+    // mapping does not read.
+    std::optional<LinesChoice> chosenLines(std::string& why) const;
 
     SystemClock clock_;
     KernelPpdevSyscalls ppdev_;
+    HidapiCalls hid_;
+    LibFtdiCalls ftdi_;
+    LibGpiodCalls gpio_;
+    LineCalls lineCalls_{ppdev_, hid_, ftdi_, gpio_};
     LibV4l2Calls v4l2_;
     LineMonitor lines_;
     WindowTimers timers_;
@@ -119,6 +132,10 @@ private:
     ISwitchVectorProperty DeinterlaceOrderSP{};
     IText PortT[1]{};
     ITextVectorProperty PortTP{};
+    std::vector<ISwitch> LinesAdapterS;
+    ISwitchVectorProperty LinesAdapterSP{};
+    IText LinesMappingT[1]{};
+    ITextVectorProperty LinesMappingTP{};
     std::vector<ISwitch> WebcamS;
     ISwitchVectorProperty WebcamSP{};
     INumber SkipFramesN[1]{};

@@ -197,6 +197,39 @@ def connect(server):
     server.wait_state("CONNECTION", "Ok")
 
 
+def check_serial_lines(server):
+    """The lines on the emulated USB-serial adapter, chosen on the Connection tab: a mapping
+    that does not read is refused, and a binned frame moves RTS and DTR as the usual wiring
+    (RTS follows D0, DTR D2, both inverted) gives."""
+    server.setprop("CONNECTION.DISCONNECT=On")
+    server.wait_state("CONNECTION", "Idle")
+    mark = server.messages.mark()
+    server.setprop("LINES_MAPPING.MAPPING=RTS=D9")
+    server.messages.wait_for(r"does not read as outputs", start=mark)
+    server.wait_state("LINES_MAPPING", "Alert")
+    server.setprop("LINES_ADAPTER.SERIAL=On")
+    server.setprop("WEBCAM.SIMULATED=On")
+    server.setprop("DEVICE_PORT.PORT=/dev/ttyUSB0")
+    server.setprop("CONNECTION.CONNECT=On")
+    server.wait_state("CONNECTION", "Ok")
+    server.setprop("READOUT_MODE.BINNED=On")
+    server.setprop("CCD_EXPOSURE.CCD_EXPOSURE_VALUE=1")
+    server.wait_state("CCD_EXPOSURE", "Busy")
+    server.wait_state("CCD_EXPOSURE", "Ok")
+    levels = []
+    with open(server.log) as log:
+        for line in log:
+            words = line.split()[1:]
+            if words[:1] == ["tty"]:
+                fields = dict(w.split("=", 1) for w in words[1:])
+                level = (int(fields["rts"]), int(fields["dtr"]))
+                if not levels or levels[-1] != level:
+                    levels.append(level)
+    # Opening raises both; the idle state 0x00 keeps them so; 0x27 and 0x37 drop both, 0x14 and
+    # the exposure raise RTS, the readout 0x37 drops it again.
+    expect(levels == [(1, 1), (0, 0), (1, 0), (0, 0)], f"RTS/DTR history {levels}")
+
+
 def expect_frames_in_work_folder(server):
     folders = os.listdir(server.tmp)
     expect(len(folders) == 1 and folders[0].startswith("indi_lumenvale_ccd-"),
@@ -310,6 +343,7 @@ def run(driver, emulator, two_clients, scratch):
         check_frame_kinds(server, scratch)
         check_clients(server, two_clients)
         check_video(server)
+        check_serial_lines(server)
         expect(not messages.undefined_updates,
                f"updated before their definition: {messages.undefined_updates}")
     finally:
