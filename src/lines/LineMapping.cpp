@@ -2,6 +2,7 @@
 #include "lines/LineMapping.h"
 
 #include <sstream>
+#include <utility>
 
 namespace lumenvale {
 
@@ -66,7 +67,11 @@ LineMapping DefaultLineMapping(LineAdapter adapter) {
     case LineAdapter::Ftdi: {
         LineMapping mapping;
         for (int pin = 0; pin < 8; ++pin) {
-            mapping.outputs.push_back({"D" + std::to_string(pin), pin, false});
+            // Built by appending: GCC 12's -O3 misreads "D" + std::to_string(pin) as an
+            // overlapping copy (-Wrestrict).
+            std::string name(1, 'D');
+            name += char('0' + pin);
+            mapping.outputs.push_back({std::move(name), pin, false});
         }
         return mapping;
     }
