@@ -21,6 +21,8 @@ fi
 export PYTHONDONTWRITEBYTECODE=1
 "$top/scripts/setup.sh" test
 cd "$top"
+# The X servers the end-to-end tests start must take their sockets and lock files with them.
+x_before=$(ls -A /tmp/.X11-unix 2>/dev/null; ls -d /tmp/.X*-lock 2>/dev/null || true)
 status=0
 TMPDIR="$run/tmp" ctest --test-dir build --output-on-failure --timeout 300 "$@" || status=$?
 left=$(ls -A "$run/tmp")
@@ -28,6 +30,15 @@ if [ -n "$left" ]; then
     trap - EXIT
     echo "The tests left these behind in $run/tmp:"
     echo "$left"
+    if [ "$status" -eq 0 ]; then
+        status=1
+    fi
+fi
+x_left=$(comm -13 <(sort <<<"$x_before") \
+    <(sort <<<"$(ls -A /tmp/.X11-unix 2>/dev/null; ls -d /tmp/.X*-lock 2>/dev/null || true)"))
+if [ -n "$x_left" ]; then
+    echo "The tests left these X server files behind in /tmp (from /tmp/.X11-unix and locks):"
+    echo "$x_left"
     if [ "$status" -eq 0 ]; then
         status=1
     fi

@@ -127,10 +127,18 @@ class Session:
         print(f"X server on {self.env['DISPLAY']}")
 
     def stop(self):
-        for proc in (self.app, self.xvfb):
-            if proc and proc.poll() is None:
-                proc.kill()
-                proc.wait()
+        # The program is killed; the X server is asked to end, so that it removes its socket in
+        # /tmp/.X11-unix and its lock file, and killed only if it does not.
+        if self.app and self.app.poll() is None:
+            self.app.kill()
+            self.app.wait()
+        if self.xvfb and self.xvfb.poll() is None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+                self.xvfb.wait()
         if self.app_log:
             self.app_log.close()
 
