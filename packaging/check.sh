@@ -14,13 +14,16 @@ fail() {
     exit 1
 }
 
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
+# The unpacked packages, and lintian's own scratch files, which it would otherwise leave in /tmp.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+root="$scratch/root"
+mkdir "$root" "$scratch/tmp"
 
 for deb in "$@"; do
     echo "lintian $deb"
     status=0
-    report=$(lintian --fail-on error "$deb" 2>&1) || status=$?
+    report=$(TMPDIR="$scratch/tmp" lintian --fail-on error "$deb" 2>&1) || status=$?
     grep -v '^running with root privileges' <<<"$report" || true
     [ "$status" -eq 0 ] || fail "lintian reports an error in $deb"
     dpkg-deb -x "$deb" "$root"
