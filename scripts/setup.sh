@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages of one set (only those missing), then builds for it.
+# Installs the Debian packages of one set (only those missing), then builds for it. Debian 12
+# (bookworm) and 13 (trixie), and the distributions built on them, such as Raspberry Pi OS.
 #
 #   scripts/setup.sh run       building and running the program; builds the program, the frames
 #                              tool and the INDI driver in build-run/ (no tests, no benchmarks)
@@ -7,10 +8,13 @@
 #   scripts/setup.sh package   that, plus making and checking the Debian packages and the
 #                              source checks (clang-format, clang-tidy, the fuzzers); no build
 #
-# With --no-build after the set it only installs. Run by run.sh, test.sh, package.sh and
-# .ci/run. As root it installs with apt-get; as anyone else through sudo.
+# With --no-build after the set it only installs; with --list it prints the set's packages, one
+# a line, and does nothing else. Run by run.sh, test.sh, package.sh, .ci/run and
+# scripts/cross-build.sh. As root it installs with apt-get; as anyone else through sudo.
 set -euo pipefail
 
+# Every name below is the same in Debian 12 and 13 (libclang-rt-dev is the default clang's
+# runtime in both), so one list serves both releases.
 run_set=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-qpa-plugins libv4l-dev
@@ -23,7 +27,7 @@ test_set=(
     xvfb xauth xdotool python3
 )
 package_set=(
-    clang libclang-rt-14-dev clang-format clang-tidy
+    clang libclang-rt-dev clang-format clang-tidy
     dpkg-dev fakeroot file librsvg2-bin lintian desktop-file-utils appstream
 )
 
@@ -32,10 +36,15 @@ run) packages=("${run_set[@]}") preset=run ;;
 test) packages=("${run_set[@]}" "${test_set[@]}") preset=default ;;
 package) packages=("${run_set[@]}" "${test_set[@]}" "${package_set[@]}") preset= ;;
 *)
-    echo "usage: $0 run|test|package [--no-build]" >&2
+    echo "usage: $0 run|test|package [--no-build|--list]" >&2
     exit 2
     ;;
 esac
+
+if [ "${2:-}" = --list ]; then
+    printf '%s\n' "${packages[@]}"
+    exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do
