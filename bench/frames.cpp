@@ -217,6 +217,16 @@ BENCHMARK(BM_MatchFieldBrightness)->UseRealTime()->Unit(benchmark::kMicrosecond)
 BENCHMARK(BM_SwapFieldFiles)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_InterleaveFields)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
+// Whether a run ended in an error: Google Benchmark 1.8 (Debian 13) says so in `skipped`, the
+// versions before it (Debian 12) in `error_occurred`.
+template <typename BenchmarkRun> bool Failed(const BenchmarkRun& run) {
+    if constexpr (requires { run.error_occurred; }) {
+        return run.error_occurred;
+    } else {
+        return static_cast<int>(run.skipped) != 0;
+    }
+}
+
 // The console report, followed by each step's time as a multiple of the baseline measured in
 // the same run, next to its target.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -224,7 +234,7 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+            if (run.run_type == Run::RT_Iteration && !Failed(run)) {
                 times_[run.run_name.function_name] = {run.GetAdjustedRealTime(),
                                                       run.GetAdjustedCPUTime()};
             }

@@ -7,6 +7,8 @@
 #include "analysis/FitsPicture.h"
 #include "analysis/LiveStackSession.h"
 
+#include <QTimeZone>
+
 #include <gtest/gtest.h>
 
 using namespace lumenvale;
@@ -18,7 +20,7 @@ class LiveStackSessionTest : public TempDirTest {
 protected:
     static LiveStackSession::Frame Frame(const FloatPicture& picture, std::int32_t exposureMs) {
         return {PictureOf(picture), "2x1 Binned", exposureMs,
-                QDateTime(QDate(2026, 12, 8), QTime(1, 0), Qt::UTC)};
+                QDateTime(QDate(2026, 12, 8), QTime(1, 0), QTimeZone::utc())};
     }
     static QString Lines(const LiveStackSession::View& view) {
         return view.lines.join(QLatin1Char('|'));

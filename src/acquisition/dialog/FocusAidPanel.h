@@ -17,6 +17,8 @@ namespace lumenvale {
 class FocusTrendView;
 
 class FocusAidPanel : public QWidget {
+    Q_OBJECT
+
 public:
     // The smallest piece of the picture around the star, and how much it is magnified.
     static constexpr int CropSize = 48;
