@@ -134,11 +134,13 @@ long syscall(long number, ...) noexcept {
     const auto path = [](long argument) { return reinterpret_cast<const char*>(argument); };
     const auto ours = [](long fd) { return camera().nodeOf(int(fd)) != Node::None; };
     switch (number) {
+#ifdef SYS_open // 64-bit ARM has openat alone
     case SYS_open:
         if (const Node node = EmulatedCamera::nodeOf(path(a[0])); node != Node::None) {
             return openNode(node, int(a[1]));
         }
         break;
+#endif
     case SYS_openat:
         if (const Node node = EmulatedCamera::nodeOf(path(a[1])); node != Node::None) {
             return openNode(node, int(a[2]));
