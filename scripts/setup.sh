@@ -7,6 +7,7 @@
 #   scripts/setup.sh test      that, plus the tests and benchmarks; builds everything in build/
 #   scripts/setup.sh package   that, plus making and checking the Debian packages and the
 #                              source checks (clang-format, clang-tidy, the fuzzers); no build
+#   scripts/setup.sh cross     that, plus what scripts/cross-build.sh needs; no build
 #
 # With --no-build after the set it only installs; with --list it prints the set's packages, one
 # a line, and does nothing else. Run by run.sh, test.sh, package.sh, .ci/run and
@@ -30,13 +31,17 @@ package_set=(
     clang libclang-rt-dev clang-format clang-tidy
     dpkg-dev fakeroot file librsvg2-bin lintian desktop-file-utils appstream
 )
+# Building for arm64 on this machine: the cross compiler, qemu-user to run the tests, mmdebstrap
+# for the arm64 root the build links against.
+cross_set=(g++-aarch64-linux-gnu qemu-user-static mmdebstrap)
 
 case "${1:-}" in
 run) packages=("${run_set[@]}") preset=run ;;
 test) packages=("${run_set[@]}" "${test_set[@]}") preset=default ;;
 package) packages=("${run_set[@]}" "${test_set[@]}" "${package_set[@]}") preset= ;;
+cross) packages=("${run_set[@]}" "${test_set[@]}" "${package_set[@]}" "${cross_set[@]}") preset= ;;
 *)
-    echo "usage: $0 run|test|package [--no-build|--list]" >&2
+    echo "usage: $0 run|test|package|cross [--no-build|--list]" >&2
     exit 2
     ;;
 esac
@@ -60,6 +65,13 @@ if [ ${#missing[@]} -gt 0 ]; then
         if ! command -v sudo >/dev/null; then
             echo "Installing packages needs root, and sudo is not installed here." >&2
             echo "Run the same command as root (su -, then cd back here), or install sudo." >&2
+            exit 1
+        fi
+        # sudo asks for the user's password; a user it does not let in is told so, not left
+        # with apt-get's failure.
+        if ! sudo -v; then
+            echo "sudo does not let $(id -un) install packages here." >&2
+            echo "Run the same command as root (su -, then cd back here), or ask for sudo." >&2
             exit 1
         fi
         as_root=(sudo)
