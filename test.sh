@@ -1,46 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need (only what is missing), builds everything in build/ and runs the
-# whole test suite (extra arguments go to ctest).
-#
-# The run gets a folder of its own in /tmp, removed at the end: the tests make their scratch
-# folders in its tmp/ (as TMPDIR), and where no login session gave Qt a runtime directory (root
-# after su, CI) Qt's goes into its runtime/. Anything a test leaves in tmp/ is named at the end
-# and fails the run, and the folder is kept.
+# whole test suite (extra arguments go to ctest) with scripts/run-tests.sh, which says what a run
+# may leave behind.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-run=$(mktemp -d "${TMPDIR:-/tmp}/lumenvale-tests-XXXXXX")
-trap 'rm -rf "$run"' EXIT
-# The tests that drop root's rights to an ordinary user's must still reach their folders.
-chmod 0755 "$run"
-mkdir "$run/tmp"
-mkdir -m 0700 "$run/runtime"
-if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
-    export XDG_RUNTIME_DIR="$run/runtime"
-fi
-# The Python tests' imports leave no compiled copies in the source tree.
-export PYTHONDONTWRITEBYTECODE=1
 "$top/scripts/setup.sh" test
-cd "$top"
-# The X servers the end-to-end tests start must take their sockets and lock files with them.
-x_before=$(ls -A /tmp/.X11-unix 2>/dev/null; ls -d /tmp/.X*-lock 2>/dev/null || true)
-status=0
-TMPDIR="$run/tmp" ctest --test-dir build --output-on-failure --timeout 300 "$@" || status=$?
-left=$(ls -A "$run/tmp")
-if [ -n "$left" ]; then
-    trap - EXIT
-    echo "The tests left these behind in $run/tmp:"
-    echo "$left"
-    if [ "$status" -eq 0 ]; then
-        status=1
-    fi
-fi
-x_left=$(comm -13 <(sort <<<"$x_before") \
-    <(sort <<<"$(ls -A /tmp/.X11-unix 2>/dev/null; ls -d /tmp/.X*-lock 2>/dev/null || true)"))
-if [ -n "$x_left" ]; then
-    echo "The tests left these X server files behind in /tmp (from /tmp/.X11-unix and locks):"
-    echo "$x_left"
-    if [ "$status" -eq 0 ]; then
-        status=1
-    fi
-fi
-exit "$status"
+exec "$top/scripts/run-tests.sh" "$top/build" "$@"
