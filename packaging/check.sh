@@ -2,11 +2,25 @@
 # Checks the Debian packages made by package.sh: lintian finds no error, the desktop entry and
 # the metainfo validate, the lumenvale package holds what a user needs, every binary's libraries
 # resolve once unpacked, and the packaged lumenvale-frames answers a bare call with its usage.
-# Usage: packaging/check.sh PACKAGE.deb...
+# Usage: packaging/check.sh [--sysroot DIR] PACKAGE.deb...
+# Packages for another machine (scripts/cross-build.sh's arm64 ones) are checked with --sysroot:
+# their programs' libraries must resolve in that root, and lumenvale-frames runs under qemu.
 set -euo pipefail
+sysroot=
+if [ "${1:-}" = --sysroot ]; then
+    sysroot=$(cd "$2" && pwd)
+    shift 2
+fi
 if [ $# -eq 0 ]; then
-    echo "usage: packaging/check.sh PACKAGE.deb..." >&2
+    echo "usage: packaging/check.sh [--sysroot DIR] PACKAGE.deb..." >&2
     exit 2
+fi
+# How a packaged program is run, and how its libraries are listed.
+run=()
+list_libraries=(ldd)
+if [ -n "$sysroot" ]; then
+    run=(qemu-aarch64-static -L "$sysroot")
+    list_libraries=("${run[@]}" "$sysroot/lib/ld-linux-aarch64.so.1" --list)
 fi
 
 fail() {
@@ -59,14 +73,14 @@ done
 
 while IFS= read -r -d '' file; do
     if file -b "$file" | grep -q '^ELF'; then
-        missing=$(ldd "$file" | grep 'not found' || true)
+        missing=$("${list_libraries[@]}" "$file" | grep 'not found' || true)
         [ -z "$missing" ] || fail "${file#"$root"}: $missing"
         echo "libraries resolve: ${file#"$root"}"
     fi
 done < <(find "$root" -type f -perm -u+x -print0)
 
 status=0
-usage=$("$root/usr/bin/lumenvale-frames" 2>&1 >/dev/null) || status=$?
+usage=$("${run[@]}" "$root/usr/bin/lumenvale-frames" 2>&1 >/dev/null) || status=$?
 [ "$status" -eq 2 ] || fail "lumenvale-frames without arguments exits $status, not 2"
 case "$usage" in
     "usage: lumenvale-frames "*) ;;
