@@ -20,7 +20,7 @@ run_set=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-qpa-plugins libv4l-dev
     libindi-dev indi-bin libcfitsio-dev
-    libopencv-imgproc-dev libopencv-calib3d-dev
+    libopencv-imgproc-dev libeigen3-dev
     libhidapi-dev libftdi1-dev libgpiod-dev
 )
 test_set=(

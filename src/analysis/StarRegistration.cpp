@@ -1,12 +1,14 @@
-// Triangle pairing by side ratios, votes for star pairs, and OpenCV's robust similarity fit.
+// Triangle pairing by side ratios, votes for star pairs, and a robust similarity fit: the best
+// similarity through two of the pairs, refined by least squares over the pairs it keeps.
 #include "analysis/StarRegistration.h"
 
-#include <opencv2/calib3d.hpp>
+#include <Eigen/Geometry>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <numbers>
 
 namespace lumenvale {
@@ -22,12 +24,19 @@ struct Triangle {
     double longest = 0;
 };
 
-// Triangles with a side under this are too small to pin an angle down.
+// Stars closer than this are too close to pin an angle down: no triangle side and no two
+// stars the fit starts from are closer.
 constexpr double MinSide = 12;
 // How close the side ratios of two triangles must be to count as the same shape.
 constexpr double ShapeTolerance = 0.006;
 // Frames of one night never change scale by more than this; pairing need not look further.
 constexpr double ScaleSlack = 0.03;
+// The fit tries at most this many similarities through two pairs, and refits at most this
+// often: plenty for the 50 stars a frame is aligned on.
+constexpr int MaxCandidates = 2000;
+constexpr int MaxRefits = 20;
+
+using Points = std::vector<Eigen::Vector2d>;
 
 std::vector<Triangle> Triangles(const std::vector<StarPoint>& stars) {
     const int n = std::min<int>(int(stars.size()), StarRegistration::TriangleStars);
@@ -99,27 +108,105 @@ std::vector<std::pair<int, int>> VotedPairs(const std::vector<StarPoint>& refere
     return pairs;
 }
 
-std::optional<Similarity> Fit(const std::vector<cv::Point2f>& from,
-                              const std::vector<cv::Point2f>& to, double threshold,
-                              std::vector<uchar>& inliers) {
-    if (from.size() < 3) {
-        return std::nullopt;
-    }
-    const cv::Mat m =
-        cv::estimateAffinePartial2D(from, to, inliers, cv::RANSAC, threshold, 2000, 0.999, 20);
-    if (m.empty()) {
-        return std::nullopt;
-    }
+// The similarity that takes p0 onto q0 and p1 onto q1: as complex numbers, q = m p + t with
+// m = (q1 - q0) / (p1 - p0).
+Similarity ThroughTwo(const Eigen::Vector2d& p0, const Eigen::Vector2d& p1,
+                      const Eigen::Vector2d& q0, const Eigen::Vector2d& q1) {
+    const Eigen::Vector2d dp = p1 - p0;
+    const Eigen::Vector2d dq = q1 - q0;
+    const double d2 = dp.squaredNorm();
     Similarity s;
-    s.a = m.at<double>(0, 0);
-    s.b = m.at<double>(1, 0);
-    s.tx = m.at<double>(0, 2);
-    s.ty = m.at<double>(1, 2);
+    s.a = dp.dot(dq) / d2;
+    s.b = (dp.x() * dq.y() - dp.y() * dq.x()) / d2;
+    s.tx = q0.x() - (s.a * p0.x() - s.b * p0.y());
+    s.ty = q0.y() - (s.b * p0.x() + s.a * p0.y());
     return s;
 }
 
-cv::Point2f Point(const StarPoint& s) {
-    return {float(s.x), float(s.y)};
+// Flags the pairs that `s` maps to within `threshold` of each other; returns how many.
+std::size_t MarkInliers(const Similarity& s, const Points& from, const Points& to, double threshold,
+                        std::vector<std::uint8_t>& flags) {
+    flags.assign(from.size(), 0);
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < from.size(); ++i) {
+        const double dx = s.mapX(from[i].x(), from[i].y()) - to[i].x();
+        const double dy = s.mapY(from[i].x(), from[i].y()) - to[i].y();
+        if (dx * dx + dy * dy <= threshold * threshold) {
+            flags[i] = 1;
+            ++count;
+        }
+    }
+    return count;
+}
+
+Similarity LeastSquares(const Points& from, const Points& to,
+                        const std::vector<std::uint8_t>& inliers) {
+    const auto kept = Eigen::Index(std::count(inliers.begin(), inliers.end(), 1));
+    // Rows of no fixed number: with two fixed rows GCC 12 misreads umeyama's copy of the
+    // mean as reading past it.
+    Eigen::MatrixXd source(2, kept);
+    Eigen::MatrixXd target(2, kept);
+    Eigen::Index k = 0;
+    for (std::size_t i = 0; i < inliers.size(); ++i) {
+        if (inliers[i] != 0) {
+            source.col(k) = from[i];
+            target.col(k) = to[i];
+            ++k;
+        }
+    }
+    const Eigen::MatrixXd m = Eigen::umeyama(source, target, true);
+    return {m(0, 0), m(1, 0), m(0, 2), m(1, 2)};
+}
+
+// The similarity through the two pairs that most others agree with, within `threshold` pixels,
+// then refitted by least squares over the pairs that agree until they stop changing. Every
+// choice is tried in a fixed order, so a frame aligns the same way each time.
+std::optional<Similarity> Fit(const Points& from, const Points& to, double threshold,
+                              std::vector<std::uint8_t>& inliers) {
+    const std::size_t n = from.size();
+    if (n < 3) {
+        return std::nullopt;
+    }
+    std::optional<Similarity> best;
+    std::size_t bestCount = 0;
+    std::vector<std::uint8_t> flags;
+    int tried = 0;
+    // The pairs come brightest star first: every two of the first stars are tried before any
+    // later star, so the best measured stars are the ones tried when the candidates run out.
+    for (std::size_t j = 1; j < n && tried < MaxCandidates && bestCount < n; ++j) {
+        for (std::size_t i = 0; i < j && tried < MaxCandidates && bestCount < n; ++i) {
+            if ((from[j] - from[i]).norm() < MinSide) {
+                continue;
+            }
+            ++tried;
+            const Similarity s = ThroughTwo(from[i], from[j], to[i], to[j]);
+            const std::size_t count = MarkInliers(s, from, to, threshold, flags);
+            if (count > bestCount) {
+                best = s;
+                bestCount = count;
+                inliers.swap(flags);
+            }
+        }
+    }
+    if (!best) {
+        return std::nullopt;
+    }
+    for (int round = 0; round < MaxRefits; ++round) {
+        const Similarity refined = LeastSquares(from, to, inliers);
+        if (MarkInliers(refined, from, to, threshold, flags) < 2) {
+            break;
+        }
+        best = refined;
+        if (flags == inliers) {
+            break;
+        }
+        inliers.swap(flags);
+    }
+    return best;
+}
+
+Eigen::Vector2d Point(const StarPoint& s) {
+    return {s.x, s.y};
 }
 
 } // namespace
@@ -134,13 +221,13 @@ double Similarity::rotationDegrees() const {
 
 std::optional<Registration> StarRegistration::align(const std::vector<StarPoint>& reference,
                                                     const std::vector<StarPoint>& frame) {
-    std::vector<cv::Point2f> from;
-    std::vector<cv::Point2f> to;
+    Points from;
+    Points to;
     for (const auto& [f, r] : VotedPairs(reference, frame)) {
         from.push_back(Point(frame[std::size_t(f)]));
         to.push_back(Point(reference[std::size_t(r)]));
     }
-    std::vector<uchar> inliers;
+    std::vector<std::uint8_t> inliers;
     const std::optional<Similarity> rough = Fit(from, to, 3.0, inliers);
     if (!rough) {
         return std::nullopt;
@@ -173,7 +260,7 @@ std::optional<Registration> StarRegistration::align(const std::vector<StarPoint>
     if (!fine) {
         return std::nullopt;
     }
-    return Registration{*fine, int(std::count(inliers.begin(), inliers.end(), uchar(1)))};
+    return Registration{*fine, int(std::count(inliers.begin(), inliers.end(), 1))};
 }
 
 } // namespace lumenvale
