@@ -44,7 +44,7 @@ LiveStackSession::View LiveStackSession::addFrame(const Frame& frame) {
         if (darkFrames_.empty()) {
             darkMode_ = frame.readMode;
             darkExposureMs_ = frame.exposureMs;
-            darkDate_ = frame.ended.toString(Qt::ISODateWithMs);
+            darkDate_ = frame.ended.toUTC().toString(Qt::ISODateWithMs);
         }
         if (frame.readMode != darkMode_ || frame.exposureMs != darkExposureMs_) {
             lines_ << QStringLiteral("A dark of another mode or exposure was left out.");
@@ -62,7 +62,8 @@ LiveStackSession::View LiveStackSession::addFrame(const Frame& frame) {
         lines_ << QStringLiteral("A frame was not stacked: %1.").arg(outcome.problem);
     } else {
         if (first) {
-            firstDate_ = frame.ended.addMSecs(-frame.exposureMs).toString(Qt::ISODateWithMs);
+            firstDate_ =
+                frame.ended.addMSecs(-frame.exposureMs).toUTC().toString(Qt::ISODateWithMs);
             stackMode_ = QString::fromStdString(frame.readMode);
         }
         const Similarity& t = outcome.transform;
