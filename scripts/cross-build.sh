@@ -53,6 +53,9 @@ if [ "$(cat "$sysroot.made" 2>/dev/null)" != "$wanted" ]; then
         )" "$release" "$sysroot" "deb $mirror $release main" \
         "deb $mirror $release-updates main" \
         "deb http://deb.debian.org/debian-security $release-security main"
+    # No device nodes: under qemu /dev must be the machine's own (a pseudo-terminal opened
+    # through the root's /dev/ptmx would find no devpts beside it).
+    "${as_root[@]}" rm -rf "$sysroot/dev"
     if [ "$(id -u)" -ne 0 ]; then
         "${as_root[@]}" chown -R "$(id -u):$(id -g)" "$sysroot"
     fi
