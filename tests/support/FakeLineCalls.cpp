@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 
 #include <cerrno>
+#include <set>
 #include <sys/ioctl.h>
 #include <thread>
 
@@ -178,6 +179,9 @@ int FakeGpio::requestOutputs(int /*chip*/, const std::vector<unsigned>& offsets,
     calls.emplace_back("request");
     if (const int error = failure("request")) {
         return error;
+    }
+    if (std::set<unsigned>(offsets.begin(), offsets.end()).size() != offsets.size()) {
+        return -EBUSY; // the kernel takes a line once
     }
     requested = offsets;
     set(values);

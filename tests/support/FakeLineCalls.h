@@ -85,7 +85,7 @@ public:
 };
 
 // A 28-line gpiochip: outputs has bit n set when line n is high. `holders` says who holds a
-// line already.
+// line already. A request naming a line twice is refused with EBUSY, as the kernel does.
 class FakeGpio : public GpioCalls, public FakeLineDevice {
 public:
     int lines = 28;
