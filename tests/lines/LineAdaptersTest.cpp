@@ -310,6 +310,20 @@ TEST(LineAdapterTest, APseudoTerminalIsRefusedByTheRealKernel) {
     close(master);
 }
 
+TEST(LineAdapterTest, AMissingGpioChipIsRefusedByTheRealLibgpiod) {
+    LibGpiodCalls libgpiod;
+    EXPECT_EQ(libgpiod.open("/nonexistent/gpiochip0"), -ENOENT);
+    Rig rig;
+    LineCalls calls{rig.tty, rig.hid, rig.ftdi, libgpiod};
+    auto port = MakeLinePort(
+        {LineAdapter::Gpio, "/nonexistent/gpiochip0", DefaultLineMapping(LineAdapter::Gpio)},
+        rig.monitor, rig.clock, calls);
+    EXPECT_EQ(port->InitializeWinIo(), 0);
+    EXPECT_NE(port->lastError().find("No device was found at the GPIO chip /nonexistent/gpiochip0"),
+              std::string::npos)
+        << port->lastError();
+}
+
 TEST(LineAdapterTest, TheChosenPortOpensTheAdapterChosenAtThatMoment) {
     Rig rig;
     LinesChoice choice{LineAdapter::Serial, "/dev/ttyUSB0",
