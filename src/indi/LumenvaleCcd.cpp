@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstring>
+#include <filesystem>
 
 namespace lumenvale {
 
@@ -209,10 +210,14 @@ StreamAcquisition::Camera LumenvaleCcd::chosenCamera() const {
     return camera;
 }
 
+LineAdapter LumenvaleCcd::chosenAdapter() const {
+    const int on = IUFindOnSwitchIndex(&LinesAdapterSP);
+    return LineAdapters[on < 0 ? 0 : on];
+}
+
 std::optional<LinesChoice> LumenvaleCcd::chosenLines(std::string& why) const {
     LinesChoice choice;
-    const int on = IUFindOnSwitchIndex(&LinesAdapterSP);
-    choice.adapter = LineAdapters[on < 0 ? 0 : on];
+    choice.adapter = chosenAdapter();
     choice.device = PortT[0].text;
     const std::string mapping = LinesMappingT[0].text ? LinesMappingT[0].text : "";
     if (mapping.empty()) {
@@ -530,10 +535,25 @@ bool LumenvaleCcd::ISNewSwitch(const char* dev, const char* name, ISState* state
             property->s = IPS_OK;
             IDSetSwitch(property, nullptr);
             saveConfig(true, property->name);
+            if (property == &LinesAdapterSP) {
+                offerGpioChip();
+            }
             return true;
         }
     }
     return INDI::CCD::ISNewSwitch(dev, name, states, names, n);
+}
+
+void LumenvaleCcd::offerGpioChip() {
+    // A loaded configuration brings its own port, read after the adapter.
+    if (isConfigLoading() || chosenAdapter() != LineAdapter::Gpio ||
+        std::filesystem::path(PortT[0].text).filename().string().starts_with("gpiochip")) {
+        return;
+    }
+    IUSaveText(&PortT[0], DefaultGpioChip(gpio_).c_str());
+    PortTP.s = IPS_OK;
+    IDSetText(&PortTP, nullptr);
+    saveConfig(true, PortTP.name);
 }
 
 bool LumenvaleCcd::ISNewText(const char* dev, const char* name, char* texts[], char* names[],

@@ -80,9 +80,13 @@ private:
     bool hires() const { return ReadoutModeS[1].s == ISS_ON; }
     bool mono() const;
     StreamAcquisition::Camera chosenCamera() const;
+    LineAdapter chosenAdapter() const;
     // The adapter, device and mapping of the Connection tab; nullopt with `why` when the
     // mapping does not read.
     std::optional<LinesChoice> chosenLines(std::string& why) const;
+    // A client chose GPIO lines while the port names no gpiochip: the port becomes the one of
+    // the Raspberry Pi header, else gpiochip0.
+    void offerGpioChip();
 
     SystemClock clock_;
     KernelPpdevSyscalls ppdev_;

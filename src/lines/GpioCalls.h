@@ -26,7 +26,8 @@ public:
     virtual int close(int chip) = 0;
 };
 
-// libgpiod 1.6 on the gpiochip character devices.
+// libgpiod on the gpiochip character devices: GpioCalls.cpp on 1.6, GpioCalls2.cpp on 2.x, as
+// the build finds it.
 class LibGpiodCalls : public GpioCalls {
 public:
     LibGpiodCalls();

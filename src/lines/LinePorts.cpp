@@ -60,7 +60,39 @@ std::string ReadLine(const std::filesystem::path& file) {
     return line;
 }
 
+bool IsHeaderChip(const std::string& label) {
+    return label == "pinctrl-bcm2835" || label == "pinctrl-bcm2711" || label == "pinctrl-rp1";
+}
+
+struct GpioChip {
+    std::string path;
+    std::string label;
+    int lines = -1; // -1: it cannot be opened
+};
+
+// The gpiochips in `devDir` by name, the header's first.
+std::vector<GpioChip> FindGpioChips(GpioCalls& gpio, const std::filesystem::path& devDir) {
+    std::vector<GpioChip> chips;
+    for (const std::string& name : Nodes(devDir, {"gpiochip"})) {
+        GpioChip& chip = chips.emplace_back(GpioChip{(devDir / name).string(), {}, -1});
+        if (const int handle = gpio.open(chip.path.c_str()); handle >= 0) {
+            chip.label = gpio.label(handle);
+            chip.lines = gpio.lineCount(handle);
+            gpio.close(handle);
+        }
+    }
+    std::stable_partition(chips.begin(), chips.end(),
+                          [](const GpioChip& chip) { return IsHeaderChip(chip.label); });
+    return chips;
+}
+
 } // namespace
+
+std::string DefaultGpioChip(GpioCalls& gpio, const std::filesystem::path& devDir) {
+    const std::vector<GpioChip> chips = FindGpioChips(gpio, devDir);
+    return !chips.empty() && IsHeaderChip(chips.front().label) ? chips.front().path
+                                                               : (devDir / "gpiochip0").string();
+}
 
 std::vector<LineDevice> FindLineDevices(LineAdapter adapter, LineCalls& calls,
                                         const std::filesystem::path& devDir,
@@ -100,15 +132,12 @@ std::vector<LineDevice> FindLineDevices(LineAdapter adapter, LineCalls& calls,
         }
         break;
     case LineAdapter::Gpio:
-        for (const std::string& name : Nodes(devDir, {"gpiochip"})) {
-            const std::string path = (devDir / name).string();
-            std::string label = path;
-            if (const int chip = calls.gpio.open(path.c_str()); chip >= 0) {
-                label += " (" + calls.gpio.label(chip) + ", " +
-                         std::to_string(calls.gpio.lineCount(chip)) + " lines)";
-                calls.gpio.close(chip);
+        for (const GpioChip& chip : FindGpioChips(calls.gpio, devDir)) {
+            std::string label = chip.path;
+            if (chip.lines >= 0) {
+                label += " (" + chip.label + ", " + std::to_string(chip.lines) + " lines)";
             }
-            found.push_back({path, label});
+            found.push_back({chip.path, label});
         }
         break;
     }

@@ -40,10 +40,15 @@ struct LineDevice {
 // The devices of one kind found now: /dev/parport*; ttys with modem lines (USB, ACM, and the
 // UARTs the kernel found hardware for, told by sysfs without opening them, since opening a
 // tty moves its lines); LXUSB boxes; FTDI chips with their serial numbers; gpiochips with
-// their labels. `devDir` and `sysDir` stand for /dev and /sys in tests.
+// their labels, DefaultGpioChip's first. `devDir` and `sysDir` stand for /dev and /sys in tests.
 std::vector<LineDevice> FindLineDevices(LineAdapter adapter, LineCalls& calls,
                                         const std::filesystem::path& devDir = "/dev",
                                         const std::filesystem::path& sysDir = "/sys");
+
+// The gpiochip of the Raspberry Pi's 40-pin header, found by its label (pinctrl-bcm2835 up to
+// the Pi 3, pinctrl-bcm2711 on the Pi 4, pinctrl-rp1 on the Pi 5) since its number changed
+// between kernels (gpiochip4, then gpiochip0 on the Pi 5); gpiochip0 when there is none.
+std::string DefaultGpioChip(GpioCalls& gpio, const std::filesystem::path& devDir = "/dev");
 
 // The port the capture logic writes to: when it is opened, the adapter chosen at that moment
 // is made (again, if the choice changed since), and everything goes to it.

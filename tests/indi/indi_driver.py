@@ -199,14 +199,19 @@ def connect(server):
 
 def check_serial_lines(server):
     """The lines on the emulated USB-serial adapter, chosen on the Connection tab: a mapping
-    that does not read is refused, and a binned frame moves RTS and DTR as the usual wiring
-    (RTS follows D0, DTR D2, both inverted) gives."""
+    that does not read is refused, GPIO lines chosen with the parallel port's device put a
+    gpiochip in its place, and a binned frame moves RTS and DTR as the usual wiring (RTS follows
+    D0, DTR D2, both inverted) gives."""
     server.setprop("CONNECTION.DISCONNECT=On")
     server.wait_state("CONNECTION", "Idle")
     mark = server.messages.mark()
     server.setprop("LINES_MAPPING.MAPPING=RTS=D9")
     server.messages.wait_for(r"does not read as outputs", start=mark)
     server.wait_state("LINES_MAPPING", "Alert")
+    server.setprop("LINES_ADAPTER.GPIO=On")
+    server.wait_state("LINES_ADAPTER", "Ok")
+    port = server.getprop("DEVICE_PORT.PORT")
+    expect(port.startswith("/dev/gpiochip"), f"GPIO lines on the port {port}")
     server.setprop("LINES_ADAPTER.SERIAL=On")
     server.setprop("WEBCAM.SIMULATED=On")
     server.setprop("DEVICE_PORT.PORT=/dev/ttyUSB0")

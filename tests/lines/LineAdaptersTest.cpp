@@ -1,9 +1,13 @@
 // The four USB-serial, LXUSB, FTDI and GPIO adapters on their fake devices: the line histories
 // of a binned frame with Amp off and of a hi-res frame at the outputs as the mapping says, the
-// outputs set right after opening, the refusals, and a device pulled out mid-run.
+// outputs set right after opening, the refusals, and a device pulled out mid-run. The GPIO cases
+// run twice: straight to the fake gpiochip, and through the libgpiod 2.x calls over a fake of
+// that library, which reaches the same fake gpiochip.
 #include "support/FakeLineCalls.h"
+#include "support/fake_gpiod2/FakeGpiod2.h"
 
 #include "lines/CameraStates.h"
+#include "lines/GpioCalls.h"
 #include "lines/LineMonitor.h"
 #include "lines/LinePorts.h"
 #include "lines/PpdevSyscalls.h"
@@ -33,9 +37,17 @@ public:
     mutable std::int32_t now = 0;
 };
 
+// What the GPIO adapter's calls reach the fake gpiochip through.
+enum class GpioRoute { Direct, Libgpiod2 };
+
 struct Rig : FakeLineDevices {
+    explicit Rig(GpioRoute route = GpioRoute::Direct)
+        : libgpiod2(route == GpioRoute::Libgpiod2 ? MakeLibgpiod2Calls(gpio) : nullptr) {}
+
     TickClock clock;
     LineMonitor monitor;
+    std::unique_ptr<GpioCalls> libgpiod2;
+    LineCalls routed{tty, hid, ftdi, libgpiod2 ? *libgpiod2 : gpio};
 
     static std::string Device(LineAdapter adapter) { return path(adapter); }
 
@@ -44,9 +56,21 @@ struct Rig : FakeLineDevices {
         if (!mapping.empty()) {
             choice.mapping = *ParseLineMapping(mapping);
         }
-        return MakeLinePort(choice, monitor, clock, calls);
+        return MakeLinePort(choice, monitor, clock, routed);
     }
 };
+
+// The GPIO cases of a table, to run through the libgpiod 2.x calls.
+template <typename Case, std::size_t N> std::vector<Case> ThroughLibgpiod2(const Case (&cases)[N]) {
+    std::vector<Case> gpio;
+    for (Case c : cases) {
+        if (c.adapter == LineAdapter::Gpio) {
+            c.route = GpioRoute::Libgpiod2;
+            gpio.push_back(c);
+        }
+    }
+    return gpio;
+}
 
 unsigned Gpio(std::initializer_list<unsigned> high) {
     unsigned bits = 0;
@@ -63,13 +87,14 @@ struct HistoryCase {
     States states;
     unsigned afterOpening; // with state 0 on the lines
     Outputs outputs;       // after each state
+    GpioRoute route = GpioRoute::Direct;
 };
 
 class LineAdapterHistoryTest : public ::testing::TestWithParam<HistoryCase> {};
 
 TEST_P(LineAdapterHistoryTest, OutputsFollowTheirDataLinesFromTheMomentOfOpening) {
     const HistoryCase& c = GetParam();
-    Rig rig;
+    Rig rig(c.route);
     auto port = rig.make(c.adapter, c.mapping);
     ASSERT_EQ(port->InitializeWinIo(), 1) << port->lastError();
     FakeLineDevice& device = rig.device(c.adapter);
@@ -164,6 +189,8 @@ const HistoryCase GpioHistories[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Gpio, LineAdapterHistoryTest, ::testing::ValuesIn(GpioHistories),
                          CaseName);
+INSTANTIATE_TEST_SUITE_P(Libgpiod2, LineAdapterHistoryTest,
+                         ::testing::ValuesIn(ThroughLibgpiod2(GpioHistories)), CaseName);
 
 TEST(LineAdapterTest, OutputsTakeTheStateWrittenBeforeOpeningAndTheLedGoesOutOnClosing) {
     Rig rig;
@@ -196,15 +223,17 @@ struct RefusalCase {
     LineAdapter adapter;
     std::function<void(Rig&)> setUp;
     const char* words;
+    const char* mapping = ""; // empty: the default
+    GpioRoute route = GpioRoute::Direct;
 };
 
 class LineAdapterRefusalTest : public ::testing::TestWithParam<RefusalCase> {};
 
 TEST_P(LineAdapterRefusalTest, RefusesToOpenSayingWhyAndLeavesNothingOpen) {
     const RefusalCase& c = GetParam();
-    Rig rig;
+    Rig rig(c.route);
     c.setUp(rig);
-    auto port = rig.make(c.adapter);
+    auto port = rig.make(c.adapter, c.mapping);
     EXPECT_EQ(port->InitializeWinIo(), 0);
     EXPECT_NE(port->lastError().find(c.words), std::string::npos) << port->lastError();
     EXPECT_EQ(port->SetPortVal(888, LinePulseStart, 1), 0);
@@ -237,14 +266,22 @@ const RefusalCase Refusals[] = {
      "GPIO line 22 of /dev/gpiochip0 is in use by spi0 CS0"},
     {"GpioPermission", LineAdapter::Gpio, [](Rig& r) { r.gpio.failures["open"] = EACCES; },
      "gpio group"},
+    {"GpioLineTwice", LineAdapter::Gpio, [](Rig&) {}, "are in use by another program",
+     "17=D0 17=D1"},
 };
 INSTANTIATE_TEST_SUITE_P(Adapters, LineAdapterRefusalTest, ::testing::ValuesIn(Refusals),
                          [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Libgpiod2, LineAdapterRefusalTest,
+                         ::testing::ValuesIn(ThroughLibgpiod2(Refusals)),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LineAdapterTest, AnAdapterPulledOutSaysSoOnEveryWriteAndTheMonitorStillSeesThem) {
-    for (const LineAdapter adapter :
-         {LineAdapter::Serial, LineAdapter::Lxusb, LineAdapter::Ftdi, LineAdapter::Gpio}) {
-        Rig rig;
+    for (const auto& [adapter, route] : {std::pair{LineAdapter::Serial, GpioRoute::Direct},
+                                         {LineAdapter::Lxusb, GpioRoute::Direct},
+                                         {LineAdapter::Ftdi, GpioRoute::Direct},
+                                         {LineAdapter::Gpio, GpioRoute::Direct},
+                                         {LineAdapter::Gpio, GpioRoute::Libgpiod2}}) {
+        Rig rig(route);
         auto port = rig.make(adapter);
         ASSERT_EQ(port->InitializeWinIo(), 1);
         EXPECT_EQ(port->SetPortVal(888, LinePulseStart, 1), 1);
@@ -271,6 +308,20 @@ TEST(LineAdapterTest, APseudoTerminalIsRefusedByTheRealKernel) {
     EXPECT_EQ(port->InitializeWinIo(), 0);
     EXPECT_NE(port->lastError().find("has no modem lines"), std::string::npos) << port->lastError();
     close(master);
+}
+
+TEST(LineAdapterTest, AMissingGpioChipIsRefusedByTheRealLibgpiod) {
+    LibGpiodCalls libgpiod;
+    EXPECT_EQ(libgpiod.open("/nonexistent/gpiochip0"), -ENOENT);
+    Rig rig;
+    LineCalls calls{rig.tty, rig.hid, rig.ftdi, libgpiod};
+    auto port = MakeLinePort(
+        {LineAdapter::Gpio, "/nonexistent/gpiochip0", DefaultLineMapping(LineAdapter::Gpio)},
+        rig.monitor, rig.clock, calls);
+    EXPECT_EQ(port->InitializeWinIo(), 0);
+    EXPECT_NE(port->lastError().find("No device was found at the GPIO chip /nonexistent/gpiochip0"),
+              std::string::npos)
+        << port->lastError();
 }
 
 TEST(LineAdapterTest, TheChosenPortOpensTheAdapterChosenAtThatMoment) {

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 
 #include <cerrno>
+#include <set>
 #include <sys/ioctl.h>
 #include <thread>
 
@@ -157,11 +158,16 @@ int FakeFtdi::close(int /*handle*/) {
 
 int FakeGpio::open(const char* chipPath) {
     calls.push_back(std::string("open ") + chipPath);
-    return failure("open");
+    if (const int error = failure("open")) {
+        return error;
+    }
+    opened_.emplace_back(chipPath);
+    return static_cast<int>(opened_.size() - 1);
 }
 
-std::string FakeGpio::label(int /*chip*/) {
-    return "pinctrl-bcm2711";
+std::string FakeGpio::label(int chip) {
+    const auto it = labels.find(opened_.at(static_cast<std::size_t>(chip)));
+    return it == labels.end() ? "pinctrl-bcm2711" : it->second;
 }
 
 int FakeGpio::lineCount(int /*chip*/) {
@@ -178,6 +184,9 @@ int FakeGpio::requestOutputs(int /*chip*/, const std::vector<unsigned>& offsets,
     calls.emplace_back("request");
     if (const int error = failure("request")) {
         return error;
+    }
+    if (std::set<unsigned>(offsets.begin(), offsets.end()).size() != offsets.size()) {
+        return -EBUSY; // the kernel takes a line once
     }
     requested = offsets;
     set(values);

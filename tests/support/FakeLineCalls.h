@@ -85,12 +85,14 @@ public:
 };
 
 // A 28-line gpiochip: outputs has bit n set when line n is high. `holders` says who holds a
-// line already.
+// line already. A request naming a line twice is refused with EBUSY, as the kernel does.
+// Every path opens; `labels` gives a chip's label by its path, else "pinctrl-bcm2711".
 class FakeGpio : public GpioCalls, public FakeLineDevice {
 public:
     int lines = 28;
     std::map<unsigned, std::string> holders;
     std::vector<unsigned> requested;
+    std::map<std::string, std::string> labels;
 
     int open(const char* chipPath) override;
     std::string label(int chip) override;
@@ -103,6 +105,8 @@ public:
 
 private:
     void set(const std::vector<int>& values);
+
+    std::vector<std::string> opened_; // the path of each handle
 };
 
 // One fake device of each kind, and the calls that reach them.
