@@ -3,12 +3,17 @@
 #include "support/FrameFixtures.h"
 #include "support/RecordingMessages.h"
 
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -25,16 +30,48 @@ struct ToolRun {
     QString errors;
 };
 
+// Started with posix_spawn rather than QProcess: the arm64 tests run under qemu-user, which
+// refuses the clone (with a pidfd) that QProcess starts a program by.
 ToolRun RunTool(const QStringList& arguments, const fs::path& workingDir = {}) {
-    QProcess tool;
-    tool.setWorkingDirectory(QString::fromStdString(workingDir.string())); // empty: ours
-    tool.start(QStringLiteral(LUMENVALE_FRAMES_TOOL), arguments);
-    // Generous: the machine may be busy; a step takes milliseconds.
-    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit) {
+    std::vector<std::string> words{LUMENVALE_FRAMES_TOOL};
+    for (const QString& argument : arguments) {
+        words.push_back(argument.toStdString());
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    int errorPipe[2];
+    if (pipe2(errorPipe, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "no pipe for lumenvale-frames' messages";
+        return {};
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
+    if (!workingDir.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
+    }
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(errorPipe[1]);
+    ToolRun run;
+    std::string errors;
+    char chunk[4096];
+    for (ssize_t n; (n = read(errorPipe[0], chunk, sizeof chunk)) > 0;) {
+        errors.append(chunk, std::size_t(n));
+    }
+    close(errorPipe[0]);
+    int status = 0;
+    if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
         ADD_FAILURE() << "lumenvale-frames did not finish";
         return {};
     }
-    return {tool.exitCode(), QString::fromLocal8Bit(tool.readAllStandardError())};
+    run.exitCode = WEXITSTATUS(status);
+    run.errors = QString::fromLocal8Bit(errors);
+    return run;
 }
 
 class FramesToolTest : public ::testing::Test {
