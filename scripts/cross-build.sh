@@ -95,9 +95,11 @@ rm -rf "$out/package-program" "$out/package-indi" "$out"/*.deb
 "$top/packaging/check.sh" --sysroot "$sysroot" "$out"/*.deb
 
 # The tests, as test.sh runs them natively. Under emulation a program runs several times slower
-# than on the machine itself, so a test that fails gets a second try. The two that judge an
-# exposure to a few per cent from the emulated webcam's pixels are left to the native runs:
-# under qemu the work done while the exposure is timed (the whole program's, or the webcam test's
-# own wait, which handles the stream's events meanwhile) lengthens it by 40 to 125 ms.
-exec "$top/scripts/run-tests.sh" "$out" --repeat until-pass:2 \
+# than on the machine itself, and translates each piece of code the first time it runs (the INDI
+# driver's first exposure reads some 6 ms long), so a test that fails gets two more tries. The
+# two that judge an exposure to a few per cent from the emulated webcam's pixels are left to the
+# native runs: under qemu the work done while the exposure is timed (the whole program's, or the
+# webcam test's own wait, which handles the stream's events meanwhile) lengthens it by 40 to
+# 125 ms.
+exec "$top/scripts/run-tests.sh" "$out" --repeat until-pass:3 \
     -E '^(e2e_webcam_session|RealWebcamTest\.OnTheEmulatedWebcam)$' "$@"
