@@ -68,6 +68,7 @@ chroot "$root" useradd --create-home --shell /bin/bash "$user"
 echo "$user ALL=(ALL:ALL) NOPASSWD: ALL" >"$root/etc/sudoers.d/$user"
 chmod 0440 "$root/etc/sudoers.d/$user"
 if [ "$with_x" -eq 1 ]; then
+    chroot "$root" apt-get update -qq
     chroot "$root" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
         --no-install-recommends xvfb xauth >/dev/null
 fi
