@@ -38,7 +38,13 @@ if ! command -v mmdebstrap >/dev/null; then
 fi
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/lumenvale-$release-XXXXXX")
+namespace=
 remove_root() {
+    # Stopped before the command ended: its namespace ends with unshare (--kill-child), which
+    # only SIGKILL stops.
+    if [ -n "$namespace" ] && kill -KILL "$namespace" 2>/dev/null; then
+        wait "$namespace" 2>/dev/null || true
+    fi
     # The mounts below live in a mount namespace of their own and end with it; should one
     # still be seen here, the root is left alone rather than deleted through it.
     if findmnt -rn -o TARGET | grep -q "^$root/"; then
@@ -48,6 +54,8 @@ remove_root() {
     rm -rf --one-file-system "$root"
 }
 trap remove_root EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 mirror=http://deb.debian.org/debian
 sources=("deb $mirror $release main")
@@ -90,13 +98,16 @@ echo "in-fresh-root: running $* in the clone, as $user"
 status=0
 # A mount and process namespace of its own: everything the command started ends with it, and so
 # do the mounts, whatever happens.
-unshare --mount --pid --fork --propagation private -- bash -c '
+unshare --mount --pid --fork --kill-child --propagation private -- bash -c '
     root=$1
     shift
     mount -t proc proc "$root/proc"
     mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$root/dev/pts"
     mount -t tmpfs -o mode=1777 shm "$root/dev/shm"
     exec chroot "$root" runuser -l "$0" -c "$(printf "%q " "$@")"
-' "$user" "$root" env CI="${CI:-}" "${runner[@]}" "$@" || status=$?
+' "$user" "$root" env CI="${CI:-}" "${runner[@]}" "$@" &
+namespace=$!
+wait "$namespace" || status=$?
+namespace=
 echo "in-fresh-root: $* ended with status $status in Debian $release"
 exit "$status"
