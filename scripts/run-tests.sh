@@ -26,7 +26,11 @@ fi
 # The Python tests' imports leave no compiled copies in the source tree.
 export PYTHONDONTWRITEBYTECODE=1
 # The X servers the end-to-end tests start must take their sockets and lock files with them.
-x_before=$(ls -A /tmp/.X11-unix 2>/dev/null; ls -d /tmp/.X*-lock 2>/dev/null || true)
+x_files() {
+    ls -A /tmp/.X11-unix 2>/dev/null
+    ls -d /tmp/.X*-lock 2>/dev/null || true
+}
+x_before=$(x_files)
 status=0
 TMPDIR="$run/tmp" ctest --test-dir "$build" --output-on-failure --timeout 300 "$@" || status=$?
 # With ctest's --repeat a test that failed and then passed leaves the folder its failed try kept
@@ -46,8 +50,7 @@ if [ -n "$left" ]; then
         status=1
     fi
 fi
-x_left=$(comm -13 <(sort <<<"$x_before") \
-    <(sort <<<"$(ls -A /tmp/.X11-unix 2>/dev/null; ls -d /tmp/.X*-lock 2>/dev/null || true)"))
+x_left=$(comm -13 <(sort <<<"$x_before") <(x_files | sort))
 if [ -n "$x_left" ]; then
     echo "The tests left these X server files behind in /tmp (from /tmp/.X11-unix and locks):"
     echo "$x_left"
