@@ -1,14 +1,16 @@
 // The acquisition library's own settings: which source acquires, how many frames a webcam
 // lets pass after the readout, whether the live picture is stretched, and which adapter carries
-// the camera lines. Kept in an INI file of
-// its own in the user's configuration directory, apart from the program's "config.dat".
+// the camera lines, and each camera's own controls. Kept in an INI file of its own in the user's
+// configuration directory, apart from the program's "config.dat".
 #pragma once
 
+#include "acquisition/CameraControls.h"
 #include "lines/LineMapping.h"
 
 #include <QString>
 
 #include <filesystem>
+#include <map>
 #include <string>
 
 namespace lumenvale {
@@ -31,6 +33,14 @@ struct AcquisitionConfig {
     // The parallel port unless chosen otherwise; a mapping that is missing or does not read
     // gives the adapter's default one.
     LinesChoice lines;
+    // Each camera's own controls and frame rate as the user left them, by CameraIdentity::key()
+    // (or SimulatedCameraKey).
+    std::map<QString, KeptCameraSettings> cameras;
+
+    // The settings kept for `camera`: under its key, or, for a camera plugged into another
+    // port, the one camera of the same driver and name kept under another; a fresh entry when
+    // neither is found.
+    KeptCameraSettings& keptFor(const CameraIdentity& camera);
 
     // A missing or unreadable file gives the defaults; values out of range are brought in.
     static AcquisitionConfig load(const std::filesystem::path& file);

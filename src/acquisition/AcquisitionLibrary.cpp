@@ -19,6 +19,7 @@ AcquisitionLibrary::AcquisitionLibrary(LineMonitor& lines, const Clock& clock, V
       simulated_(lines, options_.simulatedDrift), stream_(calls_) {
     linesSubscription_ =
         lines_.subscribe([this](const LineWrite& write) { lastWriteUs_ = write.monotonicUs; });
+    stream_.setOnOpening([this](WebcamStream& stream) { applyKeptSettings(stream); });
 }
 
 AcquisitionLibrary::~AcquisitionLibrary() {
@@ -36,6 +37,27 @@ const AcquisitionConfig& AcquisitionLibrary::config() {
         config_ = AcquisitionConfig::load(configFile());
     }
     return *config_;
+}
+
+void AcquisitionLibrary::keepConfig() {
+    // A file that cannot be written keeps the settings for this run of the program.
+    config();
+    config_->save(configFile());
+}
+
+void AcquisitionLibrary::applyKeptSettings(WebcamStream& stream) {
+    config();
+    V4l2ControlSet controls = stream.controls();
+    const AppliedSettings applied =
+        ApplyKeptSettings(controls, config_->keptFor(stream.identity()));
+    if (applied.keptChanged) {
+        keepConfig();
+    }
+    for (const QString& refused : applied.refused) {
+        const QString line = QStringLiteral("%1 refused %2").arg(stream.describe(), refused);
+        qWarning("%s", qPrintable(line));
+        notice_ += (notice_.isEmpty() ? QString() : QStringLiteral("\n")) + line;
+    }
 }
 
 std::optional<AcquisitionLibrary::Webcam> AcquisitionLibrary::chosenWebcam() {
@@ -127,7 +149,7 @@ std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
     if (dialog.stretch() != config_->stretch) {
         // Kept for the next run of the program; when the file cannot be written, for this one.
         config_->stretch = dialog.stretch();
-        config_->save(configFile());
+        keepConfig();
     }
     if (result == AcquireNoSource) {
         defaultDevice_.reset();
@@ -149,9 +171,11 @@ std::int32_t AcquisitionLibrary::TWAIN_SelectImageSource(QWidget* parent) {
     if (chooser.exec() != QDialog::Accepted) {
         return AcquireCancelled;
     }
-    const bool stretch = config().stretch; // not the chooser's to change
-    config_ = chooser.choice();
-    config_->stretch = stretch;
+    // Neither the stretch nor the cameras' own settings are the chooser's to change.
+    AcquisitionConfig chosen = chooser.choice();
+    chosen.stretch = config_->stretch;
+    chosen.cameras = std::move(config_->cameras);
+    config_ = std::move(chosen);
     defaultDevice_.reset();
     // Another camera (or the same one with other settings) starts afresh at the next command.
     closeSource();

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace lumenvale {
 
@@ -46,6 +47,9 @@ public:
 
     // The source choice in force (read from its file on first use).
     const AcquisitionConfig& config();
+    // What the camera refused of its kept settings since this was last asked, one refusal a
+    // line ("" when nothing was): each is said once, and the acquisitions go on.
+    QString takeNotice() { return std::exchange(notice_, QString()); }
     SimulatedCamera& simulatedCamera() { return simulated_; }
     const WebcamStream& webcamStream() const { return stream_; }
 
@@ -63,6 +67,9 @@ private:
     // during this acquisition, or, with none (a Focus frame), the confirmation itself.
     std::int64_t readoutUs() const;
     void rememberTimestamps();
+    // Sets the opening camera up as its settings are kept.
+    void applyKeptSettings(WebcamStream& stream);
+    void keepConfig();
 
     LineMonitor& lines_;
     const Clock& clock_;
@@ -81,6 +88,7 @@ private:
     int linesSubscription_ = 0;
     std::int64_t lastWriteUs_ = 0;
     std::int64_t acquisitionStartUs_ = std::numeric_limits<std::int64_t>::max();
+    QString notice_;
 };
 
 } // namespace lumenvale

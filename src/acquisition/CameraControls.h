@@ -51,9 +51,7 @@ struct FrameInterval {
     std::uint32_t numerator = 0;
     std::uint32_t denominator = 0;
 
-    double framesPerSecond() const {
-        return numerator == 0 ? 0 : double(denominator) / numerator;
-    }
+    double framesPerSecond() const { return numerator == 0 ? 0 : double(denominator) / numerator; }
     // "5 frames/s", "7.5 frames/s"
     QString describe() const;
     bool operator==(const FrameInterval&) const = default;
@@ -63,6 +61,8 @@ struct FrameInterval {
 struct KeptCameraSettings {
     // The automatic modes were turned off at the camera's first use; never again after that.
     bool prepared = false;
+    // The names of what that first use turned off, for the controls panel to tell.
+    std::vector<QString> turnedOff;
     std::map<std::uint32_t, std::int64_t> values;
     std::optional<FrameInterval> interval;
 

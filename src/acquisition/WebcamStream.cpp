@@ -196,8 +196,17 @@ std::optional<SourceFailure> WebcamStream::open(const std::string& path, const Q
         close();
         return failure(AcquireNoSource, QStringLiteral("this device cannot capture video."));
     }
+    identity_ = CameraIdentity::of(calls_, fd_).value_or(CameraIdentity{});
     std::optional<SourceFailure> failed = negotiate();
+    if (!failed && onOpening_) {
+        onOpening_(*this);
+    }
     if (!failed) {
+        // As the camera's controls left it.
+        const std::optional<FrameInterval> interval = controls().frameInterval();
+        frameIntervalUs_ = interval ? std::int64_t(interval->numerator) * 1000000 /
+                                          std::int64_t(interval->denominator)
+                                    : 0;
         failed = startStreaming();
     }
     if (failed) {
@@ -243,15 +252,6 @@ std::optional<SourceFailure> WebcamStream::negotiate() {
     converted_.fmt.pix.bytesperline = pix.width * 3;
     converted_.fmt.pix.sizeimage = pix.width * 3 * pix.height;
     rgb_.resize(converted_.fmt.pix.sizeimage);
-
-    v4l2_streamparm parm{};
-    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    frameIntervalUs_ = 0;
-    if (calls_.ioctl(fd_, VIDIOC_G_PARM, &parm) == 0 &&
-        parm.parm.capture.timeperframe.denominator > 0) {
-        frameIntervalUs_ = std::int64_t(parm.parm.capture.timeperframe.numerator) * 1000000 /
-                           parm.parm.capture.timeperframe.denominator;
-    }
     return std::nullopt;
 }
 
@@ -292,6 +292,15 @@ std::optional<SourceFailure> WebcamStream::startStreaming() {
     ++streamStarts_;
     lastStampUs_.reset();
     return std::nullopt;
+}
+
+std::optional<SourceFailure> WebcamStream::reopen() {
+    if (!isOpen()) {
+        return std::nullopt;
+    }
+    const std::string path = path_;
+    close();
+    return open(path, name_);
 }
 
 void WebcamStream::close() {

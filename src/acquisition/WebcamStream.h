@@ -5,6 +5,7 @@
 // error flags are seen, and libv4lconvert turns a chosen frame into RGB24 afterwards.
 #pragma once
 
+#include "acquisition/CameraControls.h"
 #include "acquisition/FrameSource.h"
 #include "acquisition/V4l2Calls.h"
 #include "frames/AcquiredFrame.h"
@@ -14,6 +15,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,10 +56,22 @@ public:
     // there. `name` is the card name, for messages.
     std::optional<SourceFailure> open(const std::string& path, const QString& name);
     void close();
+    // Closes the camera and opens it again, as its frame rate can only change that way.
+    std::optional<SourceFailure> reopen();
     bool isOpen() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
     // "Card (/dev/video0)", as messages name the camera.
     QString describe() const;
+
+    // Called at every opening once the picture format is set, before the camera streams: the
+    // moment to set its controls and frame rate.
+    void setOnOpening(std::function<void(WebcamStream&)> onOpening) {
+        onOpening_ = std::move(onOpening);
+    }
+    // The open camera, as its settings are kept under.
+    const CameraIdentity& identity() const { return identity_; }
+    // The open camera's controls, and its frame rates for the picture it sends.
+    V4l2ControlSet controls() { return {calls_, fd_, pixelFormat(), width(), height()}; }
 
     // At most one listener; null hands every buffer straight back.
     void setListener(Listener* listener) { listener_ = listener; }
@@ -93,6 +107,8 @@ private:
     SourceFailure callFailure(const char* call, int error) const;
 
     V4l2Calls& calls_;
+    std::function<void(WebcamStream&)> onOpening_;
+    CameraIdentity identity_;
     std::string path_;
     QString name_;
     int fd_ = -1;

@@ -226,6 +226,7 @@ int FakeV4l2Device::ioctl(int fd, unsigned long request, void* arg) {
         if (!camera->tellsInterval) {
             return fail(ENOTTY);
         }
+        parm.parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
         parm.parm.capture.timeperframe.numerator = std::uint32_t(frameIntervalUs(*camera));
         parm.parm.capture.timeperframe.denominator = 1000000;
         return 0;
