@@ -4,12 +4,15 @@
 // medians over 20 calls, and the slowest call. Then on the emulated webcam (STREAMON 250 ms, the
 // first frame 300 ms later, 10 frames a second), through the Control window: 5 binned frames of
 // 1 s, with the exposure as the lines show it, the dialog's start, the time from the readout
-// write to the file, and the longest the event loop stood still while the camera streamed.
+// write to the file, and the longest the event loop stood still while the camera streamed; the
+// same run again with a kept set of the camera's own controls applied at every stream opening,
+// and the time that applying takes (the median of 10 openings, each setting every value anew).
 // Prints "name value" lines.
 #include "BenchFigures.h"
 #include "SimulatedDesk.h"
 
 #include "acquisition/AcquisitionLibrary.h"
+#include "acquisition/CameraControls.h"
 #include "acquisition/LibV4l2Calls.h"
 #include "camera/Services.h"
 #include "lines/LineMonitor.h"
@@ -144,17 +147,85 @@ private:
     Acquisition& library_;
 };
 
-int webcamCase(const std::filesystem::path& root) {
+bool configureWebcam(const std::filesystem::path& log) {
     using Configure = int (*)(const char*);
     const auto configure = reinterpret_cast<Configure>(dlsym(RTLD_DEFAULT, "emucam_configure"));
-    if (configure == nullptr ||
-        configure(("FORMATS=YUYV;SIZES=640x480;STREAMON_MS=250;FIRST_FRAME_MS=300;FPS=10;LOG=" +
-                   (root / "emucam.log").string())
-                      .c_str()) != 0) {
+    return configure != nullptr &&
+           configure(("FORMATS=YUYV;SIZES=640x480;STREAMON_MS=250;FIRST_FRAME_MS=300;FPS=10;LOG=" +
+                      log.string())
+                         .c_str()) == 0;
+}
+
+// A kept set for every control the camera lets be set, each away from its present value when
+// `flip` (so every one is a request), with its frame interval: the set a user leaves.
+KeptCameraSettings keptSet(CameraControlSet& camera, bool flip) {
+    KeptCameraSettings kept;
+    kept.prepared = true;
+    for (const CameraControl& control : camera.controls()) {
+        if (!control.settable() || control.kind == CameraControl::Kind::Button) {
+            continue;
+        }
+        std::int64_t value = control.value;
+        if (flip) {
+            value = control.value == control.maximum ? control.minimum : control.maximum;
+            if (!control.choices.empty()) {
+                value = control.choices.front().value == control.value
+                            ? control.choices.back().value
+                            : control.choices.front().value;
+            }
+        }
+        kept.values[control.id] = value;
+    }
+    if (const auto intervals = camera.frameIntervals(); !intervals.empty()) {
+        kept.interval = flip ? intervals.front() : intervals.back();
+    }
+    return kept;
+}
+
+// How long applying a kept set takes at a stream's opening, where it delays the first frame.
+// `lastSet` gets the values the last opening left, away from the camera's defaults.
+int controlsCase(const std::filesystem::path& root, KeptCameraSettings& lastSet) {
+    if (!configureWebcam(root / "controls.log")) {
+        return 1;
+    }
+    LibV4l2Calls v4l2;
+    WebcamStream stream(v4l2);
+    std::vector<double> applying;
+    std::size_t applied = 0;
+    bool flip = false;
+    stream.setOnOpening([&](WebcamStream& opening) {
+        V4l2ControlSet camera = opening.controls();
+        KeptCameraSettings kept = keptSet(camera, flip = !flip);
+        applied = kept.values.size() + (kept.interval ? 1 : 0);
+        const Instant start = std::chrono::steady_clock::now();
+        const AppliedSettings result = ApplyKeptSettings(camera, kept);
+        applying.push_back(ms(start, std::chrono::steady_clock::now()));
+        if (!result.refused.empty()) {
+            std::fprintf(stderr, "refused: %s\n", qPrintable(result.refused.front()));
+        }
+        lastSet = keptSet(camera, false);
+    });
+    for (int open = 0; open < 10; ++open) {
+        if (const auto failed = stream.open("/dev/video0", QStringLiteral("Emulated Webcam"))) {
+            std::fprintf(stderr, "%s\n", qPrintable(failed->reason));
+            return 1;
+        }
+        stream.close();
+    }
+    print("controls_applied", double(applied));
+    print("controls_apply_ms", median(applying));
+    return 0;
+}
+
+// A Binned run of 5 frames of 1 s through the Control window; with `kept`, the camera's
+// controls kept as given, applied at the stream's opening.
+int webcamCase(const std::filesystem::path& root, const KeptCameraSettings* kept) {
+    std::filesystem::remove(root / "emucam.log");
+    if (!configureWebcam(root / "emucam.log")) {
         std::fprintf(stderr, "the emulated webcam is not preloaded: no webcam case\n");
         return 1;
     }
-    const std::filesystem::path work = root / "webcam";
+    const std::filesystem::path work = root / (kept != nullptr ? "webcam-controls" : "webcam");
     std::filesystem::create_directories(work / "saved");
     Settings settings = DefaultSettings();
     settings.SaveDir = (work / "saved").string();
@@ -163,6 +234,15 @@ int webcamCase(const std::filesystem::path& root) {
     webcam.source = AcquisitionConfig::Source::V4l2;
     webcam.devicePath = "/dev/video0";
     webcam.deviceName = QStringLiteral("Emulated Webcam");
+    if (kept != nullptr) {
+        LibV4l2Calls calls;
+        WebcamStream stream(calls);
+        stream.setOnOpening(
+            [&](WebcamStream& opening) { webcam.cameras[opening.identity().key()] = *kept; });
+        if (stream.open("/dev/video0", webcam.deviceName)) {
+            return 1;
+        }
+    }
     AcquisitionOptions options;
     options.configFile = work / "acquisition.ini";
     if (!webcam.save(options.configFile)) {
@@ -260,6 +340,10 @@ int webcamCase(const std::filesystem::path& root) {
         const std::int64_t endUs = std::stoll(line.substr(end + 5));
         endToFile.push_back(double(acquisition.returnedUs[frame++] - endUs) / 1000.0);
     }
+    if (kept != nullptr) {
+        print("webcam_exposure_error_ms_with_controls", median(errors));
+        return 0;
+    }
     print("webcam_exposure_error_ms", median(errors));
     print("webcam_dialog_start_ms", median(acquisition.starts));
     print("webcam_readout_to_file_ms", median(toFile));
@@ -293,5 +377,12 @@ int main(int argc, char** argv) {
     if (const int failed = simulatedCase(root)) {
         return failed;
     }
-    return webcamCase(root);
+    if (const int failed = webcamCase(root, nullptr)) {
+        return failed;
+    }
+    KeptCameraSettings kept;
+    if (const int failed = controlsCase(root, kept)) {
+        return failed;
+    }
+    return webcamCase(root, &kept);
 }

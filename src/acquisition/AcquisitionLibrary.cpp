@@ -60,6 +60,31 @@ void AcquisitionLibrary::applyKeptSettings(WebcamStream& stream) {
     }
 }
 
+std::unique_ptr<AcquisitionLibrary::WebcamSettings> AcquisitionLibrary::webcamSettings() {
+    if (!stream_.isOpen()) {
+        return nullptr;
+    }
+    config();
+    KeptCameraSettings& kept = config_->keptFor(stream_.identity());
+    auto changeInterval = [this, &kept](FrameInterval interval) -> std::optional<QString> {
+        // A streaming camera takes a new frame rate only when it starts again, and the kept
+        // settings are applied as it does.
+        const std::optional<FrameInterval> before = kept.interval;
+        kept.interval = interval;
+        if (const auto failed = stream_.reopen()) {
+            kept.interval = before;
+            return failed->reason;
+        }
+        if (stream_.controls().frameInterval() != interval) {
+            kept.interval = before;
+            return QStringLiteral("the camera kept another frame rate");
+        }
+        return std::nullopt;
+    };
+    return std::make_unique<WebcamSettings>(
+        stream_, kept, [this] { keepConfig(); }, changeInterval);
+}
+
 std::optional<AcquisitionLibrary::Webcam> AcquisitionLibrary::chosenWebcam() {
     const AcquisitionConfig& chosen = config();
     switch (chosen.source) {

@@ -6,6 +6,7 @@
 #include "acquisition/Acquisition.h"
 #include "acquisition/AcquisitionConfig.h"
 #include "acquisition/AcquisitionOptions.h"
+#include "acquisition/CameraSettingsEditor.h"
 #include "acquisition/CaptureDevices.h"
 #include "acquisition/WebcamStream.h"
 #include "acquisition/simulated/SimulatedCamera.h"
@@ -51,6 +52,24 @@ public:
     // line ("" when nothing was): each is said once, and the acquisitions go on.
     QString takeNotice() { return std::exchange(notice_, QString()); }
     SimulatedCamera& simulatedCamera() { return simulated_; }
+
+    // The open webcam's controls with the settings kept for it: what the camera controls panel
+    // edits. Changes are kept as they are made; a new frame rate reopens the stream.
+    class WebcamSettings {
+    public:
+        WebcamSettings(WebcamStream& stream, KeptCameraSettings& kept,
+                       std::function<void()> keptChanged,
+                       std::function<std::optional<QString>(FrameInterval)> changeInterval)
+            : camera_(stream),
+              editor_(camera_, kept, std::move(keptChanged), std::move(changeInterval)) {}
+        CameraSettingsEditor& editor() { return editor_; }
+
+    private:
+        WebcamStreamControls camera_;
+        CameraSettingsEditor editor_;
+    };
+    // Nothing when no webcam is open.
+    std::unique_ptr<WebcamSettings> webcamSettings();
     const WebcamStream& webcamStream() const { return stream_; }
 
 private:

@@ -128,4 +128,27 @@ private:
     bool draining_ = false;
 };
 
+// The controls of whatever camera `stream` has open now, through reopenings.
+class WebcamStreamControls : public CameraControlSet {
+public:
+    explicit WebcamStreamControls(WebcamStream& stream) : stream_(stream) {}
+
+    std::vector<CameraControl> controls() override { return stream_.controls().controls(); }
+    std::optional<QString> set(std::uint32_t id, std::int64_t value) override {
+        return stream_.controls().set(id, value);
+    }
+    std::vector<FrameInterval> frameIntervals() override {
+        return stream_.controls().frameIntervals();
+    }
+    std::optional<FrameInterval> frameInterval() override {
+        return stream_.controls().frameInterval();
+    }
+    std::optional<QString> setFrameInterval(FrameInterval interval) override {
+        return stream_.controls().setFrameInterval(interval);
+    }
+
+private:
+    WebcamStream& stream_;
+};
+
 } // namespace lumenvale
