@@ -1,13 +1,20 @@
 // The simulated camera as the capture commands drive it through the lines: what it reads out,
-// how bright, with or without amplifier glow, and in which rows.
+// how bright, with or without amplifier glow, and in which rows; its gain and brightness as its
+// controls set them.
 #include "acquisition/simulated/SimulatedCamera.h"
+#include "acquisition/simulated/SimulatedControls.h"
 #include "lines/LineMonitor.h"
 #include "platform/Clock.h"
 
 #include <gtest/gtest.h>
+#include <linux/videodev2.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <sstream>
+#include <string>
 #include <vector>
 
 using namespace lumenvale;
@@ -71,6 +78,20 @@ double mean(const AcquiredFrame& f, const Region& r, const AcquiredFrame* mask =
         }
     }
     return count == 0 ? 0 : sum / double(count);
+}
+
+// The spread of the colour values of rows [firstRow, lastRow) of one parity about their mean.
+double deviation(const AcquiredFrame& f, const Region& r) {
+    const double m = mean(f, r);
+    double sum = 0;
+    long count = 0;
+    for (int row = r.firstRow + (r.firstRow + r.parity) % 2; row < r.lastRow; row += 2) {
+        for (int i = 3 * r.x0; i < 3 * r.x1; ++i) {
+            sum += (f.storedRow(row)[i] - m) * (f.storedRow(row)[i] - m);
+            ++count;
+        }
+    }
+    return std::sqrt(sum / double(count));
 }
 
 // Light above the black level, read off the dark odd rows of a field or binned readout.
@@ -252,4 +273,107 @@ TEST_F(SimulatedCameraTest, PreviewShowsTheSameSky) {
         shifted += rowDistance(preview, row, reference, row + 1);
     }
     EXPECT_LT(same * 1.5, shifted);
+}
+
+TEST_F(SimulatedCameraTest, GainMultipliesTheLightAndBrightnessMovesTheBlackLevel) {
+    struct Case {
+        int gain;
+        int brightness;
+        double black; // mean of the dark odd rows
+        // The sky above the black level and the noise of the dark rows, against the defaults'.
+        std::optional<double> times;
+        bool whiteStaysWhite; // what the defaults saturate does not come out dark
+    };
+    const std::vector<Case> cases = {
+        {0, 0, 10, 1.0, true},            // the defaults
+        {33, 0, 10, 2.0, true},           // a third of the range doubles the light
+        {67, 16, 26, 4.0, true},          // and the black level stays where it is
+        {100, 32, 42, 8.0, true},         // the top: eight times
+        {0, 64, 74, 1.0, true},           // brightness moves every pixel alike
+        {100, 64, 74, 8.0, true},         // the stars beyond white stay white
+        {0, -5, 5, 1.0, true},            // darker
+        {0, -64, 0, std::nullopt, false}, // black clipped at 0, faint white turns grey
+    };
+    // A binned second without glow; the upper half of the picture, where the sky is faint
+    // enough to stay below white eight times amplified.
+    const SimulatedCamera::Exposure exposure{Readout::Binned, 1000, false};
+    const Region sky{0, 240};
+    const Region dark{1, 240};
+    const AcquiredFrame plain = camera.render(exposure);
+    SimulatedControlSet controls(camera);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "gain " << c.gain << ", brightness " << c.brightness);
+        ASSERT_EQ(controls.set(V4L2_CID_GAIN, c.gain), std::nullopt);
+        ASSERT_EQ(controls.set(V4L2_CID_BRIGHTNESS, c.brightness), std::nullopt);
+        const AcquiredFrame f = camera.render(exposure);
+        EXPECT_NEAR(mean(f, dark), c.black, 0.6);
+        if (c.times) {
+            const double light = (mean(f, sky, &plain) - mean(f, dark, &plain)) /
+                                 (mean(plain, sky, &f) - mean(plain, dark, &f));
+            EXPECT_NEAR(light / *c.times, 1.0, 0.04);
+            EXPECT_NEAR(deviation(f, dark) / deviation(plain, dark) / *c.times, 1.0, 0.04);
+        }
+        // Clipped, not wrapped round: a value beyond white comes out white.
+        int darkened = 0;
+        for (int row = 0; row < AcquiredFrame::Height; ++row) {
+            for (std::size_t i = 0; i < AcquiredFrame::RowBytes; ++i) {
+                darkened += int(plain.storedRow(row)[i] == 255 && f.storedRow(row)[i] < 200);
+            }
+        }
+        EXPECT_EQ(darkened == 0, c.whiteStaysWhite) << darkened;
+    }
+}
+
+TEST_F(SimulatedCameraTest, ControlsListGainAndBrightnessAndRefuseWhatTheyDoNotTake) {
+    // Compared as text: what a control is, its range and its value, in one line.
+    const auto listed = [](const std::vector<CameraControl>& controls) {
+        std::vector<std::string> lines;
+        for (const CameraControl& c : controls) {
+            std::ostringstream line;
+            line << c.name.toStdString() << " " << c.id
+                 << (c.kind == CameraControl::Kind::Integer ? " integer " : " other ") << c.minimum
+                 << ".." << c.maximum << " step " << c.step << " default " << c.defaultValue
+                 << " now " << c.value << (c.settable() && !c.inactive ? "" : " not settable");
+            lines.push_back(line.str());
+        }
+        return lines;
+    };
+    const auto listing = [](std::int64_t gain, std::int64_t brightness) {
+        return std::vector<std::string>{
+            "Gain " + std::to_string(V4L2_CID_GAIN) + " integer 0..100 step 1 default 0 now " +
+                std::to_string(gain),
+            "Brightness " + std::to_string(V4L2_CID_BRIGHTNESS) +
+                " integer -64..64 step 1 default 0 now " + std::to_string(brightness)};
+    };
+    struct Case {
+        const char* what;
+        std::uint32_t id;
+        std::int64_t value;
+        const char* refusal; // empty: taken
+        std::int64_t gain;   // the values listed afterwards
+        std::int64_t brightness;
+    };
+    const std::vector<Case> cases = {
+        {"gain", V4L2_CID_GAIN, 50, "", 50, 0},
+        {"gain at its top", V4L2_CID_GAIN, 100, "", 100, 0},
+        {"gain above its range", V4L2_CID_GAIN, 101, "out of range (0 to 100)", 100, 0},
+        {"gain below its range", V4L2_CID_GAIN, -1, "out of range (0 to 100)", 100, 0},
+        {"gain beyond an int", V4L2_CID_GAIN, std::int64_t(1) << 32, "out of range (0 to 100)", 100,
+         0},
+        {"brightness at its bottom", V4L2_CID_BRIGHTNESS, -64, "", 100, -64},
+        {"brightness above its range", V4L2_CID_BRIGHTNESS, 65, "out of range (-64 to 64)", 100,
+         -64},
+        {"a control it does not have", V4L2_CID_EXPOSURE_ABSOLUTE, 100,
+         "the simulated camera has no such control", 100, -64},
+        {"gain back to its default", V4L2_CID_GAIN, 0, "", 0, -64},
+    };
+    SimulatedControlSet controls(camera);
+    EXPECT_EQ(listed(controls.controls()), listing(0, 0));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(controls.set(c.id, c.value).value_or(QString()).toStdString(), c.refusal);
+        EXPECT_EQ(listed(controls.controls()), listing(c.gain, c.brightness));
+        EXPECT_EQ(camera.gain(), c.gain);
+        EXPECT_EQ(camera.brightness(), c.brightness);
+    }
 }

@@ -46,16 +46,34 @@ std::vector<float> makeNoise() {
 
 SimulatedCamera::SimulatedCamera(LineMonitor& lines, Drift drift)
     : lines_(lines), noise_(makeNoise()), sigma_(SigmaLevels), drift_(drift) {
-    // Read noise plus shot noise, by whole grey levels of light; above the top level the
-    // pixel saturates whatever the noise.
-    for (std::size_t level = 0; level < SigmaLevels; ++level) {
-        sigma_[level] = std::sqrt(ReadNoiseVariance + float(level) * ShotNoisePerLevel);
-    }
+    makeSigma();
     subscription_ = lines_.subscribe([this](const LineWrite& w) { onWrite(w); });
 }
 
 SimulatedCamera::~SimulatedCamera() {
     lines_.unsubscribe(subscription_);
+}
+
+// Read noise plus shot noise, by whole grey levels of amplified light; above the top level the
+// pixel saturates whatever the noise. The amplifier multiplies the noise of what it is given
+// with the light: `a` times the read noise, and amplified level L was L / a levels collected,
+// whose shot noise variance it multiplies by a * a.
+void SimulatedCamera::makeSigma() {
+    const float a = amplification_;
+    for (std::size_t level = 0; level < SigmaLevels; ++level) {
+        sigma_[level] = std::sqrt(a * a * ReadNoiseVariance + a * float(level) * ShotNoisePerLevel);
+    }
+}
+
+void SimulatedCamera::setGain(int gain) {
+    gain_ = std::clamp(gain, GainMinimum, GainMaximum);
+    amplification_ =
+        std::exp2(float(GainDoublings * (gain_ - GainMinimum)) / (GainMaximum - GainMinimum));
+    makeSigma();
+}
+
+void SimulatedCamera::setBrightness(int brightness) {
+    brightness_ = std::clamp(brightness, BrightnessMinimum, BrightnessMaximum);
 }
 
 void SimulatedCamera::onWrite(const LineWrite& write) {
@@ -121,6 +139,9 @@ AcquiredFrame SimulatedCamera::render(const Exposure& exposure) {
     std::uint32_t state = 0x9E3779B9U ^ (++framesRendered_ * 0x85EBCA6BU);
     const float seconds = float(std::max(0, exposure.exposureMs)) / 1000.0F;
     const float glow = exposure.ampGlow ? 1.0F : 0.0F;
+    // The black level, moved by the brightness, is added behind the amplifier: the gain leaves
+    // it as it is. (The 0.5 rounds the value to a whole grey level.)
+    const float black = BlackLevel + 0.5F + float(brightness_);
 
     if (exposure.readout == Readout::Binned || exposure.readout == Readout::FirstField) {
         ++exposuresRead_;
@@ -144,7 +165,7 @@ AcquiredFrame SimulatedCamera::render(const Exposure& exposure) {
         // Which picture rows this stored row is read from, and with what gain.
         int first = row;
         int second = -1;
-        float gain = 1.0F;
+        float fieldGain = 1.0F;
         const bool even = row % 2 == 0;
         switch (exposure.readout) {
         case Readout::Full:
@@ -158,10 +179,10 @@ AcquiredFrame SimulatedCamera::render(const Exposure& exposure) {
             break;
         case Readout::SecondField:
             first = even ? row + 1 : -1;
-            gain = SecondFieldGain;
+            fieldGain = SecondFieldGain;
             break;
         }
-        const float scale = seconds * gain;
+        const float scale = seconds * fieldGain * amplification_;
         if (first < 0) {
             std::fill(light.begin(), light.end(), 0.0F);
         } else {
@@ -186,7 +207,7 @@ AcquiredFrame SimulatedCamera::render(const Exposure& exposure) {
             const float signal = light[i];
             const int level = int(std::min(signal, float(SigmaLevels - 1)));
             // The top 12 bits of the generator pick one of the 4096 deviates.
-            const float value = BlackLevel + 0.5F + signal + sigmaOf[level] * noise[state >> 20];
+            const float value = black + signal + sigmaOf[level] * noise[state >> 20];
             out[i] = value <= 0.0F ? 0 : value >= 255.0F ? 255 : std::uint8_t(value);
         }
     }

@@ -2,7 +2,8 @@
 // reads out what the real camera would. The light it collects is the time from the exposure
 // state to the readout state; the amplifier glows unless the exposure state was "Amp off";
 // a binned readout fills the even stored rows only; a hi-res exposure is read out as two
-// fields, the even picture lines first and the odd ones, a little brighter, second.
+// fields, the even picture lines first and the odd ones, a little brighter, second. Its gain
+// amplifies the light and its noise; its brightness moves the black level of its output.
 #pragma once
 
 #include "acquisition/simulated/SimulatedSky.h"
@@ -44,6 +45,15 @@ public:
     static constexpr std::size_t NoiseValues = 4096;
     static constexpr std::size_t SigmaLevels = 512;
 
+    // The gain setting: 0 leaves the light as collected, every third of the range doubles it
+    // (100: eight times).
+    static constexpr int GainMinimum = 0;
+    static constexpr int GainMaximum = 100;
+    static constexpr int GainDoublings = 3;
+    // The brightness setting: grey levels added to every pixel of the output.
+    static constexpr int BrightnessMinimum = -64;
+    static constexpr int BrightnessMaximum = 64;
+
     using Drift = SimulatedDrift;
 
     explicit SimulatedCamera(LineMonitor& lines, Drift drift = {});
@@ -62,6 +72,13 @@ public:
     // Every call draws fresh noise; everything else is the same for the same exposure.
     AcquiredFrame render(const Exposure& exposure);
 
+    int gain() const { return gain_; }
+    // Clamped to GainMinimum..GainMaximum; the same for the live picture and long exposures.
+    void setGain(int gain);
+    int brightness() const { return brightness_; }
+    // Clamped to BrightnessMinimum..BrightnessMaximum.
+    void setBrightness(int brightness);
+
 private:
     enum class Phase {
         Idle,
@@ -74,6 +91,7 @@ private:
     };
 
     void onWrite(const LineWrite& write);
+    void makeSigma();
 
     LineMonitor& lines_;
     int subscription_ = 0;
@@ -86,6 +104,9 @@ private:
     std::vector<float> sigma_;
     std::uint32_t framesRendered_ = 0;
     Drift drift_;
+    int gain_ = GainMinimum;
+    float amplification_ = 1.0F; // what gain_ multiplies the light by
+    int brightness_ = 0;
     int exposuresRead_ = 0; // long exposures read out so far; both fields of one count once
 };
 
