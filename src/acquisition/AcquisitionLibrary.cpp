@@ -5,6 +5,7 @@
 #include "acquisition/dialog/AcquisitionDialog.h"
 #include "acquisition/dialog/SourceChooser.h"
 #include "acquisition/simulated/SimulatedCameraSource.h"
+#include "acquisition/simulated/SimulatedControls.h"
 #include "lines/LineMonitor.h"
 #include "platform/Clock.h"
 
@@ -35,6 +36,13 @@ std::filesystem::path AcquisitionLibrary::configFile() const {
 const AcquisitionConfig& AcquisitionLibrary::config() {
     if (!config_) {
         config_ = AcquisitionConfig::load(configFile());
+        // The simulated camera is always there: set up as kept at once. It has no automatic
+        // modes to turn off.
+        const auto kept = config_->cameras.find(SimulatedCameraKey);
+        if (kept != config_->cameras.end()) {
+            SimulatedControlSet controls(simulated_);
+            ApplyKeptSettings(controls, kept->second);
+        }
     }
     return *config_;
 }
@@ -60,7 +68,7 @@ void AcquisitionLibrary::applyKeptSettings(WebcamStream& stream) {
     }
 }
 
-std::unique_ptr<AcquisitionLibrary::WebcamSettings> AcquisitionLibrary::webcamSettings() {
+std::unique_ptr<AcquisitionLibrary::CameraSettings> AcquisitionLibrary::webcamSettings() {
     if (!stream_.isOpen()) {
         return nullptr;
     }
@@ -81,8 +89,16 @@ std::unique_ptr<AcquisitionLibrary::WebcamSettings> AcquisitionLibrary::webcamSe
         }
         return std::nullopt;
     };
-    return std::make_unique<WebcamSettings>(
-        stream_, kept, [this] { keepConfig(); }, changeInterval);
+    return std::make_unique<CameraSettings>(
+        std::make_unique<WebcamStreamControls>(stream_), kept, [this] { keepConfig(); },
+        changeInterval);
+}
+
+std::unique_ptr<AcquisitionLibrary::CameraSettings> AcquisitionLibrary::simulatedSettings() {
+    config();
+    return std::make_unique<CameraSettings>(
+        std::make_unique<SimulatedControlSet>(simulated_), config_->cameras[SimulatedCameraKey],
+        [this] { keepConfig(); }, nullptr);
 }
 
 std::optional<AcquisitionLibrary::Webcam> AcquisitionLibrary::chosenWebcam() {

@@ -53,23 +53,24 @@ public:
     QString takeNotice() { return std::exchange(notice_, QString()); }
     SimulatedCamera& simulatedCamera() { return simulated_; }
 
-    // The open webcam's controls with the settings kept for it: what the camera controls panel
-    // edits. Changes are kept as they are made; a new frame rate reopens the stream.
-    class WebcamSettings {
+    // A camera's controls with the settings kept for it: what the camera controls panel edits.
+    // Changes are kept as they are made; a webcam's new frame rate reopens its stream.
+    class CameraSettings {
     public:
-        WebcamSettings(WebcamStream& stream, KeptCameraSettings& kept,
+        CameraSettings(std::unique_ptr<CameraControlSet> camera, KeptCameraSettings& kept,
                        std::function<void()> keptChanged,
                        std::function<std::optional<QString>(FrameInterval)> changeInterval)
-            : camera_(stream),
-              editor_(camera_, kept, std::move(keptChanged), std::move(changeInterval)) {}
+            : camera_(std::move(camera)),
+              editor_(*camera_, kept, std::move(keptChanged), std::move(changeInterval)) {}
         CameraSettingsEditor& editor() { return editor_; }
 
     private:
-        WebcamStreamControls camera_;
+        std::unique_ptr<CameraControlSet> camera_;
         CameraSettingsEditor editor_;
     };
-    // Nothing when no webcam is open.
-    std::unique_ptr<WebcamSettings> webcamSettings();
+    // The open webcam's; nothing when no webcam is open.
+    std::unique_ptr<CameraSettings> webcamSettings();
+    std::unique_ptr<CameraSettings> simulatedSettings();
     const WebcamStream& webcamStream() const { return stream_; }
 
 private:

@@ -27,6 +27,7 @@ struct CameraControl {
     struct Choice {
         std::int64_t value = 0; // the menu index the driver takes
         QString name;
+        bool operator==(const Choice&) const = default;
     };
 
     std::uint32_t id = 0;
