@@ -7,8 +7,9 @@
 // - a menu index out of range is ERANGE, one the camera leaves out EINVAL;
 // - a control the camera cannot read (the button) or write (privacy), or a class, is EACCES;
 // - setting a manual value while its automatic mode runs is EACCES (it is INACTIVE);
-// - error_idx as the driver sets it: the control at fault for TRY_EXT_CTRLS and G_EXT_CTRLS's
-//   reads, the count when S_EXT_CTRLS or G_EXT_CTRLS refused before touching the camera.
+// - error_idx as the driver sets it: the control at fault for TRY_EXT_CTRLS; for G_EXT_CTRLS
+//   and S_EXT_CTRLS the count when the call was refused before reaching the camera, and the
+//   control at fault when the camera refused its value (EMUCAM_REFUSE: EIO).
 // The values are the camera's: they stay across opens and closes of the device.
 #pragma once
 
