@@ -1,6 +1,7 @@
 // The emulated webcam as the program meets it, through the real libv4l2 (conversion off) and
 // libv4lconvert: every format converts to the levels the camera lines call for, the exposure
-// frame is the first to start after the readout write, damage shows, and unplugging is seen.
+// frame is the first to start after the readout write, damage shows, unplugging is seen, the
+// controls answer as the UVC driver's do and the frame interval set is the one delivered.
 #include "support/emulated_webcam/EmulatedWebcamControl.h"
 
 #include <fcntl.h>
@@ -20,8 +21,10 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumenvale::test {
@@ -48,7 +51,18 @@ struct Frame {
     std::int64_t stampUs = 0;
 };
 
-// /dev/video0 opened as the program opens it, streaming 640 x 480 into four mapped buffers.
+// /dev/video0 opened as the program opens it: libv4l2 on the file, conversion off. -1 and errno
+// when it fails.
+int openVideo(int flags) {
+    const int raw = ::open("/dev/video0", flags);
+    if (raw >= 0 && v4l2_fd_open(raw, V4L2_DISABLE_CONVERSION) != raw) {
+        ::close(raw);
+        return -1;
+    }
+    return raw;
+}
+
+// /dev/video0 streaming 640 x 480 into four mapped buffers.
 class Webcam {
 public:
     ~Webcam() {
@@ -69,11 +83,10 @@ public:
     }
 
     ::testing::AssertionResult start(std::uint32_t fourcc) {
-        const int raw = ::open("/dev/video0", O_RDWR | O_NONBLOCK);
-        if (raw < 0 || v4l2_fd_open(raw, V4L2_DISABLE_CONVERSION) != raw) {
+        fd_ = openVideo(O_RDWR | O_NONBLOCK);
+        if (fd_ < 0) {
             return ::testing::AssertionFailure() << "open: " << std::strerror(errno);
         }
-        fd_ = raw;
         format_.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         format_.fmt.pix = {};
         format_.fmt.pix.width = Width;
@@ -476,6 +489,270 @@ TEST_F(EmulatedWebcamTest, AnUnpluggedCameraFailsWithNoDeviceAndLeavesDev) {
     }
     ASSERT_TRUE(ConfigureEmulatedWebcam(""));
     EXPECT_EQ(videoNodesListed(), 1);
+}
+
+struct ControlCase {
+    const char* name;
+    unsigned long request; // S_CTRL and G_CTRL take the last control alone
+    std::vector<std::pair<std::uint32_t, std::int32_t>> controls;
+    int error;                     // errno; 0: answered
+    std::uint32_t errorIndex;      // the extended calls' error_idx
+    std::int32_t answered;         // the last control's value in the answer, when answered
+    std::optional<long long> kept; // the camera's value of the last control afterwards
+    int sets;                      // values the camera took
+    const char* settings;          // the camera's, besides the defaults
+};
+
+// A row: name, call, controls (id, value), errno, error_idx, value answered, value kept, values
+// taken[, settings].
+ControlCase Row(const char* name, unsigned long request,
+                std::vector<std::pair<std::uint32_t, std::int32_t>> controls, int error,
+                std::uint32_t errorIndex, std::int32_t answered, std::optional<long long> kept,
+                int sets, const char* settings = "") {
+    return {name, request, std::move(controls), error, errorIndex, answered, kept, sets, settings};
+}
+
+class ControlTest : public EmulatedWebcamTest, public ::testing::WithParamInterface<ControlCase> {};
+
+TEST_P(ControlTest, AnswersAsTheUvcDriver) {
+    const ControlCase& row = GetParam();
+    ASSERT_TRUE(ConfigureEmulatedWebcam(row.settings));
+    const int fd = openVideo(O_RDWR);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    std::vector<v4l2_ext_control> controls;
+    for (const auto& [id, value] : row.controls) {
+        v4l2_ext_control control{};
+        control.id = id;
+        control.value = value;
+        controls.push_back(control);
+    }
+    int result = 0;
+    if (row.request == VIDIOC_G_CTRL || row.request == VIDIOC_S_CTRL) {
+        v4l2_control one{controls.back().id, controls.back().value};
+        result = v4l2_ioctl(fd, row.request, &one);
+        controls.back().value = one.value;
+    } else {
+        v4l2_ext_controls call{};
+        call.which = V4L2_CTRL_WHICH_CUR_VAL;
+        call.count = std::uint32_t(controls.size());
+        call.controls = controls.data();
+        result = v4l2_ioctl(fd, row.request, &call);
+        EXPECT_EQ(call.error_idx, row.errorIndex);
+    }
+    const int error = result == 0 ? 0 : errno;
+    v4l2_close(fd);
+    EXPECT_EQ(error, row.error) << std::strerror(error);
+    if (row.error == 0) {
+        EXPECT_EQ(controls.back().value, row.answered);
+    }
+    EXPECT_EQ(EmulatedWebcamControlValue(controls.back().id), row.kept);
+    EXPECT_EQ(EmulatedWebcamCount("control_sets"), row.sets);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, ControlTest,
+    ::testing::Values(
+        Row("IntegerTaken", VIDIOC_S_CTRL, {{V4L2_CID_GAIN, 40}}, 0, 0, 40, 40, 1),
+        Row("ReadBack", VIDIOC_G_CTRL, {{V4L2_CID_CONTRAST, 0}}, 0, 0, 32, 32, 0),
+        Row("IntegerClamped", VIDIOC_S_EXT_CTRLS, {{V4L2_CID_GAIN, 300}}, 0, 0, 100, 100, 1),
+        Row("Tried", VIDIOC_TRY_EXT_CTRLS, {{V4L2_CID_BRIGHTNESS, -99}}, 0, 0, -64, 0, 0),
+        Row("Boolean", VIDIOC_S_CTRL, {{V4L2_CID_AUTO_WHITE_BALANCE, 5}}, 0, 0, 1, 1, 1),
+        Row("MenuOutOfRange", VIDIOC_S_EXT_CTRLS, {{V4L2_CID_POWER_LINE_FREQUENCY, 3}}, ERANGE, 1,
+            0, 1, 0),
+        Row("MenuEntryLeftOut", VIDIOC_S_EXT_CTRLS,
+            {{V4L2_CID_BRIGHTNESS, 10}, {V4L2_CID_EXPOSURE_AUTO, 2}}, EINVAL, 2, 0, 3, 0),
+        Row("TryPointsAtTheFault", VIDIOC_TRY_EXT_CTRLS,
+            {{V4L2_CID_GAIN, 1}, {V4L2_CID_EXPOSURE_AUTO, 4}}, ERANGE, 1, 0, 3, 0),
+        Row("IntegerMenu", VIDIOC_S_CTRL, {{V4L2_CID_AUTO_EXPOSURE_BIAS, 4}}, 0, 0, 4, 4, 1),
+        Row("ManualWhileAutomatic", VIDIOC_S_CTRL, {{V4L2_CID_EXPOSURE_ABSOLUTE, 500}}, EACCES, 0,
+            0, 250, 0),
+        Row("ManualWithItsMode", VIDIOC_S_EXT_CTRLS,
+            {{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL}, {V4L2_CID_EXPOSURE_ABSOLUTE, 5000}}, 0,
+            0, 2047, 2047, 2),
+        Row("ReadOnly", VIDIOC_S_CTRL, {{V4L2_CID_PRIVACY, 1}}, EACCES, 0, 0, 0, 0),
+        Row("ButtonNotRead", VIDIOC_G_CTRL, {{V4L2_CID_PAN_RESET, 0}}, EACCES, 0, 0, 0, 0),
+        Row("ButtonPressed", VIDIOC_S_CTRL, {{V4L2_CID_PAN_RESET, 1}}, 0, 0, 1, 0, 1),
+        Row("ClassNotRead", VIDIOC_G_CTRL, {{V4L2_CID_CAMERA_CLASS, 0}}, EACCES, 0, 0, std::nullopt,
+            0),
+        Row("UnknownSetsNothing", VIDIOC_S_EXT_CTRLS, {{V4L2_CID_GAIN, 1}, {V4L2_CID_HUE, 0}},
+            EINVAL, 2, 0, std::nullopt, 0),
+        Row("UnknownTried", VIDIOC_TRY_EXT_CTRLS, {{V4L2_CID_GAIN, 1}, {V4L2_CID_HUE, 0}}, EINVAL,
+            1, 0, std::nullopt, 0),
+        // The camera took the values before the one it refused.
+        Row("Refused", VIDIOC_S_EXT_CTRLS, {{V4L2_CID_BRIGHTNESS, 10}, {V4L2_CID_GAIN, 10}}, EIO, 1,
+            0, 0, 1, "REFUSE=gain")),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The controls as the program lists them: QUERY_EXT_CTRL walking with NEXT_CTRL.
+std::vector<v4l2_query_ext_ctrl> listControls(int fd) {
+    std::vector<v4l2_query_ext_ctrl> listed;
+    v4l2_query_ext_ctrl query{};
+    query.id = V4L2_CTRL_FLAG_NEXT_CTRL;
+    while (listed.size() < 100 && v4l2_ioctl(fd, VIDIOC_QUERY_EXT_CTRL, &query) == 0) {
+        listed.push_back(query);
+        query.id |= V4L2_CTRL_FLAG_NEXT_CTRL;
+    }
+    return listed;
+}
+
+std::map<std::uint32_t, std::uint32_t> flagsOf(const std::vector<v4l2_query_ext_ctrl>& listed) {
+    std::map<std::uint32_t, std::uint32_t> flags;
+    for (const v4l2_query_ext_ctrl& control : listed) {
+        flags[control.id] = control.flags;
+    }
+    return flags;
+}
+
+// The menu entries' names or numbers ("-" where the camera has none), indices 0..count-1.
+std::vector<std::string> menuOf(int fd, std::uint32_t id, std::uint32_t count) {
+    std::vector<std::string> entries;
+    for (std::uint32_t index = 0; index < count; ++index) {
+        v4l2_querymenu entry{};
+        entry.id = id;
+        entry.index = index;
+        if (v4l2_ioctl(fd, VIDIOC_QUERYMENU, &entry) != 0) {
+            entries.emplace_back(errno == EINVAL ? "-" : std::strerror(errno));
+        } else if (id == V4L2_CID_AUTO_EXPOSURE_BIAS) {
+            entries.push_back(std::to_string(entry.value));
+        } else {
+            entries.emplace_back(reinterpret_cast<const char*>(entry.name));
+        }
+    }
+    return entries;
+}
+
+TEST_F(EmulatedWebcamTest, ControlsAreListedInIdOrderAndFollowTheAutomaticModes) {
+    ASSERT_TRUE(ConfigureEmulatedWebcam(""));
+    int fd = openVideo(O_RDWR);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    constexpr std::uint32_t Class = V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_WRITE_ONLY;
+    std::map<std::uint32_t, std::uint32_t> flags{
+        {V4L2_CID_USER_CLASS, Class},
+        {V4L2_CID_BRIGHTNESS, 0},
+        {V4L2_CID_CONTRAST, 0},
+        {V4L2_CID_AUTO_WHITE_BALANCE, 0},
+        {V4L2_CID_GAIN, 0},
+        {V4L2_CID_POWER_LINE_FREQUENCY, 0},
+        {V4L2_CID_WHITE_BALANCE_TEMPERATURE, V4L2_CTRL_FLAG_INACTIVE},
+        {V4L2_CID_BACKLIGHT_COMPENSATION, 0},
+        {V4L2_CID_CAMERA_CLASS, Class},
+        {V4L2_CID_EXPOSURE_AUTO, 0},
+        {V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CTRL_FLAG_INACTIVE},
+        {V4L2_CID_EXPOSURE_AUTO_PRIORITY, 0},
+        {V4L2_CID_PAN_RESET, V4L2_CTRL_FLAG_WRITE_ONLY},
+        {V4L2_CID_PRIVACY, V4L2_CTRL_FLAG_READ_ONLY},
+        {V4L2_CID_AUTO_EXPOSURE_BIAS, 0}};
+    const std::vector<v4l2_query_ext_ctrl> listed = listControls(fd);
+    ASSERT_EQ(listed.size(), flags.size());
+    for (std::size_t i = 1; i < listed.size(); ++i) {
+        EXPECT_LT(listed[i - 1].id, listed[i].id);
+    }
+    EXPECT_EQ(flagsOf(listed), flags);
+    EXPECT_EQ(listed[0].type, V4L2_CTRL_TYPE_CTRL_CLASS);
+    EXPECT_STREQ(listed[0].name, "User Controls");
+
+    // The old query, as libv4l2's own controls use it.
+    v4l2_queryctrl exposure{};
+    exposure.id = V4L2_CID_EXPOSURE_ABSOLUTE;
+    ASSERT_EQ(v4l2_ioctl(fd, VIDIOC_QUERYCTRL, &exposure), 0) << std::strerror(errno);
+    EXPECT_STREQ(reinterpret_cast<const char*>(exposure.name), "Exposure Time, Absolute");
+    EXPECT_EQ(exposure.minimum, 3);
+    EXPECT_EQ(exposure.maximum, 2047);
+    EXPECT_EQ(exposure.default_value, 250);
+    EXPECT_EQ(menuOf(fd, V4L2_CID_EXPOSURE_AUTO, 5),
+              (std::vector<std::string>{"-", "Manual Mode", "-", "Aperture Priority Mode", "-"}));
+    EXPECT_EQ(menuOf(fd, V4L2_CID_AUTO_EXPOSURE_BIAS, 6),
+              (std::vector<std::string>{"-2000", "-1000", "0", "1000", "2000", "-"}));
+
+    // Manual modes make their values count; the camera keeps them until it is unplugged.
+    v4l2_control manual{V4L2_CID_EXPOSURE_AUTO, V4L2_EXPOSURE_MANUAL};
+    ASSERT_EQ(v4l2_ioctl(fd, VIDIOC_S_CTRL, &manual), 0) << std::strerror(errno);
+    v4l2_control fixedWhite{V4L2_CID_AUTO_WHITE_BALANCE, 0};
+    ASSERT_EQ(v4l2_ioctl(fd, VIDIOC_S_CTRL, &fixedWhite), 0) << std::strerror(errno);
+    flags[V4L2_CID_WHITE_BALANCE_TEMPERATURE] = 0;
+    flags[V4L2_CID_EXPOSURE_ABSOLUTE] = 0;
+    EXPECT_EQ(flagsOf(listControls(fd)), flags);
+    v4l2_close(fd);
+    fd = openVideo(O_RDWR);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    v4l2_control mode{V4L2_CID_EXPOSURE_AUTO, 0};
+    EXPECT_EQ(v4l2_ioctl(fd, VIDIOC_G_CTRL, &mode), 0);
+    EXPECT_EQ(mode.value, V4L2_EXPOSURE_MANUAL);
+    v4l2_close(fd);
+    ASSERT_TRUE(ConfigureEmulatedWebcam(""));
+    EXPECT_EQ(EmulatedWebcamControlValue(V4L2_CID_EXPOSURE_AUTO), V4L2_EXPOSURE_APERTURE_PRIORITY);
+}
+
+std::string describe(const v4l2_fract& interval) {
+    return std::to_string(interval.numerator) + "/" + std::to_string(interval.denominator);
+}
+
+std::vector<std::string> intervalsOf(int fd, std::uint32_t fourcc, std::uint32_t width,
+                                     std::uint32_t height) {
+    std::vector<std::string> intervals;
+    v4l2_frmivalenum interval{};
+    interval.pixel_format = fourcc;
+    interval.width = width;
+    interval.height = height;
+    while (intervals.size() < 20 && v4l2_ioctl(fd, VIDIOC_ENUM_FRAMEINTERVALS, &interval) == 0) {
+        EXPECT_EQ(interval.type, V4L2_FRMIVAL_TYPE_DISCRETE);
+        intervals.push_back(describe(interval.discrete));
+        ++interval.index;
+    }
+    return intervals;
+}
+
+std::string frameInterval(int fd) {
+    v4l2_streamparm parm{};
+    parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (v4l2_ioctl(fd, VIDIOC_G_PARM, &parm) != 0) {
+        return std::strerror(errno);
+    }
+    return describe(parm.parm.capture.timeperframe);
+}
+
+TEST_F(EmulatedWebcamTest, TheNearestOfferedFrameIntervalIsTakenAndDelivered) {
+    ASSERT_TRUE(ConfigureEmulatedWebcam("FORMATS=YUYV,MJPG;STREAMON_MS=0;FIRST_FRAME_MS=0;FPS=25"));
+    const int fd = openVideo(O_RDWR);
+    ASSERT_GE(fd, 0) << std::strerror(errno);
+    const std::vector<std::string> all{"1/30", "1/25", "1/15", "1/10", "1/5"};
+    EXPECT_EQ(intervalsOf(fd, V4L2_PIX_FMT_YUYV, 640, 480), all);
+    EXPECT_EQ(intervalsOf(fd, V4L2_PIX_FMT_MJPEG, 1280, 720), all);
+    EXPECT_EQ(intervalsOf(fd, V4L2_PIX_FMT_YUYV, 1280, 720),
+              (std::vector<std::string>{"1/25", "1/10", "1/5"}));
+    EXPECT_EQ(frameInterval(fd), "1/25");
+
+    struct Wanted {
+        v4l2_fract asked;
+        const char* taken;
+    };
+    // Of two as near (1/12 between 1/15 and 1/10), the slower; none asked: the slowest.
+    for (const Wanted& wanted :
+         {Wanted{{1, 15}, "1/15"}, Wanted{{1, 12}, "1/10"}, Wanted{{1, 100}, "1/30"},
+          Wanted{{0, 0}, "1/5"}, Wanted{{2, 11}, "1/5"}}) {
+        v4l2_streamparm parm{};
+        parm.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        parm.parm.capture.timeperframe = wanted.asked;
+        ASSERT_EQ(v4l2_ioctl(fd, VIDIOC_S_PARM, &parm), 0) << std::strerror(errno);
+        EXPECT_EQ(describe(parm.parm.capture.timeperframe), wanted.taken) << describe(wanted.asked);
+        EXPECT_EQ(frameInterval(fd), wanted.taken);
+    }
+    EXPECT_EQ(EmulatedWebcamCount("frame_interval_sets"), 5);
+    v4l2_close(fd);
+
+    Webcam camera;
+    ASSERT_TRUE(camera.start(V4L2_PIX_FMT_YUYV));
+    EXPECT_EQ(camera.interval(), 200'000);
+    const std::optional<Frame> first = camera.next();
+    const std::optional<Frame> second = camera.next();
+    ASSERT_TRUE(first && second) << std::strerror(errno);
+    EXPECT_EQ(second->stampUs - first->stampUs, 200'000);
+    v4l2_streamparm busy{};
+    busy.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    busy.parm.capture.timeperframe = {1, 30};
+    EXPECT_EQ(v4l2_ioctl(camera.fd(), VIDIOC_S_PARM, &busy), -1);
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_EQ(frameInterval(camera.fd()), "1/5");
 }
 
 } // namespace

@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 
 namespace lumenvale::emulated {
 
@@ -66,14 +69,53 @@ int CameraModes::enumFrameSize(v4l2_frmsizeenum& size) const {
     return 0;
 }
 
+std::vector<v4l2_fract> CameraModes::intervals(const FrameMode& mode) const {
+    const bool limited = mode.fourcc != V4L2_PIX_FMT_MJPEG && mode.width * mode.height > 640 * 480;
+    std::vector<std::uint32_t> rates;
+    for (const std::uint32_t rate : {30U, 15U, 10U, 5U, std::uint32_t(settings_.fps)}) {
+        if ((!limited || rate <= 10 || rate == std::uint32_t(settings_.fps)) &&
+            std::find(rates.begin(), rates.end(), rate) == rates.end()) {
+            rates.push_back(rate);
+        }
+    }
+    std::sort(rates.begin(), rates.end(), std::greater<>());
+    std::vector<v4l2_fract> result;
+    result.reserve(rates.size());
+    for (const std::uint32_t rate : rates) {
+        result.push_back({1, rate});
+    }
+    return result;
+}
+
+v4l2_fract CameraModes::nearestInterval(const FrameMode& mode, v4l2_fract wanted) const {
+    // In the driver's units of 100 ns; of two as near, the slower.
+    const auto units = [](v4l2_fract f) {
+        return f.denominator == 0
+                   ? std::int64_t(UINT32_MAX)
+                   : std::min<std::int64_t>(std::int64_t(f.numerator) * 10'000'000 / f.denominator,
+                                            UINT32_MAX);
+    };
+    const std::vector<v4l2_fract> offered = intervals(mode);
+    v4l2_fract best = offered.front();
+    for (const v4l2_fract& interval : offered) {
+        if (std::abs(units(interval) - units(wanted)) <= std::abs(units(best) - units(wanted))) {
+            best = interval;
+        }
+    }
+    return best;
+}
+
 int CameraModes::enumFrameInterval(v4l2_frmivalenum& interval) const {
-    if (!offers(interval.pixel_format) || !offers(interval.width, interval.height) ||
-        interval.index != 0) {
+    if (!offers(interval.pixel_format) || !offers(interval.width, interval.height)) {
+        return -EINVAL;
+    }
+    const std::vector<v4l2_fract> offered =
+        intervals({interval.pixel_format, interval.width, interval.height});
+    if (interval.index >= offered.size()) {
         return -EINVAL;
     }
     interval.type = V4L2_FRMIVAL_TYPE_DISCRETE;
-    interval.discrete.numerator = 1;
-    interval.discrete.denominator = std::uint32_t(settings_.fps);
+    interval.discrete = offered[interval.index];
     return 0;
 }
 

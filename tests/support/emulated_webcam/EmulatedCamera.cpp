@@ -111,13 +111,15 @@ void EmulatedCamera::openLog(const std::string& path) {
 void EmulatedCamera::reset(const EmulatorSettings& settings) {
     settings_ = settings;
     mode_ = modes_.defaultMode();
+    interval_ = {1, std::uint32_t(settings.fps)};
+    controls_ = EmulatedControls(settings.refusedControl);
     plugged_ = true;
     lines_ = ExposureLines();
     painter_ = FramePainter();
     counters_.clear();
-    for (const char* name :
-         {"open", "close", "streamon", "streamoff", "delivered", "dropped", "damaged",
-          "port_writes", "readouts", "exposure_frames", "unplugged"}) {
+    for (const char* name : {"open", "close", "streamon", "streamoff", "delivered", "dropped",
+                             "damaged", "port_writes", "readouts", "exposure_frames", "unplugged",
+                             "control_sets", "frame_interval_sets"}) {
         counters_[name] = 0;
     }
     delivered_ = 0;
@@ -153,6 +155,16 @@ bool EmulatedCamera::present(Node node) {
 
 void EmulatedCamera::count(const char* name) {
     ++counters_[name];
+}
+
+int EmulatedCamera::control(std::uint32_t id, long long& value) {
+    const std::lock_guard lock(mutex_);
+    const std::optional<std::int32_t> current = controls_.value(id);
+    if (!current) {
+        return -EINVAL;
+    }
+    value = *current;
+    return 0;
 }
 
 int EmulatedCamera::counter(const std::string& name) {
@@ -328,6 +340,8 @@ int EmulatedCamera::videoIoctl(int fd, unsigned long request, void* arg,
             return -EBUSY;
         }
         mode_ = {format.fmt.pix.pixelformat, format.fmt.pix.width, format.fmt.pix.height};
+        // The interval kept, as near as the new mode allows.
+        interval_ = modes_.nearestInterval(mode_, interval_);
         return 0;
     }
     case VIDIOC_G_PARM:
@@ -336,11 +350,19 @@ int EmulatedCamera::videoIoctl(int fd, unsigned long request, void* arg,
         if (parm.type != V4L2_BUF_TYPE_VIDEO_CAPTURE) {
             return -EINVAL;
         }
-        // One frame interval only: whatever is asked for, 1/fps is what the camera does.
+        if (request == VIDIOC_S_PARM) {
+            // The UVC driver negotiates the interval with the camera, which it cannot while
+            // streaming; it takes the nearest the mode offers.
+            if (stream_ != Stream::Off) {
+                return -EBUSY;
+            }
+            interval_ = modes_.nearestInterval(mode_, parm.parm.capture.timeperframe);
+            count("frame_interval_sets");
+            log_.line("frame_interval fd=%d %u/%u", fd, interval_.numerator, interval_.denominator);
+        }
         std::memset(&parm.parm, 0, sizeof parm.parm);
         parm.parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
-        parm.parm.capture.timeperframe = {1, std::uint32_t(settings_.fps)};
-        parm.parm.capture.readbuffers = 0;
+        parm.parm.capture.timeperframe = interval_;
         return 0;
     }
     case VIDIOC_ENUMINPUT: {
@@ -386,9 +408,15 @@ int EmulatedCamera::videoIoctl(int fd, unsigned long request, void* arg,
     case VIDIOC_S_CTRL:
     case VIDIOC_G_EXT_CTRLS:
     case VIDIOC_S_EXT_CTRLS:
-    case VIDIOC_TRY_EXT_CTRLS:
-        // A camera without controls: the driver has the requests but no control answers.
-        return -EINVAL;
+    case VIDIOC_TRY_EXT_CTRLS: {
+        std::vector<ControlChange> changes;
+        const int result = controls_.ioctl(request, arg, changes);
+        for (const ControlChange& change : changes) {
+            count("control_sets");
+            log_.line("control id=0x%08x value=%d", change.id, change.value);
+        }
+        return result;
+    }
     default:
         if (!unhandled_[request]) {
             unhandled_[request] = true;
@@ -663,7 +691,7 @@ void EmulatedCamera::updateReadable() {
 }
 
 std::int64_t EmulatedCamera::framePeriodUs() const {
-    return 1000000 / settings_.fps;
+    return std::int64_t(interval_.numerator) * 1000000 / interval_.denominator;
 }
 
 std::int64_t EmulatedCamera::frameStartUs(std::uint32_t index) const {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "CameraModes.h"
+#include "EmulatedControls.h"
 #include "EmulatorSettings.h"
 #include "EventLog.h"
 #include "ExposureLines.h"
@@ -51,6 +52,8 @@ public:
 
     int configure(const std::string& settings);
     int counter(const std::string& name);
+    // The camera's value of a control: 0, or -EINVAL for an id it does not have.
+    int control(std::uint32_t id, long long& value);
 
 private:
     EmulatedCamera();
@@ -104,6 +107,8 @@ private:
 
     std::map<int, VideoFile> videoFiles_;
     FrameMode mode_;
+    v4l2_fract interval_{1, 10}; // the frame interval now
+    EmulatedControls controls_;
     int owner_ = -1; // the file that requested the buffers
     int memoryFd_ = -1;
     std::uint8_t* memory_ = nullptr;

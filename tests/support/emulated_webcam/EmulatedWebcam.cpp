@@ -10,7 +10,10 @@
 //   EMUCAM_SIZES=640x480,1280x720,320x240  sizes every format offers; the first is the default
 //   EMUCAM_STREAMON_MS=250                 how long VIDIOC_STREAMON keeps its caller waiting
 //   EMUCAM_FIRST_FRAME_MS=300              first frame start after VIDIOC_STREAMON returns
-//   EMUCAM_FPS=10                          frames per second (one frame interval, 1/fps)
+//   EMUCAM_FPS=10                          frames per second at first; the frame intervals
+//                                          offered are 1/30, 1/15, 1/10, 1/5 s and 1/fps (no
+//                                          faster than 1/10 s for an uncompressed picture
+//                                          above 640x480), VIDIOC_S_PARM takes the nearest
 //   EMUCAM_TIMESTAMPS=eof                  eof: end of frame, soe: start of exposure (both
 //                                          monotonic), none: unknown, zero
 //   EMUCAM_DAMAGE=none                     or error|short|truncated@exposure:N|frame:N - the
@@ -19,14 +22,23 @@
 //                                          bytes (the rest zeroed)
 //   EMUCAM_UNPLUG=never                    or readout:N (at the Nth readout write that ends an
 //                                          exposure) or frames:N (after N delivered frames)
+//   EMUCAM_REFUSE=none                     or a control's name ("Gain") or id (0x980913):
+//                                          setting it (S_CTRL, S_EXT_CTRLS) fails with EIO
 //   EMUCAM_LOG=                            a file that gets one line per event, appended
 // A wrong setting in the environment aborts the process with a message; emucam_configure
 // returns -1 for one (errno EINVAL), and while the camera streams (errno EBUSY).
 //
+// The camera has a UVC webcam's controls (see EmulatedControls.h), which keep their values
+// across opens and closes until it is unplugged; each value set is logged ("control
+// id=0x00980913 value=40"), each frame interval set too ("frame_interval fd=3 1/15").
+//
 // Exported: int emucam_configure(const char* settings) - the camera is unplugged and plugged in
-// again with the settings, its counters at zero; int emucam_counter(const char* name) - "open",
-// "close", "streamon", "streamoff", "delivered", "dropped", "damaged", "port_writes",
-// "readouts", "exposure_frames", "unplugged"; -1 for a name never counted.
+// again with the settings, its counters at zero and its controls at their defaults;
+// int emucam_counter(const char* name) - "open", "close", "streamon", "streamoff", "delivered",
+// "dropped", "damaged", "port_writes", "readouts", "exposure_frames", "unplugged",
+// "control_sets", "frame_interval_sets"; -1 for a name never counted;
+// int emucam_control(unsigned id, long long* value) - 0 and the camera's value of the control,
+// -1 (errno EINVAL) for an id it does not have.
 #include "DevListings.h"
 #include "EmulatedCamera.h"
 #include "RealCalls.h"
@@ -121,6 +133,15 @@ int emucam_configure(const char* settings) {
 
 int emucam_counter(const char* name) {
     return name == nullptr ? -1 : camera().counter(name);
+}
+
+int emucam_control(unsigned id, long long* value) {
+    long long current = 0;
+    const int result = camera().control(id, current);
+    if (result == 0 && value != nullptr) {
+        *value = current;
+    }
+    return int(answer(result));
 }
 
 long syscall(long number, ...) noexcept {

@@ -1,6 +1,8 @@
 // Reading the emulated webcam's settings.
 #include "EmulatorSettings.h"
 
+#include "EmulatedControls.h"
+
 #include <linux/videodev2.h>
 
 #include <charconv>
@@ -204,6 +206,15 @@ std::optional<std::string> EmulatorSettings::apply(std::string_view key, std::st
     }
     if (key == "UNPLUG") {
         return unplugFrom(value, *this);
+    }
+    if (key == "REFUSE") {
+        const std::optional<std::uint32_t> id =
+            value == "none" ? std::optional<std::uint32_t>(0) : ControlIdOf(value);
+        if (!id) {
+            return "bad REFUSE " + std::string(value) + " (none, a control's name or 0xID)";
+        }
+        refusedControl = *id;
+        return std::nullopt;
     }
     if (key == "LOG") {
         logPath = value;

@@ -46,6 +46,7 @@ struct EmulatorSettings {
     Timestamps timestamps = Timestamps::EndOfFrame;
     Damage damage;
     Unplug unplug;
+    std::uint32_t refusedControl = 0; // the control whose setting fails with EIO; 0: none
     std::string logPath;
 
     EmulatorSettings();
