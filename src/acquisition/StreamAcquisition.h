@@ -68,6 +68,8 @@ public:
     }
 
     SimulatedCamera& simulatedCamera() { return simulated_; }
+    // The webcam's stream: its controls, and what is done at each of its openings.
+    WebcamStream& webcam() { return stream_; }
 
 private:
     void frameArrived(const WebcamStream::Frame& frame) override;

@@ -1,6 +1,7 @@
 // The INDI CCD driver's properties, connection and exposures.
 #include "indi/LumenvaleCcd.h"
 
+#include "acquisition/CameraSettingsEditor.h"
 #include "camera/LineStates.h"
 #include "indi/CameraRig.h"
 #include "indi/FitsPlanes.h"
@@ -8,6 +9,7 @@
 #include <libindi/stream/streammanager.h>
 
 #include <QCoreApplication>
+#include <QStringList>
 #include <QTimer>
 
 #include <cstring>
@@ -62,6 +64,7 @@ LumenvaleCcd::LumenvaleCcd()
             rig_->commands.stop();
         }
     });
+    acquisition_.webcam().setOnOpening([this](WebcamStream& stream) { applyKeptSettings(stream); });
 }
 
 LumenvaleCcd::~LumenvaleCcd() = default;
@@ -185,8 +188,138 @@ bool LumenvaleCcd::updateProperties() {
             char* names[] = {name};
             Streamer->ISNewNumber(getDeviceName(), "LIMITS", fps, names, 1);
         }
+        defineAdjustments();
+    } else if (adjustmentsDefined_) {
+        // Kept, for the configuration to be saved with them.
+        adjustments_.remove(*this);
+        adjustmentsDefined_ = false;
     }
     return true;
+}
+
+void LumenvaleCcd::applyKeptSettings(WebcamStream& stream) {
+    if (stream.identity().key() != keptFor_) {
+        // Another camera starts from its own first use.
+        kept_ = {};
+        keptFor_ = stream.identity().key();
+    }
+    V4l2ControlSet camera = stream.controls();
+    const AppliedSettings applied = ApplyKeptSettings(camera, kept_);
+    if (!applied.turnedOff.empty()) {
+        const QString names =
+            QStringList(applied.turnedOff.begin(), applied.turnedOff.end()).join(", ");
+        LOGF_INFO("Turned off at this camera's first use, as they would fight a long exposure: "
+                  "%s. Any of them may be turned on again on the %s tab.",
+                  names.toUtf8().constData(), ImageAdjustments::Tab);
+    }
+    for (const QString& refused : applied.refused) {
+        LOGF_WARN("%s refused %s; it keeps its own value.", stream.describe().toUtf8().constData(),
+                  refused.toUtf8().constData());
+    }
+    // Before the configuration is loaded, it still holds what the user set last time.
+    if (applied.keptChanged && adjustmentsLoaded_) {
+        saveConfig(true);
+    }
+}
+
+void LumenvaleCcd::defineAdjustments() {
+    WebcamStream& stream = acquisition_.webcam();
+    if (!stream.isOpen()) {
+        return; // the simulated camera has no controls of its own
+    }
+    V4l2ControlSet camera = stream.controls();
+    adjustments_.build(getDeviceName(), camera.controls(), camera.frameIntervals(),
+                       camera.frameInterval());
+    adjustments_.define(*this);
+    adjustmentsDefined_ = true;
+    if (!adjustmentsLoaded_) {
+        // Each value read from the configuration is kept, and set with the others once all are
+        // in (a value may need the mode another sets).
+        for (const std::string& name : adjustments_.names()) {
+            loadConfig(true, name.c_str());
+        }
+        adjustmentsLoaded_ = true;
+    }
+}
+
+bool LumenvaleCcd::changeAdjustment(const char* name, const ImageAdjustments::Request& request) {
+    if (isConfigLoading()) {
+        if (request.interval) {
+            kept_.interval = request.interval;
+        } else {
+            kept_.values[request.control] = request.value;
+        }
+        if (!applyPending_) {
+            applyPending_ = true;
+            QTimer::singleShot(0, [this] { applyLoadedSettings(); });
+        }
+        return true;
+    }
+    WebcamStream& stream = acquisition_.webcam();
+    if (!stream.isOpen()) {
+        return false;
+    }
+    bool taken = true;
+    if (request.interval) {
+        taken = changeFrameRate(*request.interval);
+    } else {
+        V4l2ControlSet camera = stream.controls();
+        CameraSettingsEditor editor(camera, kept_, nullptr);
+        const CameraControl* control = editor.control(request.control);
+        const QString what = control != nullptr ? control->name : QString::fromLatin1(name);
+        if (const std::optional<QString> refused = editor.set(request.control, request.value)) {
+            LOGF_WARN("%s refused %s %lld: %s", stream.describe().toUtf8().constData(),
+                      what.toUtf8().constData(), static_cast<long long>(request.value),
+                      refused->toUtf8().constData());
+            taken = false;
+        }
+    }
+    refreshAdjustments(taken ? nullptr : name);
+    if (taken && (request.interval || kept_.values.contains(request.control))) {
+        saveConfig(true, name);
+    }
+    return taken;
+}
+
+bool LumenvaleCcd::changeFrameRate(FrameInterval interval) {
+    if (running_) {
+        LOG_WARN("The frame rate is changed between exposures.");
+        return false;
+    }
+    // The camera takes a new rate only while it does not stream: the opening sets it, with
+    // the other kept values.
+    kept_.interval = interval;
+    if (const std::optional<SourceFailure> failed = acquisition_.webcam().reopen()) {
+        LOGF_ERROR("%s", failed->reason.toUtf8().constData());
+        return false;
+    }
+    return kept_.interval == interval; // else refused, and told at the opening
+}
+
+void LumenvaleCcd::applyLoadedSettings() {
+    applyPending_ = false;
+    WebcamStream& stream = acquisition_.webcam();
+    if (!stream.isOpen()) {
+        return;
+    }
+    if (kept_.interval && stream.controls().frameInterval() != kept_.interval && !running_) {
+        if (const std::optional<SourceFailure> failed = stream.reopen()) {
+            LOGF_ERROR("%s", failed->reason.toUtf8().constData());
+        }
+    } else {
+        applyKeptSettings(stream);
+    }
+    refreshAdjustments();
+}
+
+void LumenvaleCcd::refreshAdjustments(const char* refused) {
+    WebcamStream& stream = acquisition_.webcam();
+    if (!adjustmentsDefined_ || !stream.isOpen()) {
+        return;
+    }
+    V4l2ControlSet camera = stream.controls();
+    adjustments_.update(camera.controls(), camera.frameInterval(), refused);
+    adjustments_.send();
 }
 
 bool LumenvaleCcd::mono() const {
@@ -504,6 +637,9 @@ bool LumenvaleCcd::ISNewNumber(const char* dev, const char* name, double values[
                 return false;
             }
         }
+        if (const auto request = adjustments_.numberRequest(name, values, n)) {
+            return changeAdjustment(name, *request);
+        }
         if (std::strcmp(name, SkipFramesNP.name) == 0) {
             IUUpdateNumber(&SkipFramesNP, values, names, n);
             SkipFramesNP.s = IPS_OK;
@@ -518,6 +654,11 @@ bool LumenvaleCcd::ISNewNumber(const char* dev, const char* name, double values[
 bool LumenvaleCcd::ISNewSwitch(const char* dev, const char* name, ISState* states, char* names[],
                                int n) {
     if (IsOurs(dev, getDeviceName())) {
+        if (adjustments_.owns(name)) {
+            const auto request = adjustments_.switchRequest(name, states, names, n);
+            // A button let go asks nothing.
+            return !request || changeAdjustment(name, *request);
+        }
         for (ISwitchVectorProperty* property : {&ReadoutModeSP, &AmpOffSP, &DeinterlaceSP,
                                                 &DeinterlaceOrderSP, &WebcamSP, &LinesAdapterSP}) {
             if (std::strcmp(name, property->name) != 0) {
@@ -598,6 +739,7 @@ bool LumenvaleCcd::saveConfigItems(FILE* fp) {
     IUSaveConfigSwitch(fp, &DeinterlaceSP);
     IUSaveConfigSwitch(fp, &DeinterlaceOrderSP);
     IUSaveConfigNumber(fp, &SkipFramesNP);
+    adjustments_.save(fp, kept_);
     return true;
 }
 

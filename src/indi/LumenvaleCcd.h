@@ -10,6 +10,7 @@
 #include "indi/DriverMessages.h"
 #include "indi/DriverPanel.h"
 #include "indi/ExposureLines.h"
+#include "indi/ImageAdjustments.h"
 #include "indi/LiveVideo.h"
 #include "indi/ReadoutConfirmation.h"
 #include "indi/WorkFolder.h"
@@ -87,6 +88,19 @@ private:
     // A client chose GPIO lines while the port names no gpiochip: the port becomes the one of
     // the Raspberry Pi header, else gpiochip0.
     void offerGpioChip();
+    // At each opening of the webcam: its kept settings applied (at its first use, the automatic
+    // modes turned off).
+    void applyKeptSettings(WebcamStream& stream);
+    // The Image Adjustments tab of the open webcam; at the first connection, the values of the
+    // configuration loaded into the kept settings.
+    void defineAdjustments();
+    // A client's change, or a value from the configuration; false when the camera refused it.
+    bool changeAdjustment(const char* name, const ImageAdjustments::Request& request);
+    bool changeFrameRate(FrameInterval interval);
+    // The values from the configuration set on the camera, once they are all loaded.
+    void applyLoadedSettings();
+    // Every property of the tab as the camera tells it now; `refused` turns Alert.
+    void refreshAdjustments(const char* refused = nullptr);
 
     SystemClock clock_;
     KernelPpdevSyscalls ppdev_;
@@ -110,6 +124,14 @@ private:
     std::unique_ptr<WorkFolder> workDir_;
     std::unique_ptr<CameraRig> rig_;
     std::vector<CaptureDevice> webcams_;
+    ImageAdjustments adjustments_;
+    // What the user set for the webcam (and its first use turned off), kept in the driver's
+    // configuration; for the camera of `keptFor_`, as CameraIdentity::key() has it.
+    KeptCameraSettings kept_;
+    QString keptFor_;
+    bool adjustmentsDefined_ = false;
+    bool adjustmentsLoaded_ = false;
+    bool applyPending_ = false;
 
     // Every property has been defined once and the saved configuration loaded.
     bool propertiesDefined_ = false;

@@ -7,7 +7,8 @@ running one are refused; Abort ends an exposure at once with a readout and sends
 A Dark frame is a Light one by its lines; a Mono frame is the luminance of the colour one. A
 second client that comes and goes during a sequence disturbs neither it nor its client, and a
 getProperties is answered with each property once. The live video runs before and after an
-exposure, which gets the exposure frame. No property is ever updated before its definition.
+exposure, which gets the exposure frame. The webcam's own controls are properties, set on the
+camera and kept in the configuration. No property is ever updated before its definition.
 The driver's working folder, with its frames, is gone from its temporary directory after each
 way the driver lets the camera go or ends: DISCONNECT, the server closing the driver's input,
 SIGTERM, and SIGKILL (the server's way of stopping a driver).
@@ -190,6 +191,55 @@ def check_video(server):
     blobs.close()
 
 
+# The emulated webcam's controls as the Image Adjustments tab offers them.
+GAIN, AUTO_EXPOSURE, EXPOSURE = "V4L2_CTRL_00980913", "V4L2_CTRL_009A0901", "V4L2_CTRL_009A0902"
+# A number, a menu, a tick box, an integer menu, a button and the frame rate.
+ADJUSTMENTS = {GAIN: "Number", EXPOSURE: "Number", AUTO_EXPOSURE: "Switch",
+               "V4L2_CTRL_0098090C": "Switch", "V4L2_CTRL_009A0913": "Switch",
+               "V4L2_CTRL_009A0906": "Switch", "FRAME_RATE": "Switch"}
+
+
+def camera_sets(server, control):
+    """The values the emulated webcam was given for one control, in order."""
+    with open(server.log) as log:
+        return [int(v) for v in re.findall(rf"control id=0x{control[-8:].lower()} value=(-?\d+)",
+                                           log.read())]
+
+
+def check_adjustments(server, driver, emulator, scratch):
+    """The connected webcam's own controls on the Image Adjustments tab, each of its kind; its
+    automatic exposure turned to manual at its first use, so the exposure time counts; a gain a
+    client sets reaches the camera, stays through a new connection, and is set again by a new
+    driver on a new camera from the configuration."""
+    kinds = {name: server.messages.kinds.get(name) for name in ADJUSTMENTS}
+    expect(kinds == {name: (kind, "Image Adjustments") for name, kind in ADJUSTMENTS.items()},
+           f"the Image Adjustments tab: {kinds}")
+    server.messages.wait_for(r"first use.*Auto Exposure")
+    expect(server.getprop(f"{AUTO_EXPOSURE}.CHOICE_1") == "On", "the exposure is not manual")
+    expect(server.getprop(f"{EXPOSURE}._STATE") == "Ok", "the exposure time stays inactive")
+    server.setprop(f"{GAIN}.VALUE=42")
+    server.wait_value(f"{GAIN}.VALUE=42")
+    expect(camera_sets(server, GAIN)[-1:] == [42], f"the camera's gain: {camera_sets(server, GAIN)}")
+
+    server.setprop("CONNECTION.DISCONNECT=On")
+    server.wait_state("CONNECTION", "Idle")
+    expect(GAIN not in server.messages.defined, "the tab stays after the disconnection")
+    server.setprop("CONNECTION.CONNECT=On")
+    server.wait_state("CONNECTION", "Ok")
+    expect(server.getprop(f"{GAIN}.VALUE") == "42", "the gain was lost on connecting again")
+
+    again = os.path.join(scratch, "again")
+    shutil.copytree(os.path.join(scratch, "home", ".indi"), os.path.join(again, "home", ".indi"))
+    fresh = Server(driver, emulator, again)
+    try:
+        fresh.setprop("CONNECTION.CONNECT=On")
+        fresh.wait_state("CONNECTION", "Ok")
+        fresh.wait_value(f"{GAIN}.VALUE=42")
+        expect(camera_sets(fresh, GAIN)[-1:] == [42], "the configuration's gain is not set")
+    finally:
+        fresh.close()
+
+
 def connect(server):
     server.setprop("WEBCAM.SIMULATED=On")
     server.setprop("DEVICE_PORT.PORT=/dev/parport0")
@@ -348,6 +398,7 @@ def run(driver, emulator, two_clients, scratch):
         check_frame_kinds(server, scratch)
         check_clients(server, two_clients)
         check_video(server)
+        check_adjustments(server, driver, emulator, scratch)
         check_serial_lines(server)
         expect(not messages.undefined_updates,
                f"updated before their definition: {messages.undefined_updates}")

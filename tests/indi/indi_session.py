@@ -63,6 +63,7 @@ class Messages(threading.Thread):
         self.sock.settimeout(None)
         self.texts = []
         self.defined = set()
+        self.kinds = {}  # each property defined: its kind ("Number", "Switch", ...) and group
         self.undefined_updates = []
         self.alerts = []
         self.cond = threading.Condition()
@@ -93,6 +94,8 @@ class Messages(threading.Thread):
         name = attribute(attrs, "name")
         if m.group(1) == "def":
             self.defined.add(name)
+            kind = re.match(r"<def(\w+?)Vector", m.group(0))
+            self.kinds[name] = (kind.group(1) if kind else None, attribute(attrs, "group"))
         elif m.group(1) == "del":
             self.defined.discard(name)
         elif m.group(1) == "set" and name not in self.defined:
@@ -254,6 +257,15 @@ class Server:
             expect(not check, f"indi_getprop {assignment}: {result.stderr.strip()}")
             return None
         return result.stdout.strip()
+
+    def wait_value(self, assignment, timeout=20):
+        """Waits until the property element reads the value: `NAME.ELEMENT=VALUE`."""
+        element, value = assignment.split("=", 1)
+        deadline = time.monotonic() + timeout
+        while (now := self.getprop(element, check=False)) != value:
+            expect(time.monotonic() < deadline,
+                   f"{element} is {now!r}, not {value!r}, after {timeout} s")
+            time.sleep(0.1)
 
     def wait_state(self, prop, state, timeout=30):
         expr = f'"{DEVICE}.{prop}._STATE"=={STATES[state]}'
