@@ -49,11 +49,6 @@ bool isMenu(const CameraControl& control) {
            control.kind == CameraControl::Kind::IntegerMenu;
 }
 
-// A control that switches a mode others depend on: set before the values that follow it.
-bool switchesMode(const CameraControl& control) {
-    return isMenu(control) || control.kind == CameraControl::Kind::Boolean;
-}
-
 std::int64_t nearest(const CameraControl& control, std::int64_t value) {
     if (isMenu(control) && !control.choices.empty()) {
         const auto it = std::find_if(control.choices.begin(), control.choices.end(),
@@ -330,9 +325,24 @@ AppliedSettings ApplyKeptSettings(CameraControlSet& camera, KeptCameraSettings& 
         order.emplace_back(control, it->second);
         ++it;
     }
-    std::stable_partition(order.begin(), order.end(),
-                          [](const auto& entry) { return switchesMode(*entry.first); });
-    for (const auto& [control, value] : order) {
+    const auto values = std::stable_partition(
+        order.begin(), order.end(), [](const auto& entry) { return entry.first->switchesMode(); });
+    std::vector<CameraControl> afterModes;
+    for (auto entry = order.begin(); entry != order.end(); ++entry) {
+        const auto& [control, value] = *entry;
+        if (entry == values && values != order.begin()) {
+            // The modes may have made a value count or not: one that does not now stays kept
+            // for when it counts again, and is not set (a driver refuses it).
+            afterModes = camera.controls();
+        }
+        if (!afterModes.empty()) {
+            const auto now =
+                std::find_if(afterModes.begin(), afterModes.end(),
+                             [&](const CameraControl& c) { return c.id == control->id; });
+            if (now != afterModes.end() && now->inactive) {
+                continue;
+            }
+        }
         if (control->value == value) {
             continue; // each request is a round trip on the USB bus
         }

@@ -44,6 +44,10 @@ struct CameraControl {
     bool grabbed = false;  // held by the driver for the time being (while streaming)
 
     bool settable() const { return !readOnly && !grabbed; }
+    // Menus and tick boxes switch the modes other values depend on: they are set first.
+    bool switchesMode() const {
+        return kind == Kind::Menu || kind == Kind::IntegerMenu || kind == Kind::Boolean;
+    }
     bool operator==(const CameraControl&) const = default;
 };
 

@@ -58,21 +58,25 @@ std::optional<QString> CameraSettingsEditor::setFrameInterval(FrameInterval inte
 }
 
 std::optional<QString> CameraSettingsEditor::restoreDefaults() {
-    std::vector<CameraControl> order = controls_;
-    std::stable_partition(order.begin(), order.end(), [](const CameraControl& c) {
-        return c.kind == CameraControl::Kind::Menu || c.kind == CameraControl::Kind::IntegerMenu ||
-               c.kind == CameraControl::Kind::Boolean;
-    });
+    // The values while the modes they depend on still let them count, then the modes, then the
+    // values the modes made count again; a driver refuses to set what counts for nothing.
     QStringList refusals;
-    for (const CameraControl& control : order) {
-        if (!control.settable() || control.kind == CameraControl::Kind::Button ||
-            control.value == control.defaultValue) {
-            continue;
+    auto setDefaults = [&](bool modes, bool report) {
+        for (const CameraControl& control : camera_.controls()) {
+            if (!control.settable() || control.inactive ||
+                control.kind == CameraControl::Kind::Button ||
+                control.value == control.defaultValue || control.switchesMode() != modes) {
+                continue;
+            }
+            const auto refused = camera_.set(control.id, control.defaultValue);
+            if (refused && report) {
+                refusals << QStringLiteral("%1: %2").arg(control.name, *refused);
+            }
         }
-        if (const auto refused = camera_.set(control.id, control.defaultValue)) {
-            refusals << QStringLiteral("%1: %2").arg(control.name, *refused);
-        }
-    }
+    };
+    setDefaults(false, false);
+    setDefaults(true, true);
+    setDefaults(false, true);
     // The camera's first use is not repeated: the user asked for the driver's own settings.
     kept_.values.clear();
     kept_.turnedOff.clear();

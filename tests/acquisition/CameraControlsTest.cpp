@@ -68,11 +68,11 @@ TEST_F(CameraControlsTest, ListedAsTheDriverGivesThem) {
         bool readOnly, inactive;
         std::size_t choices;
     };
-    // After the first use: manual exposure, so its time counts and the white balance's does not.
+    // After the first use: manual exposure and white balance, so their values count.
     const Row rows[] = {
         {V4L2_CID_GAIN, Kind::Integer, 0, 100, 0, false, false, 0},
         {V4L2_CID_AUTO_WHITE_BALANCE, Kind::Boolean, 0, 1, 1, false, false, 0},
-        {V4L2_CID_WHITE_BALANCE_TEMPERATURE, Kind::Integer, 2800, 6500, 4600, false, true, 0},
+        {V4L2_CID_WHITE_BALANCE_TEMPERATURE, Kind::Integer, 2800, 6500, 4600, false, false, 0},
         {V4L2_CID_EXPOSURE_AUTO, Kind::Menu, 0, 3, 3, false, false, 2},
         {V4L2_CID_EXPOSURE_ABSOLUTE, Kind::Integer, 3, 2047, 250, false, false, 0},
     };
