@@ -1,17 +1,46 @@
 // The acquisition library's entry points.
 #include "acquisition/AcquisitionLibrary.h"
 
+#include "acquisition/CameraSettingsEditor.h"
 #include "acquisition/V4l2Source.h"
 #include "acquisition/dialog/AcquisitionDialog.h"
+#include "acquisition/dialog/CameraControlsPanel.h"
 #include "acquisition/dialog/SourceChooser.h"
 #include "acquisition/simulated/SimulatedCameraSource.h"
 #include "lines/LineMonitor.h"
 #include "platform/Clock.h"
 
+#include <QMessageBox>
+
 #include <algorithm>
 #include <limits>
 
 namespace lumenvale {
+
+namespace {
+
+// The stream's camera through whichever descriptor it has at the moment: a new frame rate
+// reopens it.
+class OpenStreamControls : public CameraControlSet {
+public:
+    explicit OpenStreamControls(WebcamStream& stream) : stream_(stream) {}
+
+    std::vector<CameraControl> controls() override { return stream_.controls().controls(); }
+    std::optional<QString> set(std::uint32_t id, std::int64_t value) override {
+        return stream_.controls().set(id, value);
+    }
+    std::vector<FrameInterval> frameIntervals() override {
+        return stream_.controls().frameIntervals();
+    }
+    std::optional<FrameInterval> frameInterval() override {
+        return stream_.controls().frameInterval();
+    }
+
+private:
+    WebcamStream& stream_;
+};
+
+} // namespace
 
 AcquisitionLibrary::AcquisitionLibrary(LineMonitor& lines, const Clock& clock, V4l2Calls& calls,
                                        AcquisitionOptions options)
@@ -60,6 +89,48 @@ void AcquisitionLibrary::applyKeptSettings(WebcamStream& stream) {
     }
 }
 
+void AcquisitionLibrary::showCameraControls(QWidget* parent, const std::string& path,
+                                            const QString& name) {
+    rememberTimestamps();
+    const bool wasOpen = stream_.isOpen() && stream_.path() == path;
+    if (const auto failure = stream_.open(path, name)) {
+        QMessageBox::warning(parent, QStringLiteral("Camera controls"), failure->reason);
+        return;
+    }
+    config();
+    KeptCameraSettings& kept = config_->keptFor(stream_.identity());
+    OpenStreamControls camera(stream_);
+    // The camera takes another frame rate only as it opens, where the kept one is set.
+    const auto changeInterval = [&](FrameInterval interval) -> std::optional<QString> {
+        const std::optional<FrameInterval> before = std::exchange(kept.interval, interval);
+        std::optional<QString> refused;
+        if (const auto failure = stream_.reopen()) {
+            refused = failure->reason;
+        } else if (camera.frameInterval() != interval) {
+            refused = QStringLiteral("the camera did not take it");
+        }
+        if (refused) {
+            kept.interval = before;
+            stream_.close();
+            stream_.open(path, name);
+        }
+        return refused;
+    };
+    showPanel(parent, camera, kept, changeInterval, stream_.describe());
+    if (!wasOpen) {
+        closeSource();
+    }
+}
+
+void AcquisitionLibrary::showPanel(
+    QWidget* parent, CameraControlSet& camera, KeptCameraSettings& kept,
+    std::function<std::optional<QString>(FrameInterval)> changeInterval, const QString& name) {
+    CameraSettingsEditor editor(
+        camera, kept, [this] { keepConfig(); }, std::move(changeInterval));
+    CameraControlsPanel panel(parent, editor, name);
+    panel.exec();
+}
+
 std::optional<AcquisitionLibrary::Webcam> AcquisitionLibrary::chosenWebcam() {
     const AcquisitionConfig& chosen = config();
     switch (chosen.source) {
@@ -84,8 +155,7 @@ std::optional<AcquisitionLibrary::Webcam> AcquisitionLibrary::chosenWebcam() {
     return Webcam{defaultDevice_->path, defaultDevice_->name};
 }
 
-std::unique_ptr<FrameSource> AcquisitionLibrary::chosenSource() {
-    const std::optional<Webcam> webcam = chosenWebcam();
+std::unique_ptr<FrameSource> AcquisitionLibrary::chosenSource(const std::optional<Webcam>& webcam) {
     if (!webcam) {
         return std::make_unique<SimulatedCameraSource>(simulated_);
     }
@@ -133,15 +203,28 @@ void AcquisitionLibrary::prepareDialog(QWidget* parent) {
         dialog_->ensurePolished();
         dialog_->adjustSize();
         dialog_->winId();
+        dialog_->setNotices([this] { return takeNotice(); });
     }
 }
 
 std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
                                                          const std::string& fileName) {
     acquisitionStartUs_ = clock_.monotonicUs();
-    const std::unique_ptr<FrameSource> source = chosenSource();
+    const std::optional<Webcam> webcam = chosenWebcam();
+    const std::unique_ptr<FrameSource> source = chosenSource(webcam);
     prepareDialog(parent);
     AcquisitionDialog& dialog = *dialog_;
+    if (webcam) {
+        // Not once the readout has begun: a Focus frame writes no line, a capture's readout
+        // timer writes its state at once.
+        dialog.offerCameraControls(
+            [this, webcam = *webcam](QWidget* on) {
+                showCameraControls(on, webcam.path, webcam.name);
+            },
+            [this] { return lastWriteUs_ < acquisitionStartUs_; });
+    } else {
+        dialog.offerCameraControls(nullptr, nullptr);
+    }
     const std::int32_t result =
         dialog.run(*source, std::filesystem::path(fileName), config().stretch);
     // Later line writes belong to no acquisition until the next one starts.
@@ -168,6 +251,11 @@ std::int32_t AcquisitionLibrary::TWAIN_SelectImageSource(QWidget* parent) {
     }
     SourceChooser chooser(parent, std::move(devices), config(), options_.lineCalls, &clock_,
                           options_.deviceDirectory);
+    chooser.offerCameraControls([this](QWidget* on, const CaptureDevice* webcam) {
+        if (webcam != nullptr) {
+            showCameraControls(on, webcam->path, webcam->name);
+        }
+    });
     if (chooser.exec() != QDialog::Accepted) {
         return AcquireCancelled;
     }

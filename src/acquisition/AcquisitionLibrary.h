@@ -12,6 +12,7 @@
 
 #include <QPointer>
 
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -51,6 +52,11 @@ public:
     // line ("" when nothing was): each is said once, and the acquisitions go on.
     QString takeNotice() { return std::exchange(notice_, QString()); }
     SimulatedCamera& simulatedCamera() { return simulated_; }
+
+    // The camera controls panel, modal on `parent`, for the webcam at `path` called `name`:
+    // opened for the panel when the stream is not on it (and closed again after), what the user
+    // sets kept for the camera's next use. A camera that cannot be opened says why.
+    void showCameraControls(QWidget* parent, const std::string& path, const QString& name);
     const WebcamStream& webcamStream() const { return stream_; }
 
 private:
@@ -61,7 +67,7 @@ private:
     // The webcam that acquires, if the source is one: the chosen one, or with nothing chosen
     // the first one we may open.
     std::optional<Webcam> chosenWebcam();
-    std::unique_ptr<FrameSource> chosenSource();
+    std::unique_ptr<FrameSource> chosenSource(const std::optional<Webcam>& webcam);
     std::filesystem::path configFile() const;
     // When the readout state was written, as the frame is chosen by: the last line write
     // during this acquisition, or, with none (a Focus frame), the confirmation itself.
@@ -70,6 +76,11 @@ private:
     // Sets the opening camera up as its settings are kept.
     void applyKeptSettings(WebcamStream& stream);
     void keepConfig();
+    // The panel on `camera`, whose settings are kept in `kept`; `changeInterval` as the editor
+    // takes it.
+    void showPanel(QWidget* parent, CameraControlSet& camera, KeptCameraSettings& kept,
+                   std::function<std::optional<QString>(FrameInterval)> changeInterval,
+                   const QString& name);
 
     LineMonitor& lines_;
     const Clock& clock_;
