@@ -1,13 +1,17 @@
 // The acquisition library's entry points.
 #include "acquisition/AcquisitionLibrary.h"
 
+#include "acquisition/CameraSettingsEditor.h"
 #include "acquisition/V4l2Source.h"
 #include "acquisition/dialog/AcquisitionDialog.h"
+#include "acquisition/dialog/CameraControlsPanel.h"
 #include "acquisition/dialog/SourceChooser.h"
 #include "acquisition/simulated/SimulatedCameraSource.h"
 #include "acquisition/simulated/SimulatedControls.h"
 #include "lines/LineMonitor.h"
 #include "platform/Clock.h"
+
+#include <QMessageBox>
 
 #include <algorithm>
 #include <limits>
@@ -79,15 +83,18 @@ std::unique_ptr<AcquisitionLibrary::CameraSettings> AcquisitionLibrary::webcamSe
         // settings are applied as it does.
         const std::optional<FrameInterval> before = kept.interval;
         kept.interval = interval;
+        std::optional<QString> refused;
         if (const auto failed = stream_.reopen()) {
-            kept.interval = before;
-            return failed->reason;
+            refused = failed->reason;
+        } else if (stream_.controls().frameInterval() != interval) {
+            refused = QStringLiteral("the camera kept another frame rate");
         }
-        if (stream_.controls().frameInterval() != interval) {
+        if (refused) {
+            // Back to the rate it had, streaming as before.
             kept.interval = before;
-            return QStringLiteral("the camera kept another frame rate");
+            stream_.reopen();
         }
-        return std::nullopt;
+        return refused;
     };
     return std::make_unique<CameraSettings>(
         std::make_unique<WebcamStreamControls>(stream_), kept, [this] { keepConfig(); },
@@ -99,6 +106,29 @@ std::unique_ptr<AcquisitionLibrary::CameraSettings> AcquisitionLibrary::simulate
     return std::make_unique<CameraSettings>(
         std::make_unique<SimulatedControlSet>(simulated_), config_->cameras[SimulatedCameraKey],
         [this] { keepConfig(); }, nullptr);
+}
+
+void AcquisitionLibrary::showCameraControls(QWidget* parent, const std::string& path,
+                                            const QString& name) {
+    if (path.empty()) {
+        showPanel(parent, *simulatedSettings(), QStringLiteral("Simulated camera"));
+        return;
+    }
+    rememberTimestamps();
+    const bool wasOpen = stream_.isOpen() && stream_.path() == path;
+    if (const auto failure = stream_.open(path, name)) {
+        QMessageBox::warning(parent, QStringLiteral("Camera controls"), failure->reason);
+        return;
+    }
+    showPanel(parent, *webcamSettings(), stream_.describe());
+    if (!wasOpen) {
+        closeSource();
+    }
+}
+
+void AcquisitionLibrary::showPanel(QWidget* parent, CameraSettings& settings, const QString& name) {
+    CameraControlsPanel panel(parent, settings.editor(), name);
+    panel.exec();
 }
 
 std::optional<AcquisitionLibrary::Webcam> AcquisitionLibrary::chosenWebcam() {
@@ -125,8 +155,7 @@ std::optional<AcquisitionLibrary::Webcam> AcquisitionLibrary::chosenWebcam() {
     return Webcam{defaultDevice_->path, defaultDevice_->name};
 }
 
-std::unique_ptr<FrameSource> AcquisitionLibrary::chosenSource() {
-    const std::optional<Webcam> webcam = chosenWebcam();
+std::unique_ptr<FrameSource> AcquisitionLibrary::chosenSource(const std::optional<Webcam>& webcam) {
     if (!webcam) {
         return std::make_unique<SimulatedCameraSource>(simulated_);
     }
@@ -174,15 +203,24 @@ void AcquisitionLibrary::prepareDialog(QWidget* parent) {
         dialog_->ensurePolished();
         dialog_->adjustSize();
         dialog_->winId();
+        dialog_->setNotices([this] { return takeNotice(); });
     }
 }
 
 std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
                                                          const std::string& fileName) {
     acquisitionStartUs_ = clock_.monotonicUs();
-    const std::unique_ptr<FrameSource> source = chosenSource();
+    const std::optional<Webcam> webcam = chosenWebcam();
+    const std::unique_ptr<FrameSource> source = chosenSource(webcam);
     prepareDialog(parent);
     AcquisitionDialog& dialog = *dialog_;
+    // Not once the readout has begun: a Focus frame writes no line, a capture's readout timer
+    // writes its state at once.
+    dialog.offerCameraControls(
+        [this, webcam = webcam.value_or(Webcam{})](QWidget* on) {
+            showCameraControls(on, webcam.path, webcam.name);
+        },
+        [this] { return lastWriteUs_ < acquisitionStartUs_; });
     const std::int32_t result =
         dialog.run(*source, std::filesystem::path(fileName), config().stretch);
     // Later line writes belong to no acquisition until the next one starts.
@@ -209,6 +247,15 @@ std::int32_t AcquisitionLibrary::TWAIN_SelectImageSource(QWidget* parent) {
     }
     SourceChooser chooser(parent, std::move(devices), config(), options_.lineCalls, &clock_,
                           options_.deviceDirectory);
+    chooser.offerCameraControls(
+        [this](QWidget* on, const CaptureDevice* webcam) {
+            if (webcam != nullptr) {
+                showCameraControls(on, webcam->path, webcam->name);
+            } else {
+                showCameraControls(on, {}, {});
+            }
+        },
+        true);
     if (chooser.exec() != QDialog::Accepted) {
         return AcquireCancelled;
     }

@@ -13,6 +13,7 @@
 
 #include <QPointer>
 
+#include <functional>
 #include <limits>
 #include <map>
 #include <memory>
@@ -71,6 +72,11 @@ public:
     // The open webcam's; nothing when no webcam is open.
     std::unique_ptr<CameraSettings> webcamSettings();
     std::unique_ptr<CameraSettings> simulatedSettings();
+    // The camera controls panel, modal on `parent`, for the webcam at `path` called `name` (the
+    // simulated camera for an empty path):
+    // opened for the panel when the stream is not on it (and closed again after), what the user
+    // sets kept for the camera's next use. A camera that cannot be opened says why.
+    void showCameraControls(QWidget* parent, const std::string& path, const QString& name);
     const WebcamStream& webcamStream() const { return stream_; }
 
 private:
@@ -81,7 +87,7 @@ private:
     // The webcam that acquires, if the source is one: the chosen one, or with nothing chosen
     // the first one we may open.
     std::optional<Webcam> chosenWebcam();
-    std::unique_ptr<FrameSource> chosenSource();
+    std::unique_ptr<FrameSource> chosenSource(const std::optional<Webcam>& webcam);
     std::filesystem::path configFile() const;
     // When the readout state was written, as the frame is chosen by: the last line write
     // during this acquisition, or, with none (a Focus frame), the confirmation itself.
@@ -90,6 +96,7 @@ private:
     // Sets the opening camera up as its settings are kept.
     void applyKeptSettings(WebcamStream& stream);
     void keepConfig();
+    void showPanel(QWidget* parent, CameraSettings& settings, const QString& name);
 
     LineMonitor& lines_;
     const Clock& clock_;

@@ -216,6 +216,46 @@ TEST_F(AcquireToFilenameTest, OneStreamServesEveryAcquisitionUntilTheSourceClose
     EXPECT_EQ(device.openDevices(), 0);
 }
 
+// A Focus frame's live picture offers the webcam's controls; once a capture's readout wrote
+// its state they stay shut.
+TEST_F(AcquireToFilenameTest, CameraControlsOpenOnTheDialogUntilTheReadout) {
+    chooseWebcam();
+    device.streamEvery(5);
+    AcquisitionLibrary library(lines, clock, device, options());
+    for (const bool readout : {false, true}) {
+        SCOPED_TRACE(readout);
+        if (readout) {
+            QTimer::singleShot(1, [this] {
+                lines.publish({clock.timeGetTime(), 0x37, clock.monotonicUs()});
+            });
+        }
+        bool offered = false;
+        QString panel;
+        whenDialogOpen([&](QWidget& d) {
+            QTimer::singleShot(AcquisitionDialog::PreviewHoldMs + 200, &d, [&] {
+                auto* button = d.findChild<QPushButton*>(QStringLiteral("CameraControlsButton"));
+                offered = button->isVisible() && button->isEnabled();
+                if (offered) {
+                    QTimer::singleShot(0, [&] {
+                        QWidget* shown = QApplication::activeModalWidget();
+                        panel = shown->windowTitle();
+                        shown->close();
+                    });
+                    button->click();
+                }
+                d.findChild<QPushButton*>(QStringLiteral("CancelButton"))->click();
+            });
+        });
+        const DialogDeadline deadline;
+        EXPECT_EQ(library.TWAIN_AcquireToFilename(&window, (dir / "temp.bmp").string()),
+                  AcquireCancelled);
+        EXPECT_EQ(offered, !readout);
+        EXPECT_EQ(panel.startsWith(QStringLiteral("Camera controls")), !readout)
+            << panel.toStdString();
+        EXPECT_EQ(device.openDevices(), 1) << "the panel leaves the stream open";
+    }
+}
+
 TEST_F(AcquireToFilenameTest, AReturnBeforeTheCameraIsOpenStillTakesAFrameReadOutAfterIt) {
     chooseWebcam();
     V4l2Source::Options settings;

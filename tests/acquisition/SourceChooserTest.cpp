@@ -177,6 +177,32 @@ TEST_F(SourceChooserTest, WithNothingChosenTheFirstUsableWebcamIsOffered) {
     EXPECT_EQ(selected, 2);
 }
 
+// The panel opens on the webcam selected, opened for it and closed again after.
+TEST_F(SourceChooserTest, CameraControlsOpenOnTheSelectedWebcam) {
+    AcquisitionLibrary library(lines, clock, device, options());
+    bool simulatedOffered = false;
+    QString title;
+    int openWhileShown = 0;
+    choose(library, [&](QDialog& d) {
+        auto* button = d.findChild<QPushButton*>(QStringLiteral("CameraControlsButton"));
+        list(d).setCurrentRow(0);
+        simulatedOffered = button->isEnabled();
+        list(d).setCurrentRow(2);
+        QTimer::singleShot(0, [&] {
+            QWidget* panel = QApplication::activeModalWidget();
+            title = panel->windowTitle();
+            openWhileShown = device.openDevices();
+            panel->close();
+        });
+        button->click();
+        press(d, QDialogButtonBox::Cancel);
+    });
+    EXPECT_TRUE(simulatedOffered);
+    EXPECT_TRUE(title.contains(QStringLiteral("Right Camera"))) << title.toStdString();
+    EXPECT_EQ(openWhileShown, 1);
+    EXPECT_EQ(device.openDevices(), 0);
+}
+
 TEST_F(SourceChooserTest, ChoosesTheLineAdapterItsDeviceAndMappingAndTestsTheLines) {
     FakeTty tty;
     FakeHid hid;

@@ -49,6 +49,20 @@ AcquisitionDialog::AcquisitionDialog(QWidget* parent, int failureLingerMs)
     status_->setObjectName(QStringLiteral("Status"));
     status_->setWordWrap(true);
 
+    controlsButton_ = new QPushButton(QStringLiteral("Camera controls..."), this);
+    controlsButton_->setObjectName(QStringLiteral("CameraControlsButton"));
+    controlsButton_->setFocusPolicy(Qt::NoFocus);
+    controlsButton_->setAutoDefault(false);
+    controlsButton_->hide();
+
+    notice_ = new QLabel(this);
+    notice_->setObjectName(QStringLiteral("Notice"));
+    notice_->setWordWrap(true);
+    QPalette noticeColour = notice_->palette();
+    noticeColour.setColor(QPalette::WindowText, QColor(0xb0, 0x60, 0x00));
+    notice_->setPalette(noticeColour);
+    notice_->hide();
+
     acquireButton_ = new QPushButton(QStringLiteral("Acquire"), this);
     acquireButton_->setObjectName(QStringLiteral("AcquireButton"));
     acquireButton_->setDefault(true);
@@ -62,16 +76,19 @@ AcquisitionDialog::AcquisitionDialog(QWidget* parent, int failureLingerMs)
     pictures->addWidget(focusAid_);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(stretchBox_);
+    buttons->addWidget(controlsButton_);
     buttons->addWidget(status_, 1);
     buttons->addWidget(acquireButton_);
     buttons->addWidget(cancelButton_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(pictures);
+    layout->addWidget(notice_);
     layout->addLayout(buttons);
     acquireButton_->setFocus();
 
     connect(acquireButton_, &QPushButton::clicked, this, &AcquisitionDialog::acquire);
     connect(cancelButton_, &QPushButton::clicked, this, &AcquisitionDialog::reject);
+    connect(controlsButton_, &QPushButton::clicked, this, &AcquisitionDialog::showCameraControls);
     connect(&pollTimer_, &QTimer::timeout, this, &AcquisitionDialog::pollSource);
     startTimer_.setSingleShot(true);
     startTimer_.setTimerType(Qt::PreciseTimer);
@@ -106,6 +123,8 @@ std::int32_t AcquisitionDialog::run() {
     status_->setPalette(QPalette());
     acquireButton_->setEnabled(true);
     cancelButton_->setText(QStringLiteral("Cancel"));
+    controlsButton_->setEnabled(false);
+    noticeThisRun_ = false;
     acquireButton_->setFocus();
     sinceOpened_.start();
     // Not even the dialog's first painting comes before a readout timer due at once.
@@ -129,7 +148,9 @@ void AcquisitionDialog::startSource() {
         return;
     }
     started_ = true;
-    if (const auto failure = source_->start()) {
+    const auto failure = source_->start();
+    showNotice();
+    if (failure) {
         fail(*failure);
         return;
     }
@@ -149,6 +170,7 @@ void AcquisitionDialog::acquire() {
     }
     confirmed_ = true;
     acquireButton_->setEnabled(false);
+    controlsButton_->setEnabled(false);
     status_->setText(QStringLiteral("Reading out the frame..."));
     if (!started_) {
         startSource();
@@ -163,6 +185,7 @@ void AcquisitionDialog::pollSource() {
         return;
     }
     handle(source_->poll());
+    controlsButton_->setEnabled(controlsAllowed());
 }
 
 void AcquisitionDialog::handle(SourcePoll&& poll) {
@@ -194,6 +217,7 @@ void AcquisitionDialog::fail(const SourceFailure& failure) {
     pollTimer_.stop();
     source_->stop();
     acquireButton_->setEnabled(false);
+    controlsButton_->setEnabled(false);
     cancelButton_->setText(QStringLiteral("Close"));
     status_->setText(failure.reason);
     QPalette warning = status_->palette();
@@ -217,6 +241,10 @@ void AcquisitionDialog::finish(std::int32_t result) {
     pollTimer_.stop();
     lingerTimer_.stop();
     source_->stop();
+    // A camera that failed while its controls were open closes them with the dialog.
+    for (auto* panel : findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) {
+        panel->reject();
+    }
     done(result == AcquireOk ? Accepted : Rejected);
 }
 
@@ -227,6 +255,37 @@ void AcquisitionDialog::reject() {
 
 bool AcquisitionDialog::stretch() const {
     return stretchBox_->isChecked();
+}
+
+void AcquisitionDialog::offerCameraControls(std::function<void(QWidget*)> show,
+                                            std::function<bool()> allowed) {
+    showControls_ = std::move(show);
+    controlsAllowed_ = std::move(allowed);
+    controlsButton_->setVisible(bool(showControls_));
+}
+
+bool AcquisitionDialog::controlsAllowed() const {
+    return showControls_ && started_ && !confirmed_ && !failed_ && !finished_ &&
+           sinceOpened_.elapsed() >= PreviewHoldMs && (!controlsAllowed_ || controlsAllowed_());
+}
+
+void AcquisitionDialog::showCameraControls() {
+    if (!controlsAllowed()) {
+        return;
+    }
+    // The live picture goes on changing behind the panel as the controls are moved.
+    showControls_(this);
+    showNotice();
+    acquireButton_->setFocus();
+}
+
+void AcquisitionDialog::showNotice() {
+    const QString text = takeNotice_ ? takeNotice_() : QString();
+    if (!text.isEmpty()) {
+        notice_->setText(noticeThisRun_ ? notice_->text() + QLatin1Char('\n') + text : text);
+        noticeThisRun_ = true;
+    }
+    notice_->setVisible(noticeThisRun_);
 }
 
 bool AcquisitionDialog::eventFilter(QObject* watched, QEvent* event) {

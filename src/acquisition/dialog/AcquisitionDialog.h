@@ -1,9 +1,10 @@
 // The acquisition dialog: a live preview of the source, "Acquire" (the default button, so one
 // Return keystroke confirms it) and "Cancel", with a focus aid beside the picture and a choice
-// to stretch it. Its event loop starts at once, so the caller's readout timer fires inside it;
-// the device is opened from within that loop, and the live picture, the star measurement and
-// the stretch wait until a readout timer has had its chance to tick. Built once, it can run
-// one acquisition after another.
+// to stretch it, and while no readout has begun the camera's own controls. Its event loop
+// starts at once, so the caller's readout timer fires inside it; the device is opened from
+// within that loop, and the live picture, the star measurement and the stretch wait until a
+// readout timer has had its chance to tick. Built once, it can run one acquisition after
+// another.
 #pragma once
 
 #include "acquisition/FrameSource.h"
@@ -16,6 +17,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 
 class QCheckBox;
 class QLabel;
@@ -51,6 +53,14 @@ public:
     // Whether the user left the live picture stretched.
     bool stretch() const;
 
+    // The camera's own controls for the runs that follow: `show` opens their panel on the
+    // dialog, `allowed` says whether that may be now (not once the frame's readout has begun).
+    // No `show`: the dialog offers no controls.
+    void offerCameraControls(std::function<void(QWidget*)> show, std::function<bool()> allowed);
+    // Where the dialog asks for what there is to say about the camera (the settings it refused)
+    // once the source started; said below the picture until a run with nothing to say.
+    void setNotices(std::function<QString()> take) { takeNotice_ = std::move(take); }
+
 protected:
     // A left click in the live picture picks the focus star; a click with any other button
     // leaves the choice to the measurement again.
@@ -64,6 +74,10 @@ private:
     void fail(const SourceFailure& failure);
     void finish(std::int32_t result);
     void showPreview(const AcquiredFrame& frame);
+    // Whether the camera controls may be opened now: a live picture before the confirmation.
+    bool controlsAllowed() const;
+    void showCameraControls();
+    void showNotice();
 
     FrameSource* source_ = nullptr; // during a run only
     std::filesystem::path target_;
@@ -73,6 +87,12 @@ private:
     QPushButton* acquireButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QCheckBox* stretchBox_ = nullptr;
+    QPushButton* controlsButton_ = nullptr;
+    QLabel* notice_ = nullptr;
+    std::function<void(QWidget*)> showControls_;
+    std::function<bool()> controlsAllowed_;
+    std::function<QString()> takeNotice_;
+    bool noticeThisRun_ = false;
     FocusAidPanel* focusAid_ = nullptr;
     FocusTracker focus_;
     int trendStar_ = 0; // the star whose readings the trend holds

@@ -57,6 +57,12 @@ SourceChooser::SourceChooser(QWidget* parent, std::vector<CaptureDevice> devices
     skipFrames_->setRange(0, AcquisitionConfig::MaxSkipFrames);
     skipFrames_->setValue(current.skipFrames);
 
+    controlsButton_ = new QPushButton(QStringLiteral("Camera controls..."), this);
+    controlsButton_->setObjectName(QStringLiteral("CameraControlsButton"));
+    controlsButton_->setAutoDefault(false);
+    controlsButton_->setToolTip(QStringLiteral("The selected camera's own gain, exposure, "
+                                               "automatic modes and frame rate."));
+
     note_ = new QLabel(this);
     note_->setObjectName(QStringLiteral("Note"));
     note_->setWordWrap(true);
@@ -69,6 +75,7 @@ SourceChooser::SourceChooser(QWidget* parent, std::vector<CaptureDevice> devices
     form->addRow(QStringLiteral("Webcam frames to skip after the readout:"), skipFrames_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(list_);
+    layout->addWidget(controlsButton_, 0, Qt::AlignLeft);
     layout->addLayout(form);
     layout->addWidget(note_);
     layout->addWidget(makeLinesSection(lineDeviceDir));
@@ -108,6 +115,12 @@ SourceChooser::SourceChooser(QWidget* parent, std::vector<CaptureDevice> devices
 
     connect(list_, &QListWidget::currentRowChanged, this, &SourceChooser::selectionChanged);
     connect(list_, &QListWidget::itemDoubleClicked, this, &SourceChooser::accept);
+    connect(controlsButton_, &QPushButton::clicked, this, [this] {
+        const int row = list_->currentRow();
+        if (showControls_ && row >= 0) {
+            showControls_(this, row == 0 ? nullptr : &devices_[std::size_t(row) - 1]);
+        }
+    });
     connect(buttons, &QDialogButtonBox::accepted, this, &SourceChooser::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &SourceChooser::reject);
 }
@@ -227,8 +240,19 @@ LinesChoice SourceChooser::linesChoice() const {
     return choice;
 }
 
+void SourceChooser::offerCameraControls(CameraControlsCall show, bool simulatedToo) {
+    showControls_ = std::move(show);
+    simulatedControls_ = simulatedToo;
+    selectionChanged();
+}
+
 void SourceChooser::selectionChanged() {
-    skipFrames_->setEnabled(list_->currentRow() > 0);
+    const int row = list_->currentRow();
+    skipFrames_->setEnabled(row > 0);
+    const bool controls = row == 0 ? simulatedControls_
+                                   : row > 0 && std::size_t(row) <= devices_.size() &&
+                                         devices_[std::size_t(row) - 1].accessible;
+    controlsButton_->setEnabled(showControls_ && controls);
 }
 
 AcquisitionConfig SourceChooser::choice() const {

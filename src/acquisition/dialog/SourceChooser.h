@@ -1,7 +1,7 @@
 // The source chooser: the simulated camera and every V4L2 capture device found, with the
-// number of frames a webcam lets pass after the readout; and the camera lines: the adapter, its
-// device, which output follows which data line, and the line test. It only edits a choice; the
-// library keeps it.
+// number of frames a webcam lets pass after the readout and its own controls; and the camera
+// lines: the adapter, its device, which output follows which data line, and the line test. It
+// only edits a choice; the library keeps it.
 #pragma once
 
 #include "acquisition/AcquisitionConfig.h"
@@ -9,6 +9,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <vector>
 
 class QComboBox;
@@ -37,6 +38,13 @@ public:
     // The choice as the dialog shows it now.
     AcquisitionConfig choice() const;
 
+    // Opens the camera controls panel on the chooser for the selected webcam, or with none
+    // given for the simulated camera.
+    using CameraControlsCall = std::function<void(QWidget* parent, const CaptureDevice* webcam)>;
+    // Offers "Camera controls..." for the webcams, and for the simulated camera with
+    // `simulatedToo`.
+    void offerCameraControls(CameraControlsCall show, bool simulatedToo = false);
+
 private:
     void selectionChanged();
     QWidget* makeLinesSection(const std::filesystem::path& lineDeviceDir);
@@ -49,6 +57,9 @@ private:
     QListWidget* list_ = nullptr;
     QSpinBox* skipFrames_ = nullptr;
     QLabel* note_ = nullptr;
+    QPushButton* controlsButton_ = nullptr;
+    CameraControlsCall showControls_;
+    bool simulatedControls_ = false;
     LinesChoice currentLines_;
     LineCalls* lineCalls_ = nullptr;
     LineTest* lineTest_ = nullptr;
