@@ -336,9 +336,9 @@ AppliedSettings ApplyKeptSettings(CameraControlSet& camera, KeptCameraSettings& 
             afterModes = camera.controls();
         }
         if (!afterModes.empty()) {
-            const auto now =
-                std::find_if(afterModes.begin(), afterModes.end(),
-                             [&](const CameraControl& c) { return c.id == control->id; });
+            const std::uint32_t id = control->id;
+            const auto now = std::find_if(afterModes.begin(), afterModes.end(),
+                                          [id](const CameraControl& c) { return c.id == id; });
             if (now != afterModes.end() && now->inactive) {
                 continue;
             }
