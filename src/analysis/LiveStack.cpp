@@ -45,18 +45,23 @@ LiveStack::Outcome LiveStack::add(FloatPicture frame, const MasterDark* dark,
         dark->apply(frame);
     }
     const std::vector<StarPoint> stars = StarFinder::find(frame, MaxStars);
+    const float noise = ValueNoise(frame);
+    const double background = QualityGate::Background(frame);
     Outcome outcome;
     if (referenceStars_.empty()) {
         if (int(stars.size()) < MinMatchedStars) {
-            return reject(
-                QStringLiteral("%1 stars found, %2 needed").arg(stars.size()).arg(MinMatchedStars));
+            return reject(QStringLiteral("%1 stars found, %2 needed to be the reference")
+                              .arg(stars.size())
+                              .arg(MinMatchedStars));
         }
         referenceStars_ = stars;
         mean_ = FloatPicture(frame.width, frame.height, std::numeric_limits<float>::quiet_NaN());
         spread_.assign(mean_.values.size(), 0.0F);
         count_.assign(mean_.values.size(), 0);
         outcome.matchedStars = int(stars.size());
-        accumulate(frame, ValueNoise(frame));
+        outcome.quality.stars = int(stars.size());
+        outcome.quality.background = background;
+        accumulate(frame, noise);
     } else {
         const std::optional<Registration> found = StarRegistration::align(referenceStars_, stars);
         if (!found || found->matchedStars < MinMatchedStars) {
@@ -71,6 +76,10 @@ LiveStack::Outcome LiveStack::add(FloatPicture frame, const MasterDark* dark,
         }
         outcome.transform = found->transform;
         outcome.matchedStars = found->matchedStars;
+        outcome.quality = gate_.measure(referenceStars_, stars, found->pairs, background, noise);
+        if (QString why = gate_.refusal(outcome.quality); !why.isEmpty()) {
+            return reject(std::move(why), outcome);
+        }
         const Similarity& t = found->transform;
         const cv::Matx23d toReference(t.a, -t.b, t.tx, t.b, t.a, t.ty);
         warped_ = FloatPicture(frame.width, frame.height);
@@ -80,8 +89,9 @@ LiveStack::Outcome LiveStack::add(FloatPicture frame, const MasterDark* dark,
         cv::warpAffine(source, target, toReference, target.size(), cv::INTER_LINEAR,
                        cv::BORDER_CONSTANT,
                        cv::Scalar::all(std::numeric_limits<double>::quiet_NaN()));
-        accumulate(warped_, ValueNoise(frame));
+        accumulate(warped_, noise);
     }
+    gate_.stacked(background);
     outcome.stacked = true;
     ++stacked_;
     exposureSeconds_ += exposureSeconds;
@@ -125,15 +135,17 @@ void LiveStack::accumulate(const FloatPicture& frame, float noiseFloor) {
     }
 }
 
-LiveStack::Outcome LiveStack::reject(QString why) {
+LiveStack::Outcome LiveStack::reject(QString why, Outcome outcome) {
     ++rejected_;
-    Outcome outcome;
+    outcome.stacked = false;
     outcome.problem = std::move(why);
     return outcome;
 }
 
 void LiveStack::reset() {
+    const StackLimits limits = gate_.limits();
     *this = LiveStack();
+    gate_.setLimits(limits);
 }
 
 } // namespace lumenvale

@@ -1,10 +1,12 @@
 // The stack that grows while a run goes on: each frame dark-subtracted, aligned on the stars
 // of the stack's first frame, and added to a running mean per colour; from the fifth frame on,
 // a value far from the running mean (a satellite, a plane, a cosmic ray) is left out for that
-// frame. A frame that cannot be aligned is counted and never stacked.
+// frame. A frame that cannot be aligned, or that the quality gate refuses, is counted and never
+// stacked.
 #pragma once
 
 #include "analysis/FloatPicture.h"
+#include "analysis/QualityGate.h"
 #include "analysis/StarFinder.h"
 #include "analysis/StarRegistration.h"
 
@@ -12,6 +14,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace lumenvale {
@@ -32,11 +35,15 @@ public:
         QString problem;      // why the frame was rejected
         Similarity transform; // frame -> first frame
         int matchedStars = 0;
+        FrameQuality quality; // against the first frame; from the second frame on
     };
 
     // `frame` is calibrated with `dark` (may be null) first; all frames of one stack have one
     // size, a frame of another size is rejected.
     Outcome add(FloatPicture frame, const MasterDark* dark, double exposureSeconds);
+    // A new stack keeps them.
+    void setLimits(const StackLimits& limits) { gate_.setLimits(limits); }
+    const StackLimits& limits() const { return gate_.limits(); }
     void reset();
 
     int stacked() const { return stacked_; }
@@ -47,10 +54,12 @@ public:
     const FloatPicture& mean() const { return mean_; }
 
 private:
-    Outcome reject(QString why);
+    Outcome reject(QString why) { return reject(std::move(why), Outcome()); }
+    Outcome reject(QString why, Outcome outcome);
     void accumulate(const FloatPicture& frame, float noiseFloor);
 
     std::vector<StarPoint> referenceStars_;
+    QualityGate gate_;
     FloatPicture mean_;
     std::vector<float> spread_;        // running sum of squared deviations (Welford)
     std::vector<std::uint16_t> count_; // frames that went into each value

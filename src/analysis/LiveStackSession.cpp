@@ -17,6 +17,19 @@ QString Seconds(std::int32_t ms) {
     return QString::number(ms / 1000.0, 'g', 6) + QStringLiteral(" s");
 }
 
+// The frame's figures against the stack's first frame.
+QString Figures(const LiveStack::Outcome& outcome) {
+    const FrameQuality& q = outcome.quality;
+    return QStringLiteral("%1 stars, %2 matched, flux %3 %, size %4 %, elongation %5, "
+                          "background %6")
+        .arg(q.stars)
+        .arg(outcome.matchedStars)
+        .arg(q.fluxRatio * 100, 0, 'f', 0)
+        .arg(q.sizeRatio * 100, 0, 'f', 0)
+        .arg(q.elongation, 0, 'f', 2)
+        .arg(q.background, 0, 'f', 1);
+}
+
 QString Reason(const FileError& error) {
     return QStringLiteral("%1: %2").arg(QString::fromStdString(error.file().string()),
                                         QString::fromStdString(error.reason()));
@@ -58,8 +71,12 @@ LiveStackSession::View LiveStackSession::addFrame(const Frame& frame) {
     const bool first = stack_.empty();
     const LiveStack::Outcome outcome =
         stack_.add(std::move(light), dark, frame.exposureMs / 1000.0);
+    const int number = stack_.stacked() + stack_.rejected();
     if (!outcome.stacked) {
-        lines_ << QStringLiteral("A frame was not stacked: %1.").arg(outcome.problem);
+        lines_ << QStringLiteral("frame %1 refused: %2").arg(number).arg(outcome.problem);
+        if (outcome.matchedStars > 0) {
+            lastFrame_ = QStringLiteral("frame %1 refused: %2").arg(number).arg(Figures(outcome));
+        }
     } else {
         if (first) {
             firstDate_ =
@@ -67,11 +84,12 @@ LiveStackSession::View LiveStackSession::addFrame(const Frame& frame) {
             stackMode_ = QString::fromStdString(frame.readMode);
         }
         const Similarity& t = outcome.transform;
-        lastFrame_ = QStringLiteral("last frame: shift %1, %2 px, rotation %3°, %4 stars")
+        lastFrame_ = QStringLiteral("frame %1: shift %2, %3 px, rotation %4°, %5")
+                         .arg(number)
                          .arg(t.tx, 0, 'f', 1)
                          .arg(t.ty, 0, 'f', 1)
                          .arg(t.rotationDegrees(), 0, 'f', 2)
-                         .arg(outcome.matchedStars);
+                         .arg(Figures(outcome));
     }
     return view();
 }
@@ -162,6 +180,18 @@ LiveStackSession::View LiveStackSession::save(const std::string& saveDir, const 
 LiveStackSession::View LiveStackSession::reset() {
     stack_.reset();
     lastFrame_.clear();
+    return view();
+}
+
+LiveStackSession::View LiveStackSession::setLimits(const StackLimits& limits) {
+    stack_.setLimits(limits);
+    lines_ << QStringLiteral("Frames are refused below %1 % of the reference's star flux, above "
+                             "%2 % of its star size, above %3 elongation, or with the background "
+                             "above %4 sigma of the run's.")
+                  .arg(limits.minFluxPercent, 0, 'g', 4)
+                  .arg(limits.maxSizePercent, 0, 'g', 4)
+                  .arg(limits.maxElongation, 0, 'g', 4)
+                  .arg(limits.maxBackgroundSigma, 0, 'g', 4);
     return view();
 }
 

@@ -51,6 +51,8 @@ public:
     // "Save stack": `saveDir`/`baseName`-stack.fits and .png.
     View save(const std::string& saveDir, const QString& baseName);
     View reset();
+    // The quality gate's limits, for this stack and the next ones.
+    View setLimits(const StackLimits& limits);
 
     const LiveStack& stack() const { return stack_; }
 

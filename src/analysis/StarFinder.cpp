@@ -20,6 +20,14 @@ constexpr int CentroidTurns = 8;
 constexpr double MaxElongation = 1.8;
 
 // The index of a pixel of a picture `width` wide, in the type the vectors take.
+// A Gaussian star's variance along an axis, from its variance under the Gaussian window (the
+// product of two Gaussians is one of 1 / v = 1 / s + 1 / w).
+double Unwindowed(double variance) {
+    constexpr double W = WindowSigma * WindowSigma;
+    const double v = std::clamp(variance, 0.01, 0.9 * W);
+    return v * W / (W - v);
+}
+
 std::size_t At(int x, int y, int width) {
     return std::size_t(y) * std::size_t(width) + std::size_t(x);
 }
@@ -133,10 +141,11 @@ std::vector<StarPoint> StarFinder::find(const std::vector<float>& grey, int widt
             double sxx = 0;
             double syy = 0;
             double sxy = 0;
+            double sw = 0;
             for (int turn = 0; turn < CentroidTurns; ++turn) {
                 const int ix = int(std::lround(cx));
                 const int iy = int(std::lround(cy));
-                double sw = 0;
+                sw = 0;
                 double sx = 0;
                 double sy = 0;
                 flux = 0;
@@ -175,7 +184,10 @@ std::vector<StarPoint> StarFinder::find(const std::vector<float>& grey, int widt
             const bool round =
                 half - root > 0 && (half + root) <= MaxElongation * MaxElongation * (half - root);
             if (round && std::abs(cx - x) <= 2 && std::abs(cy - y) <= 2) {
-                stars.push_back({cx, cy, flux});
+                const double major = Unwindowed((half + root) / sw);
+                const double minor = Unwindowed((half - root) / sw);
+                stars.push_back({cx, cy, flux, 2.3548 * std::pow(major * minor, 0.25),
+                                 std::sqrt(major / minor)});
             }
         }
     }

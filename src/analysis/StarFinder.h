@@ -13,6 +13,10 @@ struct StarPoint {
     double x = 0; // picture coordinates: pixels from the top left, a pixel's centre at .0
     double y = 0;
     double flux = 0; // summed light above the sky
+    // From the light's second moments, as a Gaussian star's: the full width at half maximum of
+    // a round star of the same area, in pixels, and the long axis over the short one.
+    double fwhm = 0;
+    double elongation = 1;
 };
 
 class StarFinder {

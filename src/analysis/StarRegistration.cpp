@@ -237,8 +237,10 @@ std::optional<Registration> StarRegistration::align(const std::vector<StarPoint>
     // not only the few the triangles were built from.
     from.clear();
     to.clear();
+    std::vector<std::pair<int, int>> pairs;
     std::vector<int> taken(reference.size(), 0);
-    for (const StarPoint& s : frame) {
+    for (std::size_t f = 0; f < frame.size(); ++f) {
+        const StarPoint& s = frame[f];
         const double x = rough->mapX(s.x, s.y);
         const double y = rough->mapY(s.x, s.y);
         int nearest = -1;
@@ -254,13 +256,20 @@ std::optional<Registration> StarRegistration::align(const std::vector<StarPoint>
             taken[std::size_t(nearest)] = 1;
             from.push_back(Point(s));
             to.push_back(Point(reference[std::size_t(nearest)]));
+            pairs.emplace_back(int(f), nearest);
         }
     }
     const std::optional<Similarity> fine = Fit(from, to, 1.0, inliers);
     if (!fine) {
         return std::nullopt;
     }
-    return Registration{*fine, int(std::count(inliers.begin(), inliers.end(), 1))};
+    Registration found{*fine, int(std::count(inliers.begin(), inliers.end(), 1)), {}};
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        if (inliers[i] != 0) {
+            found.pairs.push_back(pairs[i]);
+        }
+    }
+    return found;
 }
 
 } // namespace lumenvale

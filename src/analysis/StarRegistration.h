@@ -6,6 +6,7 @@
 #include "analysis/StarFinder.h"
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace lumenvale {
@@ -26,7 +27,8 @@ struct Similarity {
 
 struct Registration {
     Similarity transform;
-    int matchedStars = 0; // the stars the least-squares fit kept
+    int matchedStars = 0;                   // the stars the least-squares fit kept
+    std::vector<std::pair<int, int>> pairs; // theirs: (frame star, reference star) indices
 };
 
 class StarRegistration {

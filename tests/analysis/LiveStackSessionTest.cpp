@@ -46,13 +46,15 @@ TEST_F(LiveStackSessionTest, DarksLightsAndSaving) {
     EXPECT_TRUE(view.figures.contains(QStringLiteral("dark: dark-2x1-Binned-30000ms.fits")))
         << view.figures.toStdString();
     EXPECT_FALSE(view.stack.isNull());
-    // Another exposure: no dark, said once, and the frame is still stacked.
-    view = session.addFrame(Frame(StarField(stars, {2, 1}, 40, 2, 2), 45000));
+    // Another exposure: no dark, said once, and the frame (the same sky, without the dark's
+    // bias) is still stacked.
+    view = session.addFrame(Frame(StarField(stars, {2, 1}, 28, 2, 2), 45000));
     EXPECT_EQ(Lines(view), QStringLiteral("no dark for 2x1 Binned 45 s"));
     EXPECT_TRUE(view.figures.startsWith(QStringLiteral("2 stacked, 0 rejected, 75 s")))
         << view.figures.toStdString();
     view = session.addFrame(Frame(StarField({}, {}, 90, 3, 3), 45000));
-    EXPECT_TRUE(Lines(view).contains(QStringLiteral("not stacked"))) << Lines(view).toStdString();
+    EXPECT_TRUE(Lines(view).contains(QStringLiteral("frame 3 refused: 0 stars matched")))
+        << Lines(view).toStdString();
 
     view = session.save((dir / "gone").string(), QStringLiteral("image"));
     EXPECT_TRUE(Lines(view).contains(QStringLiteral("The stack was not saved")));
@@ -67,6 +69,55 @@ TEST_F(LiveStackSessionTest, DarksLightsAndSaving) {
     // "Continue" keeps the stack into the next run; a new run without it starts afresh.
     EXPECT_TRUE(session.startRun(false, true).figures.startsWith(QStringLiteral("2 stacked")));
     EXPECT_TRUE(session.startRun(false, false).figures.startsWith(QStringLiteral("0 stacked")));
+}
+
+// A run with every fault a night brings, against the first frame with enough stars: each bad
+// frame is refused for its own fault, with its figures, and leaves the counts and the saved
+// stack's frames and exposure.
+TEST_F(LiveStackSessionTest, TheQualityGateRefusesEachFaultyFrameForItsFault) {
+    struct Row {
+        const char* what;
+        std::vector<FieldStar> stars;
+        FieldView view;
+        double sky;
+        const char* line; // the log's line: empty for a frame stacked
+    };
+    const std::vector<FieldStar> few(stars.begin(), stars.begin() + 3);
+    const Row rows[] = {
+        {"too few stars to be the reference",
+         few,
+         {},
+         30,
+         "frame 1 refused: 3 stars found, 6 needed to be the reference"},
+        {"good: the reference", stars, {}, 30, ""},
+        {"good", stars, {3, -2, 0.3}, 30, ""},
+        {"thin cloud", stars, {1, 1, 0, 1, 0.2}, 30, "frame 4 refused: star flux 2"},
+        {"trailed", stars, {2, 0, 0, 1, 1, 3, 1}, 30, "frame 5 refused: stars elongated 2."},
+        {"out of focus", stars, {-1, 2, 0, 1, 1, 2, 2}, 30, "frame 6 refused: star size "},
+        {"a passing light", stars, {0, 1}, 70, "frame 7 refused: background 70"},
+        {"good after them", stars, {-2, -1, -0.2}, 30, ""},
+    };
+    session.startRun(false, false);
+    std::uint32_t seed = 20;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const LiveStackSession::View view =
+            session.addFrame(Frame(StarField(row.stars, row.view, row.sky, 2, ++seed), 30000));
+        const QString lines = Lines(view);
+        if (*row.line == 0) {
+            EXPECT_FALSE(lines.contains(QStringLiteral("refused"))) << lines.toStdString();
+            EXPECT_TRUE(view.figures.contains(QStringLiteral("matched, flux 1")))
+                << view.figures.toStdString();
+        } else {
+            EXPECT_TRUE(lines.contains(QString::fromLatin1(row.line))) << lines.toStdString();
+        }
+    }
+    const LiveStackSession::View view = session.save(dir.string(), QStringLiteral("gate"));
+    EXPECT_TRUE(view.figures.startsWith(QStringLiteral("3 stacked, 5 rejected, 90 s")))
+        << view.figures.toStdString();
+    const FitsPicture stack = FitsPicture::read(dir / "gate-stack.fits");
+    EXPECT_EQ(stack.header.combined, 3);
+    EXPECT_DOUBLE_EQ(stack.header.exposureSeconds, 90);
 }
 
 } // namespace

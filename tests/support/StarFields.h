@@ -29,6 +29,12 @@ struct FieldView {
     double dy = 0;
     double degrees = 0;
     double scale = 1;
+    // The stars' light and their widths along x and y against the first frame's, each star's
+    // light spread over its width: cloud dims the stars, a trailing mount stretches them, lost
+    // focus widens them.
+    double transparency = 1;
+    double widthX = 1;
+    double widthY = 1;
 
     // Where a point of the first frame lands in this frame.
     void map(double x, double y, double& fx, double& fy) const {
@@ -65,12 +71,14 @@ inline FloatPicture StarField(const std::vector<FieldStar>& stars, const FieldVi
         double fx = 0;
         double fy = 0;
         view.map(star.x, star.y, fx, fy);
-        const int r = int(std::ceil(5 * FieldStarSigma));
+        const double sx = FieldStarSigma * view.widthX;
+        const double sy = FieldStarSigma * view.widthY;
+        const double amplitude = star.amplitude * view.transparency / (view.widthX * view.widthY);
+        const int r = int(std::ceil(5 * std::max(sx, sy)));
         for (int y = std::max(0, int(fy) - r); y <= std::min(479, int(fy) + r); ++y) {
             for (int x = std::max(0, int(fx) - r); x <= std::min(639, int(fx) + r); ++x) {
-                const double r2 = (x - fx) * (x - fx) + (y - fy) * (y - fy);
-                const auto add =
-                    float(star.amplitude * std::exp(-r2 / (2 * FieldStarSigma * FieldStarSigma)));
+                const double e2 = (x - fx) * (x - fx) / (sx * sx) + (y - fy) * (y - fy) / (sy * sy);
+                const auto add = float(amplitude * std::exp(-e2 / 2));
                 for (int c = 0; c < 3; ++c) {
                     light.row(y)[3 * x + c] += add;
                 }
