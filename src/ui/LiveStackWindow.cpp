@@ -3,6 +3,10 @@
 
 #include <QCheckBox>
 #include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPixmap>
@@ -17,6 +21,17 @@ namespace {
 template <typename Widget> Widget* named(Widget* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
     return widget;
+}
+
+QDoubleSpinBox* Limit(QWidget* parent, const char* name, double value, double low, double high,
+                      double step, const QString& suffix) {
+    auto* box = named(new QDoubleSpinBox(parent), name);
+    box->setRange(low, high);
+    box->setSingleStep(step);
+    box->setDecimals(step < 1 ? 2 : 0);
+    box->setSuffix(suffix);
+    box->setValue(value);
+    return box;
 }
 
 } // namespace
@@ -38,6 +53,7 @@ LiveStackWindow::LiveStackWindow(const std::filesystem::path& workDir, SaveTarge
     StackLog->setFixedHeight(80);
     Continue = named(new QCheckBox(QStringLiteral("Continue"), this), "Continue");
     NextRunDarks = named(new QCheckBox(QStringLiteral("Next run: darks"), this), "NextRunDarks");
+    Limits = named(new QPushButton(QStringLiteral("Limits..."), this), "Limits");
     Reset = named(new QPushButton(QStringLiteral("Reset"), this), "Reset");
     SaveStack = named(new QPushButton(QStringLiteral("Save stack"), this), "SaveStack");
 
@@ -45,6 +61,7 @@ LiveStackWindow::LiveStackWindow(const std::filesystem::path& workDir, SaveTarge
     buttons->addWidget(Continue);
     buttons->addWidget(NextRunDarks);
     buttons->addStretch();
+    buttons->addWidget(Limits);
     buttons->addWidget(Reset);
     buttons->addWidget(SaveStack);
     auto* layout = new QVBoxLayout(this);
@@ -57,6 +74,7 @@ LiveStackWindow::LiveStackWindow(const std::filesystem::path& workDir, SaveTarge
             [this](const LiveStackSession::View& view) { showView(view); });
     connect(Reset, &QPushButton::clicked, this,
             [this] { worker_.submit([](LiveStackSession& s) { return s.reset(); }); });
+    connect(Limits, &QPushButton::clicked, this, &LiveStackWindow::editLimits);
     connect(SaveStack, &QPushButton::clicked, this, [this] {
         const auto [saveDir, baseName] = saveTarget_();
         save(saveDir, baseName);
@@ -106,6 +124,32 @@ void LiveStackWindow::runEnded(bool saveTicked, const std::string& saveDir,
 
 void LiveStackWindow::save(const std::string& saveDir, const QString& baseName) {
     worker_.submit([saveDir, baseName](LiveStackSession& s) { return s.save(saveDir, baseName); });
+}
+
+void LiveStackWindow::editLimits() {
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("StackLimits"));
+    dialog.setWindowTitle(QStringLiteral("Limits for stacking"));
+    auto* flux = Limit(&dialog, "MinFlux", limits_.minFluxPercent, 0, 100, 5, QStringLiteral(" %"));
+    auto* size =
+        Limit(&dialog, "MaxSize", limits_.maxSizePercent, 100, 1000, 10, QStringLiteral(" %"));
+    auto* elongation = Limit(&dialog, "MaxElongation", limits_.maxElongation, 1, 10, 0.1, {});
+    auto* background = Limit(&dialog, "MaxBackground", limits_.maxBackgroundSigma, 1, 100, 0.5,
+                             QStringLiteral(" sigma"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* form = new QFormLayout(&dialog);
+    form->addRow(QStringLiteral("Star flux at least (of the first frame's)"), flux);
+    form->addRow(QStringLiteral("Star size at most (of the first frame's)"), size);
+    form->addRow(QStringLiteral("Star elongation at most"), elongation);
+    form->addRow(QStringLiteral("Background at most (above the run's)"), background);
+    form->addRow(buttons);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    limits_ = {flux->value(), size->value(), elongation->value(), background->value()};
+    worker_.submit([limits = limits_](LiveStackSession& s) { return s.setLimits(limits); });
 }
 
 void LiveStackWindow::showView(const LiveStackSession::View& view) {

@@ -1,6 +1,6 @@
 // The "Live stack" window: the stack as it grows, its figures and a log of what went wrong,
-// with "Continue", "Next run: darks", "Reset" and "Save stack". It only wires: the work is the
-// session's, on the worker's thread.
+// with "Continue", "Next run: darks", "Limits...", "Reset" and "Save stack". It only wires: the
+// work is the session's, on the worker's thread.
 #pragma once
 
 #include "camera/RunWatcher.h"
@@ -47,17 +47,21 @@ signals:
 private:
     void showView(const LiveStackSession::View& view);
     void save(const std::string& saveDir, const QString& baseName);
+    // "Limits...": the quality gate's limits, kept while the program runs.
+    void editLimits();
 
     SaveTarget saveTarget_;
     LiveStackWorker worker_;
     bool running_ = false; // a run this window takes part in
     bool darkRun_ = false;
+    StackLimits limits_;
 
     QLabel* StackImage = nullptr;
     QLabel* StackFigures = nullptr;
     QPlainTextEdit* StackLog = nullptr;
     QCheckBox* Continue = nullptr;
     QCheckBox* NextRunDarks = nullptr;
+    QPushButton* Limits = nullptr;
     QPushButton* Reset = nullptr;
     QPushButton* SaveStack = nullptr;
 };
