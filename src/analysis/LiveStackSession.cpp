@@ -74,7 +74,7 @@ LiveStackSession::View LiveStackSession::addFrame(const Frame& frame) {
     const int number = stack_.stacked() + stack_.rejected();
     if (!outcome.stacked) {
         lines_ << QStringLiteral("frame %1 refused: %2").arg(number).arg(outcome.problem);
-        if (outcome.matchedStars > 0) {
+        if (outcome.quality.stars > 0) { // the gate measured it
             lastFrame_ = QStringLiteral("frame %1 refused: %2").arg(number).arg(Figures(outcome));
         }
     } else {

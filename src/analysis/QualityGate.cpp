@@ -33,7 +33,8 @@ double QualityGate::Background(const FloatPicture& picture) {
     for (int y = 0; y < picture.height; y += SkyStep) {
         const float* row = picture.row(y);
         for (int x = 0; x < picture.width; x += SkyStep) {
-            sample.push_back((row[3 * x] + row[3 * x + 1] + row[3 * x + 2]) / 3.0);
+            const float* pixel = row + std::size_t(x) * 3;
+            sample.push_back((pixel[0] + pixel[1] + pixel[2]) / 3.0);
         }
     }
     return Median(sample);
@@ -88,27 +89,27 @@ FrameQuality QualityGate::measure(const std::vector<StarPoint>& reference,
 }
 
 QString QualityGate::refusal(const FrameQuality& quality) const {
+    // The figure to `decimals` and the limit as the user set it.
+    const auto beyond = [](const QString& text, double figure, int decimals, double limit) {
+        return text.arg(figure, 0, 'f', decimals).arg(limit, 0, 'g', 4);
+    };
     if (quality.fluxRatio * 100 < limits_.minFluxPercent) {
-        return QStringLiteral("star flux %1 % of the reference (limit %2 %)")
-            .arg(quality.fluxRatio * 100, 0, 'f', 0)
-            .arg(limits_.minFluxPercent, 0, 'g', 4);
+        return beyond(QStringLiteral("star flux %1 % of the reference (limit %2 %)"),
+                      quality.fluxRatio * 100, 0, limits_.minFluxPercent);
     }
     // Before the size: a trailed star is also a wider one, and the trail is the cause.
     if (quality.elongation > limits_.maxElongation) {
-        return QStringLiteral("stars elongated %1:1 (limit %2)")
-            .arg(quality.elongation, 0, 'f', 2)
-            .arg(limits_.maxElongation, 0, 'g', 4);
+        return beyond(QStringLiteral("stars elongated %1:1 (limit %2)"), quality.elongation, 2,
+                      limits_.maxElongation);
     }
     if (quality.sizeRatio * 100 > limits_.maxSizePercent) {
-        return QStringLiteral("star size %1 % of the reference (limit %2 %)")
-            .arg(quality.sizeRatio * 100, 0, 'f', 0)
-            .arg(limits_.maxSizePercent, 0, 'g', 4);
+        return beyond(QStringLiteral("star size %1 % of the reference (limit %2 %)"),
+                      quality.sizeRatio * 100, 0, limits_.maxSizePercent);
     }
     if (quality.background > quality.backgroundLimit) {
-        return QStringLiteral("background %1, above the run's limit of %2 (%3 sigma)")
-            .arg(quality.background, 0, 'f', 1)
-            .arg(quality.backgroundLimit, 0, 'f', 1)
-            .arg(limits_.maxBackgroundSigma, 0, 'g', 4);
+        return beyond(QStringLiteral("background %1, above %3: the run's mean + %2 sigma"),
+                      quality.background, 1, limits_.maxBackgroundSigma)
+            .arg(quality.backgroundLimit, 0, 'f', 1);
     }
     return {};
 }
