@@ -17,6 +17,7 @@
 namespace lumenvale {
 
 class MasterDark;
+class MasterFlat;
 
 class LiveStack {
 public:
@@ -34,9 +35,10 @@ public:
         int matchedStars = 0;
     };
 
-    // `frame` is calibrated with `dark` (may be null) first; all frames of one stack have one
-    // size, a frame of another size is rejected.
-    Outcome add(FloatPicture frame, const MasterDark* dark, double exposureSeconds);
+    // `frame` is calibrated with `dark`, then `flat` (either may be null) first; all frames of
+    // one stack have one size, a frame of another size is rejected.
+    Outcome add(FloatPicture frame, const MasterDark* dark, double exposureSeconds,
+                const MasterFlat* flat = nullptr);
     void reset();
 
     int stacked() const { return stacked_; }
