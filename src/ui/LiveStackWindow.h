@@ -1,6 +1,6 @@
 // The "Live stack" window: the stack as it grows, its figures and a log of what went wrong,
-// with "Continue", "Next run: darks", "Reset" and "Save stack". It only wires: the work is the
-// session's, on the worker's thread.
+// with "Continue", "Next run: darks", "Next run: flats", "Reset" and "Save stack". It only wires:
+// the work is the session's, on the worker's thread.
 #pragma once
 
 #include "camera/RunWatcher.h"
@@ -52,12 +52,14 @@ private:
     LiveStackWorker worker_;
     bool running_ = false; // a run this window takes part in
     bool darkRun_ = false;
+    bool flatRun_ = false;
 
     QLabel* StackImage = nullptr;
     QLabel* StackFigures = nullptr;
     QPlainTextEdit* StackLog = nullptr;
     QCheckBox* Continue = nullptr;
     QCheckBox* NextRunDarks = nullptr;
+    QCheckBox* NextRunFlats = nullptr;
     QPushButton* Reset = nullptr;
     QPushButton* SaveStack = nullptr;
 };
