@@ -80,8 +80,8 @@ LiveStackSession::View LiveStackSession::addFrame(const Frame& frame) {
     }
     FloatPicture light = FloatPicture::FromImage(frame.picture);
     const MasterDark* dark = darkFor(frame, light.width, light.height);
-    const bool first = stack_.empty();
     const MasterFlat* flat = flatFor(frame, light.width, light.height);
+    const bool first = stack_.empty();
     const LiveStack::Outcome outcome =
         stack_.add(std::move(light), dark, frame.exposureMs / 1000.0, flat);
     if (!outcome.stacked) {

@@ -1,8 +1,8 @@
 // What the Live stack window does, without the window and without threads: runs of lights
 // into the stack, runs of darks and of flats into a master dark and flat, the dark and the flat
-// each light takes, saving the stack,
-// and what the window shows (the stretched stack, its figures, a line for every problem). The
-// window runs it on a worker thread, one call at a time; tests call it directly.
+// each light takes, saving the stack, and what the window shows (the stretched stack, its
+// figures, a line for every problem). The window runs it on a worker thread, one call at a
+// time; tests call it directly.
 #pragma once
 
 #include "analysis/DarkLibrary.h"
