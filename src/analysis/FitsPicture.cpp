@@ -51,6 +51,10 @@ void FitsPicture::write(const std::filesystem::path& file) const {
         fits_update_key(raw, TINT, "NCOMBINE", &combined, "frames combined", &status);
         fits_update_key(raw, TSTRING, "DATE-OBS", const_cast<char*>(header.dateObs.c_str()),
                         "UTC start of the first frame", &status);
+        if (!header.imageType.empty()) {
+            fits_update_key(raw, TSTRING, "IMAGETYP", const_cast<char*>(header.imageType.c_str()),
+                            "kind of picture", &status);
+        }
         // The planes one after the other, from the interleaved values.
         const std::size_t plane = std::size_t(picture.width) * std::size_t(picture.height);
         std::vector<float> planes(plane * 3);

@@ -15,6 +15,7 @@ struct FitsHeader {
     std::string readMode;       // READMODE: "2x1 Binned" or "Hi-res"
     int combined = 0;           // NCOMBINE: frames that went into the picture
     std::string dateObs;        // DATE-OBS: UTC start of the first frame, ISO 8601
+    std::string imageType{};    // IMAGETYP: "Dark Frame", "Flat Field"; written when set
 };
 
 struct FitsPicture {

@@ -29,6 +29,9 @@ struct FloatPicture {
     }
     // The three colour values of each pixel added: the light a star detector looks at.
     std::vector<float> grey() const;
+    // The median of the same colour in the eight pixels around value `index` (one colour of
+    // one pixel): what a value that cannot be trusted is mended with.
+    float neighbourMedian(std::size_t index) const;
 };
 
 } // namespace lumenvale

@@ -2,6 +2,7 @@
 #include "analysis/LiveStack.h"
 
 #include "analysis/MasterDark.h"
+#include "analysis/MasterFlat.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -37,12 +38,15 @@ float ValueNoise(const FloatPicture& picture) {
 } // namespace
 
 LiveStack::Outcome LiveStack::add(FloatPicture frame, const MasterDark* dark,
-                                  double exposureSeconds) {
+                                  double exposureSeconds, const MasterFlat* flat) {
     if (!mean_.empty() && (frame.width != mean_.width || frame.height != mean_.height)) {
         return reject(QStringLiteral("its size differs from the stack's"));
     }
     if (dark != nullptr) {
         dark->apply(frame);
+    }
+    if (flat != nullptr) {
+        flat->apply(frame);
     }
     const std::vector<StarPoint> stars = StarFinder::find(frame, MaxStars);
     const float noise = ValueNoise(frame);

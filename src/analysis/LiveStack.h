@@ -20,6 +20,7 @@
 namespace lumenvale {
 
 class MasterDark;
+class MasterFlat;
 
 class LiveStack {
 public:
@@ -38,9 +39,10 @@ public:
         FrameQuality quality; // against the first frame; from the second frame on
     };
 
-    // `frame` is calibrated with `dark` (may be null) first; all frames of one stack have one
-    // size, a frame of another size is rejected.
-    Outcome add(FloatPicture frame, const MasterDark* dark, double exposureSeconds);
+    // `frame` is calibrated with `dark`, then `flat` (either may be null) first; all frames of
+    // one stack have one size, a frame of another size is rejected.
+    Outcome add(FloatPicture frame, const MasterDark* dark, double exposureSeconds,
+                const MasterFlat* flat = nullptr);
     // A new stack keeps them.
     void setLimits(const StackLimits& limits) { gate_.setLimits(limits); }
     const StackLimits& limits() const { return gate_.limits(); }

@@ -1,4 +1,4 @@
-// Runs, darks, saving and the view of the live stack.
+// Runs, darks, flats, saving and the view of the live stack.
 #include "analysis/LiveStackSession.h"
 
 #include "analysis/MidtonesStretch.h"
@@ -35,14 +35,30 @@ QString Reason(const FileError& error) {
                                         QString::fromStdString(error.reason()));
 }
 
+// Takes the picture `choice` found into `master` and its file's name into `name`, saying in
+// `lines` why a file of that kind ("Dark", "Flat") was passed over. False when none was found.
+template <typename Master>
+bool Take(DarkLibrary::Choice choice, const QString& kind, std::optional<Master>& master,
+          QString& name, QStringList& lines) {
+    if (!choice.problem.isEmpty()) {
+        lines << QStringLiteral("%1 passed over: %2.").arg(kind, choice.problem);
+    }
+    if (!choice.dark) {
+        return false;
+    }
+    master.emplace(std::move(choice.dark->picture));
+    name = QString::fromStdString(choice.file.filename().string());
+    return true;
+}
+
 } // namespace
 
 LiveStackSession::LiveStackSession(const std::filesystem::path& workDir)
     : darks_(workDir / "darks") {}
 
 LiveStackSession::View LiveStackSession::startRun(bool darks, bool continueStack) {
-    collectingDarks_ = darks;
-    darkFrames_.clear();
+    collecting_ = darks ? Collecting::Darks : Collecting::Nothing;
+    runFrames_.clear();
     if (darks) {
         lines_ << QStringLiteral("This run's frames make the master dark.");
     } else if (!continueStack) {
@@ -52,25 +68,35 @@ LiveStackSession::View LiveStackSession::startRun(bool darks, bool continueStack
     return view();
 }
 
+LiveStackSession::View LiveStackSession::startFlatRun() {
+    collecting_ = Collecting::Flats;
+    runFrames_.clear();
+    lines_ << QStringLiteral("This run's frames make the master flat.");
+    return view();
+}
+
 LiveStackSession::View LiveStackSession::addFrame(const Frame& frame) {
-    if (collectingDarks_) {
-        if (darkFrames_.empty()) {
-            darkMode_ = frame.readMode;
-            darkExposureMs_ = frame.exposureMs;
-            darkDate_ = frame.ended.toUTC().toString(Qt::ISODateWithMs);
+    if (collecting_ != Collecting::Nothing) {
+        if (runFrames_.empty()) {
+            runMode_ = frame.readMode;
+            runExposureMs_ = frame.exposureMs;
+            runDate_ = frame.ended.toUTC().toString(Qt::ISODateWithMs);
         }
-        if (frame.readMode != darkMode_ || frame.exposureMs != darkExposureMs_) {
-            lines_ << QStringLiteral("A dark of another mode or exposure was left out.");
-        } else if (int(darkFrames_.size()) < MaxDarkFrames) {
-            darkFrames_.push_back(frame.picture);
+        if (frame.readMode != runMode_ || frame.exposureMs != runExposureMs_) {
+            lines_ << QStringLiteral("A %1 of another mode or exposure was left out.")
+                          .arg(collecting_ == Collecting::Flats ? QStringLiteral("flat")
+                                                                : QStringLiteral("dark"));
+        } else if (int(runFrames_.size()) < MaxDarkFrames) {
+            runFrames_.push_back(frame.picture);
         }
         return view();
     }
     FloatPicture light = FloatPicture::FromImage(frame.picture);
     const MasterDark* dark = darkFor(frame, light.width, light.height);
+    const MasterFlat* flat = flatFor(frame, light.width, light.height);
     const bool first = stack_.empty();
     const LiveStack::Outcome outcome =
-        stack_.add(std::move(light), dark, frame.exposureMs / 1000.0);
+        stack_.add(std::move(light), dark, frame.exposureMs / 1000.0, flat);
     const int number = stack_.stacked() + stack_.rejected();
     if (!outcome.stacked) {
         lines_ << QStringLiteral("frame %1 refused: %2").arg(number).arg(outcome.problem);
@@ -100,14 +126,8 @@ const MasterDark* LiveStackSession::darkFor(const Frame& frame, int width, int h
         darkKey_ = key;
         dark_.reset();
         darkName_.clear();
-        DarkLibrary::Choice choice = darks_.find(frame.readMode, frame.exposureMs, width, height);
-        if (!choice.problem.isEmpty()) {
-            lines_ << QStringLiteral("Dark passed over: %1.").arg(choice.problem);
-        }
-        if (choice.dark) {
-            dark_.emplace(std::move(choice.dark->picture));
-            darkName_ = QString::fromStdString(choice.file.filename().string());
-        } else {
+        if (!Take(darks_.find(frame.readMode, frame.exposureMs, width, height),
+                  QStringLiteral("Dark"), dark_, darkName_, lines_)) {
             lines_ << QStringLiteral("no dark for %1 %2")
                           .arg(QString::fromStdString(frame.readMode), Seconds(frame.exposureMs));
         }
@@ -115,28 +135,67 @@ const MasterDark* LiveStackSession::darkFor(const Frame& frame, int width, int h
     return dark_ ? &*dark_ : nullptr;
 }
 
+const MasterFlat* LiveStackSession::flatFor(const Frame& frame, int width, int height) {
+    if (flatMode_ != frame.readMode) {
+        flatMode_ = frame.readMode;
+        flat_.reset();
+        flatName_.clear();
+        if (!Take(darks_.findFlat(frame.readMode, width, height), QStringLiteral("Flat"), flat_,
+                  flatName_, lines_)) {
+            lines_ << QStringLiteral("no flat for %1").arg(QString::fromStdString(frame.readMode));
+        }
+    }
+    return flat_ ? &*flat_ : nullptr;
+}
+
+FloatPicture LiveStackSession::flatOfRun() {
+    const int width = runFrames_.front().width();
+    const int height = runFrames_.front().height();
+    std::optional<MasterDark> dark;
+    QString name;
+    const QString mode = QString::fromStdString(runMode_);
+    if (Take(darks_.find(runMode_, runExposureMs_, width, height), QStringLiteral("Dark"), dark,
+             name, lines_)) {
+        lines_ << QStringLiteral("The flats take %1 off.").arg(name);
+    } else if (Take(darks_.findShortest(runMode_, width, height), QStringLiteral("Bias"), dark,
+                    name, lines_)) {
+        lines_ << QStringLiteral("No dark for the flats' %1: the shortest dark of %2, %3, taken "
+                                 "off as their bias.")
+                      .arg(Seconds(runExposureMs_), mode, name);
+    } else {
+        lines_ << QStringLiteral("No dark of %1 at all: nothing taken off the flats.").arg(mode);
+    }
+    return MasterFlat(MasterFlat::Combine(runFrames_, dark ? &*dark : nullptr)).picture();
+}
+
 LiveStackSession::View LiveStackSession::endRun() {
-    if (!collectingDarks_) {
+    if (collecting_ == Collecting::Nothing) {
         return view();
     }
-    collectingDarks_ = false;
-    if (darkFrames_.empty()) {
-        lines_ << QStringLiteral("No dark frame was taken: no master dark made.");
+    const bool flats = collecting_ == Collecting::Flats;
+    const QString kind = flats ? QStringLiteral("flat") : QStringLiteral("dark");
+    collecting_ = Collecting::Nothing;
+    if (runFrames_.empty()) {
+        lines_ << QStringLiteral("No %1 frame was taken: no master %1 made.").arg(kind);
         return view();
     }
-    FitsPicture master{
-        MasterDark::Median(darkFrames_),
-        {darkExposureMs_ / 1000.0, darkMode_, int(darkFrames_.size()), darkDate_.toStdString()}};
-    darkFrames_.clear();
+    FitsPicture master{flats ? flatOfRun() : MasterDark::Median(runFrames_),
+                       {runExposureMs_ / 1000.0, runMode_, int(runFrames_.size()),
+                        runDate_.toStdString(), flats ? "Flat Field" : "Dark Frame"}};
+    runFrames_.clear();
     try {
-        const std::filesystem::path file = darks_.save(master, darkExposureMs_);
-        lines_ << QStringLiteral("Master dark of %1 frames saved: %2")
+        const std::filesystem::path file =
+            flats ? darks_.saveFlat(master) : darks_.save(master, runExposureMs_);
+        lines_ << QStringLiteral("Master %1 of %2 frames saved: %3")
+                      .arg(kind)
                       .arg(master.header.combined)
                       .arg(QString::fromStdString(file.string()));
     } catch (const FileError& error) {
-        lines_ << QStringLiteral("The master dark was not saved: %1.").arg(Reason(error));
+        lines_ << QStringLiteral("The master %1 was not saved: %2.").arg(kind, Reason(error));
     }
-    darkKey_.reset(); // the next light looks again
+    // The next light looks again.
+    darkKey_.reset();
+    flatMode_.reset();
     return view();
 }
 
@@ -200,11 +259,12 @@ LiveStackSession::View LiveStackSession::view() {
     if (!stack_.empty()) {
         v.stack = MidtonesStretch::apply(stack_.mean(), MidtonesStretch::automatic(stack_.mean()));
     }
-    v.figures = QStringLiteral("%1 stacked, %2 rejected, %3 s in all; dark: %4")
+    v.figures = QStringLiteral("%1 stacked, %2 rejected, %3 s in all; dark: %4; flat: %5")
                     .arg(stack_.stacked())
                     .arg(stack_.rejected())
                     .arg(stack_.totalExposureSeconds(), 0, 'g', 6)
-                    .arg(darkName_.isEmpty() ? QStringLiteral("none") : darkName_);
+                    .arg(darkName_.isEmpty() ? QStringLiteral("none") : darkName_,
+                         flatName_.isEmpty() ? QStringLiteral("none") : flatName_);
     if (!lastFrame_.isEmpty()) {
         v.figures += QStringLiteral("; ") + lastFrame_;
     }

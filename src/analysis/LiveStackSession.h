@@ -1,12 +1,14 @@
 // What the Live stack window does, without the window and without threads: runs of lights
-// into the stack, runs of darks into a master dark, the dark each light takes, saving the stack,
-// and what the window shows (the stretched stack, its figures, a line for every problem). The
-// window runs it on a worker thread, one call at a time; tests call it directly.
+// into the stack, runs of darks and of flats into a master dark and flat, the dark and the flat
+// each light takes, saving the stack, and what the window shows (the stretched stack, its
+// figures, a line for every problem). The window runs it on a worker thread, one call at a
+// time; tests call it directly.
 #pragma once
 
 #include "analysis/DarkLibrary.h"
 #include "analysis/LiveStack.h"
 #include "analysis/MasterDark.h"
+#include "analysis/MasterFlat.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -23,7 +25,7 @@ namespace lumenvale {
 
 class LiveStackSession {
 public:
-    // More dark frames than this add nothing to a median but memory.
+    // More dark or flat frames than this add nothing to a median but memory.
     static constexpr int MaxDarkFrames = 64;
 
     struct Frame {
@@ -35,18 +37,20 @@ public:
 
     struct View {
         QImage stack;      // stretched; null while nothing is stacked
-        QString figures;   // frames stacked and rejected, exposure, dark, last shift
+        QString figures;   // frames stacked and rejected, exposure, dark, flat, last shift
         QStringList lines; // new lines for the window's log since the last view
     };
 
-    // Darks are kept in `workDir`/darks.
+    // Darks and flats are kept in `workDir`/darks.
     explicit LiveStackSession(const std::filesystem::path& workDir);
 
     // A run begins: its frames become darks, or lights that start a new stack unless
     // `continueStack`.
     View startRun(bool darks, bool continueStack);
+    // A run begins whose frames make the master flat of their mode; the stack is kept.
+    View startFlatRun();
     View addFrame(const Frame& frame);
-    // A run of darks ends in its master dark, saved in the darks folder.
+    // A run of darks or flats ends in its master dark or flat, saved in the darks folder.
     View endRun();
     // "Save stack": `saveDir`/`baseName`-stack.fits and .png.
     View save(const std::string& saveDir, const QString& baseName);
@@ -59,6 +63,9 @@ public:
 private:
     View view();
     const MasterDark* darkFor(const Frame& frame, int width, int height);
+    const MasterFlat* flatFor(const Frame& frame, int width, int height);
+    // The median of the run's frames with the dark of their exposure, or else the bias, taken off.
+    FloatPicture flatOfRun();
 
     DarkLibrary darks_;
     LiveStack stack_;
@@ -67,16 +74,22 @@ private:
     QString stackMode_;
     QString firstDate_;
 
-    bool collectingDarks_ = false;
-    std::vector<QImage> darkFrames_;
-    std::string darkMode_;
-    std::int32_t darkExposureMs_ = 0;
-    QString darkDate_;
+    // The run of darks or flats going on, and its frames.
+    enum class Collecting { Nothing, Darks, Flats };
+    Collecting collecting_ = Collecting::Nothing;
+    std::vector<QImage> runFrames_;
+    std::string runMode_;
+    std::int32_t runExposureMs_ = 0;
+    QString runDate_;
 
     // The dark chosen for the last mode and exposure looked up.
     std::optional<std::pair<std::string, std::int32_t>> darkKey_;
     std::optional<MasterDark> dark_;
     QString darkName_;
+    // The flat chosen for the last mode looked up.
+    std::optional<std::string> flatMode_;
+    std::optional<MasterFlat> flat_;
+    QString flatName_;
 };
 
 } // namespace lumenvale

@@ -2,7 +2,6 @@
 #include "analysis/MasterDark.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <utility>
 
@@ -13,7 +12,7 @@ MasterDark::MasterDark(FloatPicture dark) : dark_(std::move(dark)) {
     // glowing corner is subtracted as glow and a hot pixel inside it is still found.
     std::vector<float> excess(dark_.values.size());
     for (std::size_t i = 0; i < excess.size(); ++i) {
-        excess[i] = dark_.values[i] - NeighbourMedian(dark_, i);
+        excess[i] = dark_.values[i] - dark_.neighbourMedian(i);
     }
     std::vector<float> spread;
     spread.reserve(excess.size() / 7 + 1);
@@ -66,31 +65,8 @@ void MasterDark::apply(FloatPicture& light) const {
         light.values[i] -= dark_.values[i];
     }
     for (const std::size_t i : hot_) {
-        light.values[i] = NeighbourMedian(light, i);
+        light.values[i] = light.neighbourMedian(i);
     }
-}
-
-float MasterDark::NeighbourMedian(const FloatPicture& picture, std::size_t index) {
-    const std::size_t pixel = index / 3;
-    const std::size_t colour = index % 3;
-    const int x = int(pixel % std::size_t(picture.width));
-    const int y = int(pixel / std::size_t(picture.width));
-    std::array<float, 8> around{};
-    std::size_t n = 0;
-    for (int dy = -1; dy <= 1; ++dy) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            const int px = x + dx;
-            const int py = y + dy;
-            if ((dx == 0 && dy == 0) || px < 0 || py < 0 || px >= picture.width ||
-                py >= picture.height) {
-                continue;
-            }
-            around[n++] = picture.row(py)[3 * px + int(colour)];
-        }
-    }
-    const auto middle = around.begin() + std::ptrdiff_t(n / 2);
-    std::nth_element(around.begin(), middle, around.begin() + std::ptrdiff_t(n));
-    return *middle;
 }
 
 } // namespace lumenvale

@@ -21,7 +21,8 @@ public:
 
     explicit MasterDark(FloatPicture dark);
 
-    // The per-pixel median of `frames`, which must all have the size of the first.
+    // The per-pixel median of `frames`, which must all have the size of the first: of darks
+    // here, of flats in MasterFlat.
     static FloatPicture Median(const std::vector<QImage>& frames);
 
     const FloatPicture& picture() const { return dark_; }
@@ -32,9 +33,6 @@ public:
     void apply(FloatPicture& light) const;
 
 private:
-    // The median of the same colour in the eight pixels around value `index`.
-    static float NeighbourMedian(const FloatPicture& picture, std::size_t index);
-
     FloatPicture dark_;
     std::vector<std::size_t> hot_;
 };

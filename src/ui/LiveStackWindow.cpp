@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace lumenvale {
 
 namespace {
@@ -53,6 +55,7 @@ LiveStackWindow::LiveStackWindow(const std::filesystem::path& workDir, SaveTarge
     StackLog->setFixedHeight(80);
     Continue = named(new QCheckBox(QStringLiteral("Continue"), this), "Continue");
     NextRunDarks = named(new QCheckBox(QStringLiteral("Next run: darks"), this), "NextRunDarks");
+    NextRunFlats = named(new QCheckBox(QStringLiteral("Next run: flats"), this), "NextRunFlats");
     Limits = named(new QPushButton(QStringLiteral("Limits..."), this), "Limits");
     Reset = named(new QPushButton(QStringLiteral("Reset"), this), "Reset");
     SaveStack = named(new QPushButton(QStringLiteral("Save stack"), this), "SaveStack");
@@ -60,6 +63,7 @@ LiveStackWindow::LiveStackWindow(const std::filesystem::path& workDir, SaveTarge
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(Continue);
     buttons->addWidget(NextRunDarks);
+    buttons->addWidget(NextRunFlats);
     buttons->addStretch();
     buttons->addWidget(Limits);
     buttons->addWidget(Reset);
@@ -72,6 +76,15 @@ LiveStackWindow::LiveStackWindow(const std::filesystem::path& workDir, SaveTarge
 
     connect(&worker_, &LiveStackWorker::viewReady, this,
             [this](const LiveStackSession::View& view) { showView(view); });
+    // A run is of darks or of flats, not both.
+    for (const auto& pair : {std::pair{NextRunDarks, NextRunFlats}, {NextRunFlats, NextRunDarks}}) {
+        QCheckBox* other = pair.second;
+        connect(pair.first, &QCheckBox::toggled, other, [other](bool on) {
+            if (on) {
+                other->setChecked(false);
+            }
+        });
+    }
     connect(Reset, &QPushButton::clicked, this,
             [this] { worker_.submit([](LiveStackSession& s) { return s.reset(); }); });
     connect(Limits, &QPushButton::clicked, this, &LiveStackWindow::editLimits);
@@ -88,9 +101,11 @@ void LiveStackWindow::runStarted(const QString& /*readMode*/) {
     }
     darkRun_ = NextRunDarks->isChecked();
     NextRunDarks->setChecked(false);
+    flatRun_ = NextRunFlats->isChecked();
+    NextRunFlats->setChecked(false);
     const bool continueStack = Continue->isChecked();
-    worker_.submit([dark = darkRun_, continueStack](LiveStackSession& s) {
-        return s.startRun(dark, continueStack);
+    worker_.submit([dark = darkRun_, flat = flatRun_, continueStack](LiveStackSession& s) {
+        return flat ? s.startFlatRun() : s.startRun(dark, continueStack);
     });
 }
 
@@ -117,7 +132,7 @@ void LiveStackWindow::runEnded(bool saveTicked, const std::string& saveDir,
     }
     running_ = false;
     worker_.submit([](LiveStackSession& s) { return s.endRun(); });
-    if (saveTicked && !darkRun_) {
+    if (saveTicked && !darkRun_ && !flatRun_) {
         save(saveDir, baseName);
     }
 }

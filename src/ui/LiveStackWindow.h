@@ -1,6 +1,6 @@
 // The "Live stack" window: the stack as it grows, its figures and a log of what went wrong,
-// with "Continue", "Next run: darks", "Limits...", "Reset" and "Save stack". It only wires: the
-// work is the session's, on the worker's thread.
+// with "Continue", "Next run: darks", "Next run: flats", "Limits...", "Reset" and "Save stack". It
+// only wires: the work is the session's, on the worker's thread.
 #pragma once
 
 #include "camera/RunWatcher.h"
@@ -55,6 +55,7 @@ private:
     bool running_ = false; // a run this window takes part in
     bool darkRun_ = false;
     StackLimits limits_;
+    bool flatRun_ = false;
 
     QLabel* StackImage = nullptr;
     QLabel* StackFigures = nullptr;
@@ -62,6 +63,7 @@ private:
     QCheckBox* Continue = nullptr;
     QCheckBox* NextRunDarks = nullptr;
     QPushButton* Limits = nullptr;
+    QCheckBox* NextRunFlats = nullptr;
     QPushButton* Reset = nullptr;
     QPushButton* SaveStack = nullptr;
 };

@@ -1,6 +1,7 @@
 // The Live stack window's work without the window: a run of darks becomes the master dark the
 // lights of its mode and exposure take, a light without one says so, and saving the stack
-// writes its files or says why not, the stack going on either way.
+// writes its files or says why not, the stack going on either way; a run of flats evens a
+// vignetted sky with a dust ring.
 #include "support/StarFields.h"
 #include "support/TempDirTest.h"
 
@@ -10,6 +11,10 @@
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
 
 using namespace lumenvale;
 using namespace lumenvale::test;
@@ -118,6 +123,91 @@ TEST_F(LiveStackSessionTest, TheQualityGateRefusesEachFaultyFrameForItsFault) {
     const FitsPicture stack = FitsPicture::read(dir / "gate-stack.fits");
     EXPECT_EQ(stack.header.combined, 3);
     EXPECT_DOUBLE_EQ(stack.header.exposureSeconds, 90);
+}
+
+// The share of the light that reaches each pixel: the telescope's vignetting, the corners 30 %
+// darker, and a dust ring on the sensor's window 10 % deep.
+double Vignetting(int x, int y) {
+    const double r2 =
+        (std::pow(x - 319.5, 2) + std::pow(y - 239.5, 2)) / (319.5 * 319.5 + 239.5 * 239.5);
+    const double ring = std::hypot(x - 200.0, y - 150.0) - 30;
+    return (1 - 0.3 * r2) * (1 - 0.1 * std::exp(-ring * ring / 18));
+}
+
+// The noiseless `sky` as the sensor records it: through the telescope, on the dark current's
+// 10 grey levels, with the noise of 2 grey levels.
+FloatPicture Seen(FloatPicture sky, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<float> noise(0, 2);
+    for (int y = 0; y < sky.height; ++y) {
+        for (int x = 0; x < sky.width * 3; ++x) {
+            sky.row(y)[x] = float(sky.row(y)[x] * Vignetting(x / 3, y) + 10 + noise(random));
+        }
+    }
+    return sky;
+}
+
+TEST_F(LiveStackSessionTest, AFlatRunEvensAVignettedSkyWithADustRing) {
+    // Darks for the lights only: the flats take the shortest as their bias.
+    session.startRun(true, false);
+    for (std::uint32_t i = 0; i < 5; ++i) {
+        session.addFrame(Frame(StarField({}, {}, 10, 1, 10 + i), 30000));
+    }
+    session.endRun();
+    session.startFlatRun();
+    for (std::uint32_t i = 0; i < 9; ++i) {
+        session.addFrame(Frame(Seen(StarField({}, {}, 170, 0), 20 + i), 2000));
+    }
+    const QString flatLines = Lines(session.endRun());
+    EXPECT_TRUE(flatLines.contains(QStringLiteral("dark-2x1-Binned-30000ms.fits, taken off")) &&
+                flatLines.contains(QStringLiteral("Master flat of 9 frames saved")))
+        << flatLines.toStdString();
+    const FitsPicture flat = FitsPicture::read(dir / "darks" / "flat-2x1-Binned.fits");
+    EXPECT_EQ(flat.header.combined, 9);
+    EXPECT_EQ(flat.header.readMode, "2x1 Binned");
+
+    session.startRun(false, false);
+    LiveStackSession::View view;
+    for (int i = 0; i < 8; ++i) {
+        view = session.addFrame(Frame(
+            Seen(StarField(stars, {i * 1.5, -i * 1.0}, 40, 0), 30 + std::uint32_t(i)), 30000));
+    }
+    EXPECT_TRUE(view.figures.startsWith(QStringLiteral("8 stacked")) &&
+                view.figures.contains(QStringLiteral("flat: flat-2x1-Binned.fits")))
+        << view.figures.toStdString();
+
+    // The sky of the stack away from the stars, the median of each 20 x 20 block, is even to
+    // 1 %; before the flat its corners were 30 % darker.
+    const FloatPicture& mean = session.stack().mean();
+    std::vector<double> blocks;
+    for (int by = 0; by < 480; by += 20) {
+        for (int bx = 0; bx < 640; bx += 20) {
+            std::vector<float> values;
+            for (int y = by; y < by + 20; ++y) {
+                for (int x = bx; x < bx + 20; ++x) {
+                    const bool nearStar =
+                        std::any_of(stars.begin(), stars.end(), [&](const FieldStar& s) {
+                            return std::hypot(s.x - x, s.y - y) < 8;
+                        });
+                    if (!nearStar && !std::isnan(mean.row(y)[3 * x + 1])) {
+                        values.push_back(mean.row(y)[3 * x + 1]);
+                    }
+                }
+            }
+            if (values.size() > 200) {
+                const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+                std::nth_element(values.begin(), middle, values.end());
+                blocks.push_back(*middle);
+            }
+        }
+    }
+    ASSERT_GT(blocks.size(), 700U);
+    const auto middle = blocks.begin() + std::ptrdiff_t(blocks.size() / 2);
+    std::nth_element(blocks.begin(), middle, blocks.end());
+    const double sky = *middle;
+    for (const double block : blocks) {
+        EXPECT_NEAR(block / sky, 1, 0.01);
+    }
 }
 
 } // namespace

@@ -1,17 +1,20 @@
 // The live stack against known truth: frames of one star field turned and shifted by known
 // amounts, noise that must fall as the square root of the frames, a satellite trail, frames
-// that cannot be aligned, and the master dark's glow and hot pixels.
+// that cannot be aligned, the master dark's glow and hot pixels, and a flat's dead pixels.
 #include "support/StarFields.h"
 #include "support/TempDirTest.h"
 
 #include "analysis/DarkLibrary.h"
 #include "analysis/LiveStack.h"
 #include "analysis/MasterDark.h"
+#include "analysis/MasterFlat.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 using namespace lumenvale;
@@ -194,6 +197,39 @@ TEST(LiveStackTest, MasterDarkRemovesTheGlowAndTheHotPixels) {
     EXPECT_NEAR(glowCorner / (39 * 40 * 3), 0, 0.5);
 }
 
+TEST(LiveStackTest, AFlatsValuesNearZeroMakeNoHotPixel) {
+    // A flat of 100 grey levels with values that hold no light to divide by, and one faint but
+    // real (a deep dust shadow) that divides; the light of 40 grey levels seen through it.
+    struct Case {
+        int x;
+        int y;
+        float flat;
+        bool dead;
+    };
+    constexpr float Infinite = std::numeric_limits<float>::infinity();
+    const std::vector<Case> cases = {
+        {100, 100, 0, true},   {200, 100, 1e-6F, true},         {300, 100, 9, true},
+        {400, 100, -3, true},  {100, 200, std::nanf(""), true}, {200, 200, Infinite, true},
+        {300, 200, 20, false},
+    };
+    FloatPicture picture(640, 480, 100);
+    FloatPicture light = StarField({}, {}, 40, 0, 1);
+    for (const Case& c : cases) {
+        picture.row(c.y)[3 * c.x + 1] = c.flat;
+        light.row(c.y)[3 * c.x + 1] = std::isfinite(c.flat) ? std::max(0.0F, 0.4F * c.flat) : 0;
+    }
+    const MasterFlat flat(std::move(picture));
+    EXPECT_EQ(flat.deadValues().size(),
+              std::size_t(
+                  std::count_if(cases.begin(), cases.end(), [](const Case& c) { return c.dead; })));
+    flat.apply(light);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "flat value " << c.flat);
+        EXPECT_NEAR(light.row(c.y)[3 * c.x + 1], 40, 0.5);
+    }
+    EXPECT_NEAR(light.row(0)[0], 40, 0.5);
+}
+
 class DarkLibraryTest : public TempDirTest {};
 
 TEST_F(DarkLibraryTest, ALightTakesTheDarkOfItsModeWithinTwoPerCentOfItsExposure) {
@@ -237,4 +273,15 @@ TEST_F(DarkLibraryTest, ALightTakesTheDarkOfItsModeWithinTwoPerCentOfItsExposure
     const DarkLibrary::Choice broken = library.find("Hi-res", 60000, 640, 480);
     EXPECT_FALSE(broken.dark);
     EXPECT_TRUE(broken.problem.contains(QStringLiteral("cannot be read")));
+
+    // Flats by mode alone, passed over the same way.
+    EXPECT_EQ(library.saveFlat({FloatPicture(640, 480, 1), {2, "2x1 Binned", 9, "", "Flat Field"}})
+                  .filename(),
+              "flat-2x1-Binned.fits");
+    EXPECT_TRUE(library.findFlat("2x1 Binned", 640, 480).dark);
+    EXPECT_FALSE(library.findFlat("Hi-res", 640, 480).dark);
+    const DarkLibrary::Choice smallFlat = library.findFlat("2x1 Binned", 320, 240);
+    EXPECT_FALSE(smallFlat.dark);
+    EXPECT_TRUE(smallFlat.problem.contains(QStringLiteral("flat-2x1-Binned.fits is 640 x 480")))
+        << smallFlat.problem.toStdString();
 }

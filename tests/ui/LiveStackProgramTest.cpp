@@ -96,6 +96,15 @@ TEST_F(LiveStackProgramTest, ARunOfDriftingBinnedFramesIsStackedAlignedAndSaved)
     menu("LiveStack");
     ASSERT_NE(program->liveStack(), nullptr);
     ASSERT_TRUE(program->liveStack()->isVisible());
+    // A run is of darks or of flats: ticking one unticks the other.
+    auto* darks = Control<QCheckBox>(*program->liveStack(), "NextRunDarks");
+    auto* flats = Control<QCheckBox>(*program->liveStack(), "NextRunFlats");
+    darks->setChecked(true);
+    flats->setChecked(true);
+    EXPECT_FALSE(darks->isChecked());
+    darks->setChecked(true);
+    EXPECT_FALSE(flats->isChecked());
+    darks->setChecked(false);
     Form1& control = *program->control();
     Control<QLineEdit>(control, "Text2")->setText(QStringLiteral("1"));
     Control<QLineEdit>(control, "Text3")->setText(QStringLiteral("8"));
