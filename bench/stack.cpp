@@ -1,8 +1,8 @@
 // Timing and memory of the live stack on the simulated camera's binned frames, the
 // stars drifting from frame to frame: the work of one frame (dark subtraction, hot pixels, star
-// finding, alignment, adding) and of showing the stack (stretch and picture), and the memory
-// the stack takes. Prints "name value" lines: medians over the frames, the slowest frame, how
-// many frames were stacked, and the memory in megabytes.
+// finding, alignment, adding) and of showing the stack (stretch, picture and histogram), and the
+// memory the stack takes. Prints "name value" lines: medians over the frames, the slowest frame,
+// how many frames were stacked, and the memory in megabytes.
 #include "BenchFigures.h"
 
 #include "acquisition/simulated/SimulatedCamera.h"
@@ -10,6 +10,7 @@
 #include "analysis/LiveStack.h"
 #include "analysis/MasterDark.h"
 #include "analysis/MidtonesStretch.h"
+#include "analysis/StackStretch.h"
 #include "lines/LineMonitor.h"
 
 #include <QGuiApplication>
@@ -76,12 +77,15 @@ int main(int argc, char** argv) {
     std::vector<double> display;
     double slowest = 0;
     QPixmap shown;
+    const StackStretch stretch;
+    StackStretch::Histogram histogram;
     for (const QImage& light : lights) {
         const Instant start = std::chrono::steady_clock::now();
         stack.add(FloatPicture::FromImage(light), &dark, ExposureMs / 1000.0);
         const Instant added = std::chrono::steady_clock::now();
-        shown = QPixmap::fromImage(
-            MidtonesStretch::apply(stack.mean(), MidtonesStretch::automatic(stack.mean())));
+        shown =
+            QPixmap::fromImage(MidtonesStretch::apply(stack.mean(), stretch.levels(stack.mean())));
+        histogram = StackStretch::HistogramOf(stack.mean());
         const Instant end = std::chrono::steady_clock::now();
         work.push_back(ms(start, added));
         display.push_back(ms(added, end));

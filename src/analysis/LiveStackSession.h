@@ -7,6 +7,7 @@
 #include "analysis/DarkLibrary.h"
 #include "analysis/LiveStack.h"
 #include "analysis/MasterDark.h"
+#include "analysis/StackStretch.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -37,6 +38,8 @@ public:
         QImage stack;      // stretched; null while nothing is stacked
         QString figures;   // frames stacked and rejected, exposure, dark, last shift
         QStringList lines; // new lines for the window's log since the last view
+        StackStretch::Histogram histogram; // of the stack; empty while nothing is stacked
+        MidtonesStretch::Levels levels;    // the stretch shown
     };
 
     // Darks are kept in `workDir`/darks.
@@ -51,6 +54,9 @@ public:
     // "Save stack": `saveDir`/`baseName`-stack.fits and .png.
     View save(const std::string& saveDir, const QString& baseName);
     View reset();
+    // The black and white points the user set on the histogram, or none for the automatic
+    // stretch: for the screen and the PNG, kept until changed.
+    View setStretchPoints(std::optional<StackStretch::Points> points);
 
     const LiveStack& stack() const { return stack_; }
 
@@ -60,6 +66,7 @@ private:
 
     DarkLibrary darks_;
     LiveStack stack_;
+    StackStretch stretch_;
     QStringList lines_;
     QString lastFrame_;
     QString stackMode_;
