@@ -36,6 +36,8 @@ LiveStackWindow::LiveStackWindow(const std::filesystem::path& workDir, SaveTarge
     StackZoom->addItem(QStringLiteral("100 %"), 1.0);
     StackZoom->addItem(QStringLiteral("200 %"), 2.0);
     StackHistogram = named(new StretchHistogramView(this), "StackHistogram");
+    StackHistogram->setToolTip(QStringLiteral("The stack's histogram: drag the blue line (black) "
+                                              "or the red line (white) to stretch the picture"));
     AutoStretch = named(new QPushButton(QStringLiteral("Auto"), this), "AutoStretch");
     AutoStretch->setToolTip(QStringLiteral("Black and white points from the stack itself"));
     StackFigures = named(new QLabel(this), "StackFigures");
