@@ -220,8 +220,7 @@ LiveStackSession::View LiveStackSession::save(const std::string& saveDir, const 
         QByteArray png;
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
-        const QImage shown =
-            MidtonesStretch::apply(stack_.mean(), MidtonesStretch::automatic(stack_.mean()));
+        const QImage shown = MidtonesStretch::apply(stack_.mean(), stretch_.levels(stack_.mean()));
         if (!shown.save(&buffer, "PNG")) {
             throw FileError(std::filesystem::path(base).concat(".png"), "PNG encoding failed");
         }
@@ -254,10 +253,18 @@ LiveStackSession::View LiveStackSession::setLimits(const StackLimits& limits) {
     return view();
 }
 
+LiveStackSession::View
+LiveStackSession::setStretchPoints(std::optional<StackStretch::Points> points) {
+    stretch_.setPoints(points);
+    return view();
+}
+
 LiveStackSession::View LiveStackSession::view() {
     View v;
     if (!stack_.empty()) {
-        v.stack = MidtonesStretch::apply(stack_.mean(), MidtonesStretch::automatic(stack_.mean()));
+        v.levels = stretch_.levels(stack_.mean());
+        v.stack = MidtonesStretch::apply(stack_.mean(), v.levels);
+        v.histogram = StackStretch::HistogramOf(stack_.mean());
     }
     v.figures = QStringLiteral("%1 stacked, %2 rejected, %3 s in all; dark: %4; flat: %5")
                     .arg(stack_.stacked())

@@ -9,6 +9,7 @@
 #include "analysis/LiveStack.h"
 #include "analysis/MasterDark.h"
 #include "analysis/MasterFlat.h"
+#include "analysis/StackStretch.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -39,6 +40,8 @@ public:
         QImage stack;      // stretched; null while nothing is stacked
         QString figures;   // frames stacked and rejected, exposure, dark, flat, last shift
         QStringList lines; // new lines for the window's log since the last view
+        StackStretch::Histogram histogram; // of the stack; empty while nothing is stacked
+        MidtonesStretch::Levels levels;    // the stretch shown
     };
 
     // Darks and flats are kept in `workDir`/darks.
@@ -57,6 +60,9 @@ public:
     View reset();
     // The quality gate's limits, for this stack and the next ones.
     View setLimits(const StackLimits& limits);
+    // The black and white points the user set on the histogram, or none for the automatic
+    // stretch: for the screen and the PNG, kept until changed.
+    View setStretchPoints(std::optional<StackStretch::Points> points);
 
     const LiveStack& stack() const { return stack_; }
 
@@ -69,6 +75,7 @@ private:
 
     DarkLibrary darks_;
     LiveStack stack_;
+    StackStretch stretch_;
     QStringList lines_;
     QString lastFrame_;
     QString stackMode_;

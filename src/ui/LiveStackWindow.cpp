@@ -1,7 +1,11 @@
 // The Live stack window's controls and their wiring to the worker.
 #include "ui/LiveStackWindow.h"
 
+#include "ui/StackView.h"
+#include "ui/StretchHistogramView.h"
+
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -9,7 +13,6 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -43,10 +46,17 @@ LiveStackWindow::LiveStackWindow(const std::filesystem::path& workDir, SaveTarge
     : QWidget(parent, Qt::Window), saveTarget_(std::move(saveTarget)), worker_(workDir) {
     setObjectName(QStringLiteral("LiveStack"));
     setWindowTitle(QStringLiteral("Live stack"));
-    StackImage = named(new QLabel(this), "StackImage");
-    StackImage->setFixedSize(640, 480);
-    StackImage->setAlignment(Qt::AlignCenter);
+    StackImage = named(new StackView(this), "StackImage");
     StackImage->setText(QStringLiteral("The frames of the next run are stacked here."));
+    StackZoom = named(new QComboBox(this), "StackZoom");
+    StackZoom->addItem(QStringLiteral("Fit"), 0.0);
+    StackZoom->addItem(QStringLiteral("100 %"), 1.0);
+    StackZoom->addItem(QStringLiteral("200 %"), 2.0);
+    StackHistogram = named(new StretchHistogramView(this), "StackHistogram");
+    StackHistogram->setToolTip(QStringLiteral("The stack's histogram: drag the blue line (black) "
+                                              "or the red line (white) to stretch the picture"));
+    AutoStretch = named(new QPushButton(QStringLiteral("Auto"), this), "AutoStretch");
+    AutoStretch->setToolTip(QStringLiteral("Black and white points from the stack itself"));
     StackFigures = named(new QLabel(this), "StackFigures");
     StackFigures->setWordWrap(true);
     StackLog = named(new QPlainTextEdit(this), "StackLog");
@@ -68,8 +78,13 @@ LiveStackWindow::LiveStackWindow(const std::filesystem::path& workDir, SaveTarge
     buttons->addWidget(Limits);
     buttons->addWidget(Reset);
     buttons->addWidget(SaveStack);
+    auto* stretch = new QHBoxLayout;
+    stretch->addWidget(StackZoom);
+    stretch->addWidget(StackHistogram, 1);
+    stretch->addWidget(AutoStretch);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(StackImage);
+    layout->addWidget(StackImage, 1);
+    layout->addLayout(stretch);
     layout->addWidget(StackFigures);
     layout->addLayout(buttons);
     layout->addWidget(StackLog);
@@ -85,6 +100,16 @@ LiveStackWindow::LiveStackWindow(const std::filesystem::path& workDir, SaveTarge
             }
         });
     }
+    connect(StackZoom, &QComboBox::currentIndexChanged, this,
+            [this] { StackImage->setZoom(StackZoom->currentData().toDouble()); });
+    connect(StackHistogram, &StretchHistogramView::pointsMoved, this,
+            [this](StackStretch::Points points) {
+                worker_.submitStretch(
+                    [points](LiveStackSession& s) { return s.setStretchPoints(points); });
+            });
+    connect(AutoStretch, &QPushButton::clicked, this, [this] {
+        worker_.submitStretch([](LiveStackSession& s) { return s.setStretchPoints({}); });
+    });
     connect(Reset, &QPushButton::clicked, this,
             [this] { worker_.submit([](LiveStackSession& s) { return s.reset(); }); });
     connect(Limits, &QPushButton::clicked, this, &LiveStackWindow::editLimits);
@@ -169,10 +194,11 @@ void LiveStackWindow::editLimits() {
 
 void LiveStackWindow::showView(const LiveStackSession::View& view) {
     if (!view.stack.isNull()) {
-        StackImage->setPixmap(QPixmap::fromImage(view.stack));
+        StackImage->setPicture(view.stack);
     } else {
         StackImage->setText(QStringLiteral("Nothing stacked yet."));
     }
+    StackHistogram->setHistogram(view.histogram, {view.levels.black, view.levels.white});
     StackFigures->setText(view.figures);
     for (const QString& line : view.lines) {
         StackLog->appendPlainText(line);

@@ -1,6 +1,7 @@
 // The "Live stack" window: the stack as it grows, its figures and a log of what went wrong,
-// with "Continue", "Next run: darks", "Next run: flats", "Limits...", "Reset" and "Save stack". It
-// only wires: the work is the session's, on the worker's thread.
+// with "Continue", "Next run: darks", "Next run: flats", "Limits...", "Reset" and "Save stack";
+// the stack zooms and pans, and its histogram under it takes the stretch's black and white
+// points. It only wires: the work is the session's, on the worker's thread.
 #pragma once
 
 #include "camera/RunWatcher.h"
@@ -14,11 +15,15 @@
 #include <utility>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
 namespace lumenvale {
+
+class StackView;
+class StretchHistogramView;
 
 class LiveStackWindow : public QWidget, public RunWatcher {
     Q_OBJECT
@@ -57,7 +62,10 @@ private:
     StackLimits limits_;
     bool flatRun_ = false;
 
-    QLabel* StackImage = nullptr;
+    StackView* StackImage = nullptr;
+    QComboBox* StackZoom = nullptr;
+    StretchHistogramView* StackHistogram = nullptr;
+    QPushButton* AutoStretch = nullptr;
     QLabel* StackFigures = nullptr;
     QPlainTextEdit* StackLog = nullptr;
     QCheckBox* Continue = nullptr;

@@ -20,18 +20,22 @@ LiveStackWorker::~LiveStackWorker() {
 }
 
 void LiveStackWorker::submit(Job job) {
-    queue_.push_back({false, std::move(job)});
+    queue_.push_back({Kind::Call, std::move(job)});
     dispatch();
 }
 
 bool LiveStackWorker::submitFrame(Job job) {
-    const auto waiting =
-        std::find_if(queue_.begin(), queue_.end(), [](const Queued& q) { return q.frame; });
+    return submitLatest(Kind::Frame, std::move(job));
+}
+
+bool LiveStackWorker::submitLatest(Kind kind, Job job) {
+    const auto waiting = std::find_if(queue_.begin(), queue_.end(),
+                                      [kind](const Queued& q) { return q.kind == kind; });
     if (waiting != queue_.end()) {
         waiting->job = std::move(job);
         return false;
     }
-    queue_.push_back({true, std::move(job)});
+    queue_.push_back({kind, std::move(job)});
     dispatch();
     return true;
 }

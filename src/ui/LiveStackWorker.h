@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace lumenvale {
 
@@ -31,6 +32,8 @@ public:
     void submit(Job job);
     // False when a frame that was waiting had to make room for this one.
     bool submitFrame(Job job);
+    // A new stretch of the stack, as the user drags its points: one that waits gives way to it.
+    void submitStretch(Job job) { submitLatest(Kind::Stretch, std::move(job)); }
     bool idle() const { return !busy_ && queue_.empty(); }
 
 signals:
@@ -38,10 +41,13 @@ signals:
     void viewReady(const lumenvale::LiveStackSession::View& view);
 
 private:
+    enum class Kind { Call, Frame, Stretch };
     struct Queued {
-        bool frame = false;
+        Kind kind = Kind::Call;
         Job job;
     };
+    // False when a call of `kind` that was waiting had to make room for this one.
+    bool submitLatest(Kind kind, Job job);
     void dispatch();
 
     QThread thread_;

@@ -63,13 +63,17 @@ TEST_F(LiveStackSessionTest, DarksLightsAndSaving) {
 
     view = session.save((dir / "gone").string(), QStringLiteral("image"));
     EXPECT_TRUE(Lines(view).contains(QStringLiteral("The stack was not saved")));
+    // The PNG is the stack as the window shows it, with the user's black and white points.
+    const QImage shown = session.setStretchPoints(StackStretch::Points{35, 60}).stack;
     view = session.save(dir.string(), QStringLiteral("image"));
     EXPECT_TRUE(Lines(view).contains(QStringLiteral("Stack of 2 frames saved")));
+    EXPECT_EQ(QImage(QString::fromStdString((dir / "image-stack.png").string()))
+                  .convertToFormat(QImage::Format_RGB888),
+              shown);
     const FitsPicture stack = FitsPicture::read(dir / "image-stack.fits");
     EXPECT_EQ(stack.header.combined, 2);
     EXPECT_DOUBLE_EQ(stack.header.exposureSeconds, 75);
     EXPECT_EQ(stack.header.dateObs, "2026-12-08T00:59:30.000Z");
-    EXPECT_FALSE(QImage(QString::fromStdString((dir / "image-stack.png").string())).isNull());
 
     // "Continue" keeps the stack into the next run; a new run without it starts afresh.
     EXPECT_TRUE(session.startRun(false, true).figures.startsWith(QStringLiteral("2 stacked")));
