@@ -278,7 +278,7 @@ TEST_F(DarkLibraryTest, DarksAreStoredBottomLineFirstAndOlderTopDownOnesReadTheR
         std::string card; // in the place of ROWORDER
         bool topLineFirst;
     };
-    const std::size_t line = 8 * 4;
+    const std::size_t line = sizeof(float) * 8;
     for (const Case& c : std::vector<Case>{
              {"as written", written.substr(roworder, Card), false},
              {"written before ROWORDER", std::string(Card, ' '), true},
