@@ -8,6 +8,8 @@
 
 #include <array>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 namespace lumenvale {
 
@@ -26,6 +28,20 @@ struct FitsCloser {
     }
 };
 using FitsHandle = std::unique_ptr<fitsfile, FitsCloser>;
+
+constexpr const char* BottomUp = "BOTTOM-UP";
+constexpr const char* TopDown = "TOP-DOWN";
+
+// Where value `i` of the interleaved values of a `width` x `height` picture goes in the planes,
+// which follow one another, each the bottom line first (`bottomUp`) or the top line first.
+std::size_t PlaneIndex(std::size_t i, int width, int height, bool bottomUp) {
+    const std::size_t w = std::size_t(width);
+    const std::size_t h = std::size_t(height);
+    const std::size_t pixel = i / 3;
+    const std::size_t line = pixel / w;
+    const std::size_t stored = bottomUp ? h - 1 - line : line;
+    return (i % 3) * w * h + stored * w + pixel % w;
+}
 
 } // namespace
 
@@ -55,13 +71,11 @@ void FitsPicture::write(const std::filesystem::path& file) const {
             fits_update_key(raw, TSTRING, "IMAGETYP", const_cast<char*>(header.imageType.c_str()),
                             "kind of picture", &status);
         }
-        // The planes one after the other, from the interleaved values.
-        const std::size_t plane = std::size_t(picture.width) * std::size_t(picture.height);
-        std::vector<float> planes(plane * 3);
-        for (std::size_t i = 0; i < plane; ++i) {
-            for (std::size_t c = 0; c < 3; ++c) {
-                planes[c * plane + i] = picture.values[3 * i + c];
-            }
+        fits_update_key(raw, TSTRING, "ROWORDER", const_cast<char*>(BottomUp),
+                        "first row is the bottom of the picture", &status);
+        std::vector<float> planes(picture.values.size());
+        for (std::size_t i = 0; i < planes.size(); ++i) {
+            planes[PlaneIndex(i, picture.width, picture.height, true)] = picture.values[i];
         }
         fits_write_img(raw, TFLOAT, 1, LONGLONG(planes.size()), planes.data(), &status);
         raw = fits.release();
@@ -100,8 +114,21 @@ FitsPicture FitsPicture::read(const std::filesystem::path& file) {
     text.fill(0);
     fits_read_key(raw, TSTRING, "DATE-OBS", text.data(), nullptr, &status);
     out.header.dateObs = text.data();
-    const std::size_t plane = std::size_t(axes[0]) * std::size_t(axes[1]);
-    std::vector<float> planes(plane * 3);
+    // No ROWORDER: a file this program wrote before it said so, the top line first.
+    bool bottomUp = false;
+    if (status == 0) {
+        text.fill(0);
+        if (fits_read_key(raw, TSTRING, "ROWORDER", text.data(), nullptr, &status) ==
+            KEY_NO_EXIST) {
+            status = 0;
+        } else if (status == 0) {
+            bottomUp = std::string_view(text.data()) == BottomUp;
+            if (!bottomUp && std::string_view(text.data()) != TopDown) {
+                throw FileError(file, std::string("unknown ROWORDER '") + text.data() + "'");
+            }
+        }
+    }
+    std::vector<float> planes(out.picture.values.size());
     int anyNull = 0;
     float nullValue = 0;
     fits_read_img(raw, TFLOAT, 1, LONGLONG(planes.size()), &nullValue, planes.data(), &anyNull,
@@ -109,10 +136,9 @@ FitsPicture FitsPicture::read(const std::filesystem::path& file) {
     if (status != 0) {
         throw FileError(file, FitsReason(status));
     }
-    for (std::size_t i = 0; i < plane; ++i) {
-        for (std::size_t c = 0; c < 3; ++c) {
-            out.picture.values[3 * i + c] = planes[c * plane + i];
-        }
+    for (std::size_t i = 0; i < planes.size(); ++i) {
+        out.picture.values[i] =
+            planes[PlaneIndex(i, out.picture.width, out.picture.height, bottomUp)];
     }
     return out;
 }

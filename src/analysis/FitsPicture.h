@@ -1,6 +1,10 @@
 // Float pictures as FITS files (cfitsio): the master darks and the saved stack. Three 32-bit
-// float planes, red, green and blue, the top line first as the INDI driver's frames have it,
-// with the keywords other astronomy programs read: EXPTIME, READMODE, NCOMBINE, DATE-OBS.
+// float planes, red, green and blue, with the keywords other astronomy programs read: EXPTIME,
+// READMODE, NCOMBINE, DATE-OBS. The bottom line of the picture is stored first, as FITS has it
+// (pixel 1, 1 at the bottom left): Siril, DS9 and their like show the file upright, the way
+// round of the PNG and BMP files, and ROWORDER = 'BOTTOM-UP' says so. Files written before
+// that keyword (the top line first, no ROWORDER) and files with ROWORDER = 'TOP-DOWN' are read
+// the right way round too.
 #pragma once
 
 #include "analysis/FloatPicture.h"

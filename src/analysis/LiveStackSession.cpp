@@ -212,9 +212,15 @@ LiveStackSession::View LiveStackSession::save(const std::string& saveDir, const 
     }
     const std::filesystem::path base =
         std::filesystem::path(saveDir) / (baseName.toStdString() + "-stack");
+    // Stackers and processors that take floating-point pictures (Siril, PixInsight) read them
+    // as 0 to 1, and show grey levels of 0 to 255 as white or black; viewers that scale what
+    // they get (DS9, KStars) show either alike.
     FitsPicture picture{stack_.mean(),
                         {stack_.totalExposureSeconds(), stackMode_.toStdString(), stack_.stacked(),
                          firstDate_.toStdString()}};
+    for (float& value : picture.picture.values) {
+        value /= 255.0F;
+    }
     try {
         picture.write(std::filesystem::path(base).concat(".fits"));
         QByteArray png;

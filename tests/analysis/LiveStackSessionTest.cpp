@@ -71,6 +71,8 @@ TEST_F(LiveStackSessionTest, DarksLightsAndSaving) {
                   .convertToFormat(QImage::Format_RGB888),
               shown);
     const FitsPicture stack = FitsPicture::read(dir / "image-stack.fits");
+    EXPECT_FLOAT_EQ(stack.picture.values[1000], session.stack().mean().values[1000] / 255)
+        << "grey levels as 0 to 1";
     EXPECT_EQ(stack.header.combined, 2);
     EXPECT_DOUBLE_EQ(stack.header.exposureSeconds, 75);
     EXPECT_EQ(stack.header.dateObs, "2026-12-08T00:59:30.000Z");

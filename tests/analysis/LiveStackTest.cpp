@@ -1,6 +1,7 @@
 // The live stack against known truth: frames of one star field turned and shifted by known
 // amounts, noise that must fall as the square root of the frames, a satellite trail, frames
-// that cannot be aligned, the master dark's glow and hot pixels, and a flat's dead pixels.
+// that cannot be aligned, the master dark's glow and hot pixels, a flat's dead pixels, and the
+// darks' FITS files the right way up.
 #include "support/StarFields.h"
 #include "support/TempDirTest.h"
 
@@ -14,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -284,4 +286,63 @@ TEST_F(DarkLibraryTest, ALightTakesTheDarkOfItsModeWithinTwoPerCentOfItsExposure
     EXPECT_FALSE(smallFlat.dark);
     EXPECT_TRUE(smallFlat.problem.contains(QStringLiteral("flat-2x1-Binned.fits is 640 x 480")))
         << smallFlat.problem.toStdString();
+}
+
+// FITS stores the bottom line first (pixel 1, 1 at the bottom left, where Siril and DS9 show it);
+// the darks users kept from before ROWORDER was written have the top line first and no
+// ROWORDER, and must still come out the right way round. The files are taken apart by hand
+// here, as a viewer reads them, not through the program's reader.
+TEST_F(DarkLibraryTest, DarksAreStoredBottomLineFirstAndOlderTopDownOnesReadTheRightWayRound) {
+    const DarkLibrary library(dir / "darks");
+    FitsPicture dark{FloatPicture(8, 6), {1, "Hi-res", 3, "2026-12-08T01:02:03"}};
+    for (std::size_t i = 0; i < dark.picture.values.size(); ++i) {
+        dark.picture.values[i] = float(i); // every value its own: any turn or swap shows
+    }
+    const std::string written = read(library.save(dark, 1000));
+    constexpr std::size_t Card = 80;
+    constexpr std::size_t Block = 2880;
+    std::size_t end = 0;
+    while (written.compare(end, 4, "END ") != 0) {
+        end += Card;
+        ASSERT_LT(end, written.size()) << "no END card";
+    }
+    const std::size_t data = (end / Block + 1) * Block;
+    const std::size_t roworder = written.find("ROWORDER= 'BOTTOM-UP'");
+    ASSERT_LT(roworder, end) << written.substr(0, end);
+    ASSERT_EQ(roworder % Card, 0U);
+    // The first value stored: red of the bottom left pixel, big-endian.
+    std::uint32_t bits = 0;
+    for (std::size_t b = 0; b < 4; ++b) {
+        bits = bits << 8U | std::uint8_t(written[data + b]);
+    }
+    float first = 0;
+    std::memcpy(&first, &bits, sizeof first);
+    EXPECT_EQ(first, dark.picture.row(5)[0]);
+
+    struct Case {
+        const char* name;
+        std::string card; // in the place of ROWORDER
+        bool topLineFirst;
+    };
+    const std::size_t line = sizeof(float) * 8;
+    for (const Case& c : std::vector<Case>{
+             {"as written", written.substr(roworder, Card), false},
+             {"written before ROWORDER", std::string(Card, ' '), true},
+             {"TOP-DOWN", "ROWORDER= 'TOP-DOWN'", true},
+         }) {
+        SCOPED_TRACE(c.name);
+        std::string file = written;
+        file.replace(roworder, Card, c.card + std::string(Card - c.card.size(), ' '));
+        for (std::size_t plane = 0; c.topLineFirst && plane < 3; ++plane) {
+            for (std::size_t y = 0; y < 3; ++y) {
+                std::swap_ranges(file.begin() + long(data + (plane * 6 + y) * line),
+                                 file.begin() + long(data + (plane * 6 + y + 1) * line),
+                                 file.begin() + long(data + (plane * 6 + 5 - y) * line));
+            }
+        }
+        make("darks/dark-Hi-res-1000ms.fits", file);
+        const DarkLibrary::Choice choice = library.find("Hi-res", 1000, 8, 6);
+        ASSERT_TRUE(choice.dark) << choice.problem.toStdString();
+        EXPECT_EQ(choice.dark->picture.values, dark.picture.values);
+    }
 }
