@@ -13,17 +13,6 @@ namespace {
 constexpr int W = AcquiredFrame::Width;
 constexpr int H = AcquiredFrame::Height;
 
-// The sky is judged in blocks, so the amplifier glow and the light pollution near the horizon
-// are not taken for stars.
-constexpr int BlockSize = 40;
-constexpr int SkyStep = 4; // every fourth pixel of every fourth row is plenty for a median
-constexpr int BlocksX = W / BlockSize;
-constexpr int BlocksY = H / BlockSize;
-
-// A star stands out of the noise by this many of its sigmas over 3 x 3 pixels.
-constexpr double DetectSigmas = 5;
-// A hot pixel or a cosmic ray: nearly all the light of its 3 x 3 pixels in one of them.
-constexpr double LonePixelShare = 0.75;
 // Stars looked at before giving up on a frame.
 constexpr int MaxTries = 16;
 // Only the brighter part of a star tells its shape; the faint wings are mostly noise.
@@ -33,17 +22,12 @@ constexpr int MinFitPoints = 6;
 constexpr double FwhmPerSigma = 2.354820045; // 2 sqrt(2 ln 2)
 constexpr double MinSigma = 0.25;
 constexpr double MaxSigma = 25;
-// The patch of a star: its 3 x 3 sums this many of their sigmas above the sky, joined to the
-// brightest of them; a patch this large is no star (the moon, a lit cloud).
-constexpr double FillSigmas = 3;
-constexpr std::size_t MaxFillPixels = 13000; // a disc as wide as the largest aperture
-constexpr std::size_t MaxDetections = 60000; // each patch is numbered in 16 bits
-constexpr std::uint16_t NoStar = 0xffff;     // a patch of noise, found and passed over
-// A patch's light against the noise of its pixels: a star stands out far more than noise.
-constexpr double MinSignificance = 8;
 // The aperture starts this far past the patch, and never smaller than this.
 constexpr double FillMargin = 2;
 constexpr double MinAperture = 4;
+// A star's faint wings reach past its patch, but not this many times as far: light farther out
+// is the nebula or the glow it stands on.
+constexpr double MaxGrowth = 2;
 // The curve of growth stops rising where the next rings, this many pixels wide together, add
 // less light than this many sigmas of their noise.
 constexpr int GrowthBand = 4;
@@ -62,17 +46,6 @@ constexpr int Passes = 3;
 // A donut: the middle darker than half the brightest ring, on a star this wide at least.
 constexpr double DonutHoleShare = 0.5;
 constexpr double MinDonutHfd = 5;
-
-// Where a pixel falls between the centres of the blocks, along one direction.
-struct Between {
-    int first;
-    float weight; // of the next block
-};
-Between betweenBlocks(int pixel, int blocks) {
-    const double f = std::clamp((pixel + 0.5) / BlockSize - 0.5, 0.0, double(blocks - 1));
-    const int first = std::min(int(f), blocks - 2);
-    return {first, float(f - first)};
-}
 
 double fitRadius(double sigma) {
     return std::clamp(2.5 * sigma, 3.0, 20.0);
@@ -109,212 +82,109 @@ bool solve(std::array<std::array<double, 5>, 4>& m) {
 
 } // namespace
 
-const std::vector<FocusMeasure::Detection>& FocusMeasure::detect(const AcquiredFrame& frame) {
-    findCandidates(frame);
-    findPatches(std::nullopt);
-    return detections_;
-}
-
-void FocusMeasure::findPatches(std::optional<QPointF> near) {
-    std::sort(candidates_.begin(), candidates_.end(),
-              [](const Candidate& a, const Candidate& b) { return a.score > b.score; });
-    // Only the pixels the last frame's patches took are cleared, not the whole frame.
-    owner_.resize(std::size_t(W) * H, 0);
-    for (const int i : claimed_) {
-        owner_[std::size_t(i)] = 0;
-    }
-    claimed_.clear();
-    detections_.clear();
-    // Around a given point, only the stars that may be picked there and their neighbours in
-    // its aperture and sky ring matter.
-    constexpr double Reach = PickRadius + 2 * MaxAperture + RingGap + RingWidth;
-    // A wide star shows many local maxima (all around a donut's ring): the first one found
-    // takes the whole patch of light, and the others fall inside it.
-    for (const Candidate& c : candidates_) {
-        if (detections_.size() == MaxDetections) {
-            break;
-        }
-        if (near && std::hypot(c.x - near->x(), c.y - near->y()) > Reach) {
-            continue;
-        }
-        if (auto found = fill(c, std::uint16_t(detections_.size() + 1))) {
-            detections_.push_back(*found);
-        }
-    }
-    std::sort(detections_.begin(), detections_.end(),
-              [](const Detection& a, const Detection& b) { return a.light > b.light; });
-}
-
 std::optional<FocusMeasure::Star> FocusMeasure::measure(const AcquiredFrame& frame) {
-    detect(frame);
-    const Detection* brightestSaturated = nullptr;
+    readGrey(frame);
+    const StarPatch* brightestSaturated = nullptr;
     int tries = 0;
-    for (const Detection& d : detections_) {
-        if (d.saturated) {
+    for (const StarPatch& found : finder_.detect(grey_, W, H)) {
+        if (peakOf(found) >= SaturatedLevel) {
             if (brightestSaturated == nullptr) {
-                brightestSaturated = &d;
+                brightestSaturated = &found;
             }
             continue;
         }
-        if (auto star = measureAt(d)) {
-            return star;
+        if (auto star = measureAt(found)) {
+            return measured(star);
         }
         if (++tries == MaxTries) {
             break;
         }
     }
-    return brightestSaturated != nullptr ? measureAt(*brightestSaturated) : std::nullopt;
+    return measured(brightestSaturated != nullptr ? measureAt(*brightestSaturated) : std::nullopt);
 }
 
 std::optional<FocusMeasure::Star> FocusMeasure::measure(const AcquiredFrame& frame, QPointF near) {
-    findCandidates(frame);
-    findPatches(near);
-    const auto centreDistance = [near](const Detection& d) {
+    return measureNear(
+        frame, near,
+        [near](const StarPatch& d) {
+            return std::max(0.0, std::hypot(d.centre.x() - near.x(), d.centre.y() - near.y()) -
+                                     d.extent);
+        },
+        PickRadius);
+}
+
+std::optional<FocusMeasure::Star> FocusMeasure::follow(const AcquiredFrame& frame, QPointF centre,
+                                                       double radius) {
+    return measureNear(
+        frame, centre,
+        [centre](const StarPatch& d) {
+            return std::hypot(d.centre.x() - centre.x(), d.centre.y() - centre.y());
+        },
+        radius);
+}
+
+template <typename Distance>
+std::optional<FocusMeasure::Star> FocusMeasure::measureNear(const AcquiredFrame& frame,
+                                                            QPointF near, Distance distance,
+                                                            double limit) {
+    readGrey(frame);
+    // Only the stars that may be picked there and their neighbours in its aperture and sky
+    // ring matter.
+    constexpr double Reach = PickRadius + 2 * MaxAperture + RingGap + RingWidth;
+    const std::vector<StarPatch>& found = finder_.detect(grey_, W, H, near, Reach);
+    const auto centreDistance = [near](const StarPatch& d) {
         return std::hypot(d.centre.x() - near.x(), d.centre.y() - near.y());
     };
-    // From the star's edge, so a click anywhere on a wide donut picks it.
-    const auto edgeDistance = [&](const Detection& d) {
-        return std::max(0.0, centreDistance(d) - d.extent);
-    };
-    std::vector<const Detection*> nearby;
-    for (const Detection& d : detections_) {
-        if (edgeDistance(d) <= PickRadius) {
+    std::vector<const StarPatch*> nearby;
+    for (const StarPatch& d : found) {
+        if (distance(d) <= limit) {
             nearby.push_back(&d);
         }
     }
-    std::sort(nearby.begin(), nearby.end(), [&](const Detection* a, const Detection* b) {
-        const double ea = edgeDistance(*a);
-        const double eb = edgeDistance(*b);
-        return ea != eb ? ea < eb : centreDistance(*a) < centreDistance(*b);
+    std::sort(nearby.begin(), nearby.end(), [&](const StarPatch* a, const StarPatch* b) {
+        const double da = distance(*a);
+        const double db = distance(*b);
+        return da != db ? da < db : centreDistance(*a) < centreDistance(*b);
     });
     for (std::size_t i = 0; i < nearby.size() && i < std::size_t(MaxTries); ++i) {
         if (auto star = measureAt(*nearby[i])) {
-            return star;
+            return measured(star);
         }
     }
-    return std::nullopt;
+    return measured(std::nullopt);
 }
 
-void FocusMeasure::findCandidates(const AcquiredFrame& frame) {
+std::optional<FocusMeasure::Star> FocusMeasure::measured(std::optional<Star> star) {
+    others_.clear();
+    if (star) {
+        for (const StarPatch& d : finder_.stars()) {
+            const double apart =
+                std::hypot(d.centre.x() - star->centre.x(), d.centre.y() - star->centre.y());
+            if (d.number != measuring_ && apart - d.extent <= PickRadius) {
+                others_.push_back(d);
+            }
+        }
+    }
+    return star;
+}
+
+void FocusMeasure::readGrey(const AcquiredFrame& frame) {
     frame_ = &frame;
     grey_.resize(std::size_t(W) * H);
     for (int y = 0; y < H; ++y) {
         const std::uint8_t* in = frame.storedRow(H - 1 - y);
-        std::uint16_t* out = grey_.data() + std::size_t(W) * y;
+        float* out = grey_.data() + std::size_t(W) * y;
         for (int x = 0; x < W; ++x, in += 3) {
-            out[x] = std::uint16_t(in[0] + in[1] + in[2]);
-        }
-    }
-    estimateSky();
-
-    // 3 x 3 sums: the rows of three first, then three of those.
-    std::vector<std::uint16_t>& rows = scratch_;
-    rows.assign(std::size_t(W) * H, 0);
-    for (int y = 0; y < H; ++y) {
-        const std::uint16_t* g = grey_.data() + std::size_t(W) * y;
-        std::uint16_t* r = rows.data() + std::size_t(W) * y;
-        for (int x = 1; x < W - 1; ++x) {
-            r[x] = std::uint16_t(g[x - 1] + g[x] + g[x + 1]);
-        }
-    }
-    box_.assign(std::size_t(W) * H, 0);
-    for (int y = 1; y < H - 1; ++y) {
-        const std::uint16_t* above = rows.data() + std::size_t(W) * (y - 1);
-        std::uint16_t* b = box_.data() + std::size_t(W) * y;
-        for (int x = 1; x < W - 1; ++x) {
-            b[x] = std::uint16_t(above[x] + above[x + W] + above[x + 2 * W]);
-        }
-    }
-
-    candidates_.clear();
-    const double margin = DetectSigmas * 3 * noise_; // the noise of a sum of nine is 3 sigma
-    // The sky between block centres, bilinearly: down the blocks once per row, then across.
-    std::array<Between, W> across{};
-    for (int x = 0; x < W; ++x) {
-        across[x] = betweenBlocks(x, BlocksX);
-    }
-    std::array<float, BlocksX> rowSky{};
-    std::array<float, W> sky{};
-    for (int y = 1; y < H - 1; ++y) {
-        const Between down = betweenBlocks(y, BlocksY);
-        for (int bx = 0; bx < BlocksX; ++bx) {
-            const float* block = blockSky_.data() + std::size_t(BlocksX) * down.first + bx;
-            rowSky[bx] = (1 - down.weight) * block[0] + down.weight * block[BlocksX];
-        }
-        for (int x = 0; x < W; ++x) {
-            const Between& b = across[x];
-            sky[x] = (1 - b.weight) * rowSky[b.first] + b.weight * rowSky[b.first + 1];
-        }
-        const std::uint16_t* b = box_.data() + std::size_t(W) * y;
-        for (int x = 1; x < W - 1; ++x) {
-            const std::uint16_t s = b[x];
-            if (float(s) <= 9 * sky[x] + float(margin)) {
-                continue;
-            }
-            // One maximum per plateau: strictly above the neighbours met before it.
-            if (!(s > b[x - 1] && s > b[x - W - 1] && s > b[x - W] && s > b[x - W + 1] &&
-                  s >= b[x + 1] && s >= b[x + W - 1] && s >= b[x + W] && s >= b[x + W + 1])) {
-                continue;
-            }
-            int brightest = 0;
-            for (int dy = -1; dy <= 1; ++dy) {
-                for (int dx = -1; dx <= 1; ++dx) {
-                    brightest = std::max<int>(brightest, grey_[std::size_t(W) * (y + dy) + x + dx]);
-                }
-            }
-            const double light = s - 9 * double(sky[x]);
-            if (brightest - sky[x] > LonePixelShare * light) {
-                continue;
-            }
-            candidates_.push_back({x, y, int(light)});
+            out[x] = float(in[0] + in[1] + in[2]);
         }
     }
 }
 
-void FocusMeasure::estimateSky() {
-    blockSky_.resize(std::size_t(BlocksX) * BlocksY);
-    std::vector<float> spreads;
-    spreads.reserve(blockSky_.size());
-    for (int by = 0; by < BlocksY; ++by) {
-        for (int bx = 0; bx < BlocksX; ++bx) {
-            scratch_.clear();
-            for (int y = by * BlockSize + SkyStep / 2; y < (by + 1) * BlockSize; y += SkyStep) {
-                const std::uint16_t* g = grey_.data() + std::size_t(W) * y;
-                for (int x = bx * BlockSize + SkyStep / 2; x < (bx + 1) * BlockSize; x += SkyStep) {
-                    scratch_.push_back(g[x]);
-                }
-            }
-            const auto middle = scratch_.begin() + std::ptrdiff_t(scratch_.size() / 2);
-            std::nth_element(scratch_.begin(), middle, scratch_.end());
-            const int median = *middle;
-            for (auto& v : scratch_) {
-                v = std::uint16_t(std::abs(int(v) - median));
-            }
-            std::nth_element(scratch_.begin(), middle, scratch_.end());
-            blockSky_[std::size_t(BlocksX) * by + bx] = float(median);
-            spreads.push_back(float(*middle));
-        }
-    }
-    const auto middle = spreads.begin() + std::ptrdiff_t(spreads.size() / 2);
-    std::nth_element(spreads.begin(), middle, spreads.end());
-    // The median absolute deviation of normal noise is 0.6745 sigma; a sky without noise at all
-    // still has the rounding of its values.
-    noise_ = std::max(1.0, 1.4826 * double(*middle));
-}
-
-double FocusMeasure::skyAt(int x, int y) const {
-    const Between across = betweenBlocks(x, BlocksX);
-    const Between down = betweenBlocks(y, BlocksY);
-    const float* top = blockSky_.data() + std::size_t(BlocksX) * down.first + across.first;
-    const float* bottom = top + BlocksX;
-    return (1 - down.weight) * ((1 - across.weight) * top[0] + across.weight * top[1]) +
-           down.weight * ((1 - across.weight) * bottom[0] + across.weight * bottom[1]);
-}
-
-// A pixel of another star's patch: left out of the star measured, its ring and its sky.
+// A pixel of another star's patch, or of light passed over: left out of the star measured, its
+// ring and its sky.
 bool FocusMeasure::neighbour(int x, int y) const {
-    const std::uint16_t patch = owner_[std::size_t(W) * y + x];
-    return patch != 0 && patch != measuring_;
+    const std::uint16_t mark = finder_.owner(x, y);
+    return mark != 0 && mark != measuring_;
 }
 
 int FocusMeasure::brightestColour(int x, int y) const {
@@ -322,90 +192,39 @@ int FocusMeasure::brightestColour(int x, int y) const {
     return std::max({p[0], p[1], p[2]});
 }
 
-// The patch of light around `seed`: every pixel joined to it whose 3 x 3 sum stands out of the
-// sky, its light-weighted centre, and its size.
-std::optional<FocusMeasure::Detection> FocusMeasure::fill(const Candidate& seed,
-                                                          std::uint16_t patch) {
-    const int start = seed.y * W + seed.x;
-    if (owner_[std::size_t(start)] != 0) {
-        return std::nullopt;
-    }
-    const double sky = skyAt(seed.x, seed.y);
-    const auto threshold = int(9 * sky + FillSigmas * 3 * noise_);
-    pending_.clear();
-    pending_.push_back(start);
-    owner_[std::size_t(start)] = patch;
-    double light = 0;
-    double sumX = 0;
-    double sumY = 0;
-    int brightest = start;
+int FocusMeasure::peakOf(const StarPatch& found) const {
+    const std::vector<int>& pixels = finder_.pixels();
+    int brightest = pixels[found.first];
     int peak = 0;
-    // The border rows and columns have no 3 x 3 sum, so the fill never leaves the frame.
-    for (std::size_t next = 0; next < pending_.size() && pending_.size() < MaxFillPixels; ++next) {
-        const int i = pending_[next];
-        const int x = i % W;
-        const int y = i / W;
-        const std::uint16_t g = grey_[std::size_t(i)];
-        const double v = std::max(0.0, g - sky);
-        light += v;
-        sumX += v * x;
-        sumY += v * y;
+    for (std::size_t k = found.first; k < found.first + found.count; ++k) {
+        const int i = pixels[k];
+        const float g = grey_[std::size_t(i)];
         if (g > grey_[std::size_t(brightest)]) {
             brightest = i;
         }
         // Only a pixel this bright in grey can have one colour clipped.
         if (g >= SaturatedLevel) {
-            peak = std::max(peak, brightestColour(x, y));
-        }
-        for (const int j : {i - 1, i + 1, i - W, i + W}) {
-            if (owner_[std::size_t(j)] == 0 && box_[std::size_t(j)] > threshold) {
-                owner_[std::size_t(j)] = patch;
-                pending_.push_back(j);
-            }
+            peak = std::max(peak, brightestColour(i % W, i / W));
         }
     }
-    claimed_.insert(claimed_.end(), pending_.begin(), pending_.end());
-    peak = std::max(peak, brightestColour(brightest % W, brightest / W));
-    // A few pixels of noise that happened to stand out together, or light spread too wide
-    // for a star: the amplifier's glow in a corner, the moon, a lit cloud.
-    if (light < MinSignificance * noise_ * std::sqrt(double(pending_.size())) ||
-        pending_.size() >= MaxFillPixels) {
-        for (const int i : pending_) {
-            owner_[std::size_t(i)] = NoStar;
-        }
-        return std::nullopt;
-    }
-    Detection found;
-    found.patch = patch;
-    found.centre = QPointF(sumX / light, sumY / light);
-    found.light = light;
-    found.peak = peak;
-    found.saturated = peak >= SaturatedLevel;
-    double farthest2 = 0;
-    for (const int i : pending_) {
-        const int column = i % W;
-        const int row = i / W;
-        const double dx = column - found.centre.x();
-        const double dy = row - found.centre.y();
-        farthest2 = std::max(farthest2, dx * dx + dy * dy);
-    }
-    found.extent = std::sqrt(farthest2);
-    return found;
+    return std::max(peak, brightestColour(brightest % W, brightest / W));
 }
 
-std::optional<FocusMeasure::Star> FocusMeasure::measureAt(const Detection& found) {
-    measuring_ = found.patch;
+std::optional<FocusMeasure::Star> FocusMeasure::measureAt(const StarPatch& found) {
+    measuring_ = found.number;
+    noise_ = finder_.noise();
     // The centre, the sky ring and the aperture depend on one another: each pass takes the
     // others from the pass before. The patch as found reaches past nearly all of the light.
     QPointF centre = found.centre;
-    double aperture = std::max(MinAperture, found.extent + FillMargin);
-    double sky = skyAt(int(centre.x()), int(centre.y()));
+    const double start = std::max(MinAperture, found.extent + FillMargin);
+    double aperture = start;
+    double sky = finder_.skyAt(int(centre.x()), int(centre.y()));
     for (int pass = 0; pass < Passes; ++pass) {
         sky = clippedRingMean(centre.x(), centre.y(), aperture + RingGap,
                               aperture + RingGap + RingWidth);
         centre = centroid(centre, aperture, sky);
         profile(centre);
-        aperture = growAperture(std::max(MinAperture, found.extent + FillMargin), sky);
+        aperture = growAperture(start, std::min(MaxAperture, MaxGrowth * start), sky);
     }
     const double hfd = halfFluxDiameter(centre, aperture, sky);
     if (hfd <= 0) {
@@ -416,8 +235,8 @@ std::optional<FocusMeasure::Star> FocusMeasure::measureAt(const Detection& found
     star.centre = centre;
     star.hfd = hfd;
     star.background = sky / 3;
-    star.peak = found.peak;
-    star.saturated = found.saturated;
+    star.peak = peakOf(found);
+    star.saturated = star.peak >= SaturatedLevel;
     // Light per pixel at the very centre against the brightest ring: a donut's centre is its
     // darker hole, while a sharp star is brightest (or clipped flat) there.
     double brightestRing = 0;
@@ -539,7 +358,7 @@ std::optional<FocusMeasure::Fit> FocusMeasure::fitFrom(double cx, double cy, dou
 // The grey sky of the ring: a mean over the values near its median, so a neighbouring star,
 // a hot pixel or the wing of a brighter star in the ring do not count.
 double FocusMeasure::clippedRingMean(double cx, double cy, double inner, double outer) {
-    scratch_.clear();
+    ringValues_.clear();
     const int x0 = std::max(0, int(std::floor(cx - outer)));
     const int x1 = std::min(W - 1, int(std::ceil(cx + outer)));
     const int y0 = std::max(0, int(std::floor(cy - outer)));
@@ -551,21 +370,21 @@ double FocusMeasure::clippedRingMean(double cx, double cy, double inner, double 
         for (int x = x0; x <= x1; ++x) {
             const double r2 = (x - cx) * (x - cx) + dy2;
             if (r2 >= inner2 && r2 < outer2 && !neighbour(x, y)) {
-                scratch_.push_back(grey_[std::size_t(W) * y + x]);
+                ringValues_.push_back(grey_[std::size_t(W) * y + x]);
             }
         }
     }
-    if (scratch_.size() < MinRingPixels) {
-        return skyAt(int(cx), int(cy));
+    if (ringValues_.size() < MinRingPixels) {
+        return finder_.skyAt(int(cx), int(cy));
     }
-    const auto middle = scratch_.begin() + std::ptrdiff_t(scratch_.size() / 2);
-    std::nth_element(scratch_.begin(), middle, scratch_.end());
+    const auto middle = ringValues_.begin() + std::ptrdiff_t(ringValues_.size() / 2);
+    std::nth_element(ringValues_.begin(), middle, ringValues_.end());
     const double median = *middle;
     // The frame's own noise sets the clip: a neighbour in the ring widens no spread of the ring.
     const double limit = ClipSigmas * noise_;
     double kept = 0;
     double total = 0;
-    for (const std::uint16_t v : scratch_) {
+    for (const float v : ringValues_) {
         if (std::abs(v - median) <= limit) {
             total += v;
             ++kept;
@@ -589,7 +408,7 @@ QPointF FocusMeasure::centroid(QPointF centre, double radius, double sky) const 
     double sumX = 0;
     double sumY = 0;
     for (int y = y0; y <= y1; ++y) {
-        const std::uint16_t* g = grey_.data() + std::size_t(W) * y;
+        const float* g = grey_.data() + std::size_t(W) * y;
         for (int x = x0; x <= x1; ++x) {
             const double v = g[x] - sky;
             if (v > floor && (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r2max &&
@@ -616,7 +435,7 @@ void FocusMeasure::profile(QPointF centre) {
     const int y0 = std::max(0, int(std::floor(cy - rings)));
     const int y1 = std::min(H - 1, int(std::ceil(cy + rings)));
     for (int y = y0; y <= y1; ++y) {
-        const std::uint16_t* g = grey_.data() + std::size_t(W) * y;
+        const float* g = grey_.data() + std::size_t(W) * y;
         const double dy2 = (y - cy) * (y - cy);
         for (int x = x0; x <= x1; ++x) {
             const auto r = std::size_t(std::sqrt((x - cx) * (x - cx) + dy2));
@@ -629,11 +448,11 @@ void FocusMeasure::profile(QPointF centre) {
 }
 
 // The curve of growth followed outward from `from` while the next rings still add light that
-// stands out of their noise; the radius where it stops rising.
-double FocusMeasure::growAperture(double from, double sky) const {
+// stands out of their noise, out to `most` at the farthest; the radius where it stops rising.
+double FocusMeasure::growAperture(double from, double most, double sky) const {
     int radius = int(std::ceil(from));
     double before = std::numeric_limits<double>::infinity();
-    for (; radius < int(MaxAperture); ++radius) {
+    for (; radius < int(most); ++radius) {
         double light = 0;
         int pixels = 0;
         for (int r = radius; r < radius + GrowthBand; ++r) {

@@ -5,8 +5,11 @@ namespace lumenvale {
 
 std::optional<FocusMeasure::Star> FocusTracker::next(const AcquiredFrame& frame) {
     if (followed_) {
-        if (auto star = measure_.measure(frame, *followed_)) {
+        auto star = clicked_ ? measure_.measure(frame, *followed_)
+                             : measure_.follow(frame, *followed_, FollowRadius);
+        if (star) {
             followed_ = star->centre; // it drifts as the mount tracks
+            clicked_ = false;
             missing_ = 0;
             return star;
         }
@@ -14,6 +17,7 @@ std::optional<FocusMeasure::Star> FocusTracker::next(const AcquiredFrame& frame)
             return std::nullopt;
         }
         followed_.reset();
+        clicked_ = false;
     }
     auto star = measure_.measure(frame);
     if (star) {
@@ -26,12 +30,14 @@ std::optional<FocusMeasure::Star> FocusTracker::next(const AcquiredFrame& frame)
 
 void FocusTracker::pick(QPointF at) {
     followed_ = at;
+    clicked_ = true;
     missing_ = 0;
     ++starNumber_;
 }
 
 void FocusTracker::release() {
     followed_.reset();
+    clicked_ = false;
     missing_ = 0;
     ++starNumber_;
 }

@@ -14,6 +14,9 @@ public:
     // Frames in a row without the star before another one is taken: a passing cloud or a
     // bump of the focuser should not change the star.
     static constexpr int LostFrames = 5;
+    // How far the followed star's centre may move from one frame to the next: the mount's
+    // tracking and a small bump. A neighbour farther away never takes its place.
+    static constexpr double FollowRadius = 6;
 
     // The followed star in this frame; with none followed yet, or once it is lost, the
     // brightest star. Nothing while the followed star is gone.
@@ -30,6 +33,7 @@ public:
 private:
     FocusMeasure measure_;
     std::optional<QPointF> followed_;
+    bool clicked_ = false; // followed_ is where the user clicked, no star's centre yet
     int missing_ = 0;
     int starNumber_ = 0;
 };

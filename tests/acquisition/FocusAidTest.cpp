@@ -1,7 +1,7 @@
 // The focus aid in the acquisition dialog, driven as the user does it: the star it measures
-// by itself and the one clicked, "no star", a stretched picture on the screen but the camera's
-// own frame in the file, the stretch choice kept in the library's file, and the readout
-// timer's tick coming before any work on the live picture, its Return still confirming.
+// by itself and the one clicked, marked in the live picture, "no star", a stretched picture on the
+// screen but the camera's own frame in the file, the stretch choice kept in the library's file, and
+// the readout timer's tick coming before any work on the live picture, its Return still confirming.
 #include "support/AcquisitionTest.h"
 #include "support/StarFrames.h"
 
@@ -9,6 +9,7 @@
 #include "acquisition/dialog/AcquisitionDialog.h"
 #include "acquisition/dialog/FocusAidPanel.h"
 #include "acquisition/dialog/PreviewPacer.h"
+#include "acquisition/dialog/StarMarks.h"
 #include "platform/Keystrokes.h"
 #include "platform/WindowTimers.h"
 
@@ -114,6 +115,20 @@ QImage shown(QWidget& dialog) {
         .convertToFormat(QImage::Format_RGB888);
 }
 
+// Whether a mark of `colour` is drawn within `radius` of `centre` in the picture shown.
+bool marked(QWidget& dialog, QPointF centre, double radius, const QColor& colour) {
+    const QImage picture = shown(dialog);
+    for (int y = int(centre.y() - radius); y <= int(centre.y() + radius); ++y) {
+        for (int x = int(centre.x() - radius); x <= int(centre.x() + radius); ++x) {
+            const bool within = std::hypot(x - centre.x(), y - centre.y()) <= radius;
+            if (within && picture.valid(x, y) && picture.pixelColor(x, y) == colour) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 bool acquireHasTheKeyboard(QWidget& dialog) {
     return dialog.focusWidget() == &child<QPushButton>(dialog, "AcquireButton");
 }
@@ -125,7 +140,8 @@ struct FocusAidTest : AcquisitionTest {};
 TEST_F(FocusAidTest, MeasuresTheBrightStarThenTheClickedOneAndWritesTheUnstretchedFrame) {
     const TestStar bright{300.6, 200.3, 2.5, 150};
     const TestStar faint{500.2, 400.8, 1.5, 60};
-    const AcquiredFrame stars = StarFrame({bright, faint});
+    const TestStar beside{515.5, 410.5, 1.5, 50};
+    const AcquiredFrame stars = StarFrame({bright, faint, beside});
     StillCamera camera;
     camera.picture = stars;
     AcquisitionDialog dialog(&window, camera, dir / "temp.bmp", 0, /*stretch=*/true);
@@ -138,7 +154,16 @@ TEST_F(FocusAidTest, MeasuresTheBrightStarThenTheClickedOneAndWritesTheUnstretch
              EXPECT_TRUE(acquireHasTheKeyboard(d));
          }},
         {"the clicked star", [&](QWidget& d) { return measured(d, faint); },
-         [&](QWidget&) { camera.picture = StarFrame({}); }},
+         [&](QWidget& d) {
+             const double hfd = panel(d).star()->hfd;
+             const QPointF centre(faint.x, faint.y);
+             EXPECT_TRUE(marked(d, centre, StarMarks::radius(hfd) + 1, StarMarks::Followed));
+             EXPECT_FALSE(marked(d, centre, StarMarks::radius(hfd) - 2, StarMarks::Followed))
+                 << "a circle round the star, leaving it to be seen";
+             EXPECT_TRUE(marked(d, QPointF(beside.x, beside.y), 12, StarMarks::Other))
+                 << "the star beside it, which the click might have meant";
+             camera.picture = StarFrame({});
+         }},
         {"no star",
          [](QWidget& d) {
              return child<QLabel>(d, "FocusFigures").text() == QLatin1String("no star");

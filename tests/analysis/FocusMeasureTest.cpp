@@ -1,9 +1,12 @@
 // The focus star: its size measured to within a few per cent over the widths and shapes a
-// webcam sees, from sharp to far out of focus, and which star is measured and followed.
+// webcam sees, from sharp to far out of focus, and which star is measured and followed; never
+// the amplifier's glow, a gradient, a nebula or a hot pixel.
 #include "support/StarFrames.h"
 
+#include "acquisition/simulated/SimulatedCamera.h"
 #include "analysis/FocusMeasure.h"
 #include "analysis/FocusTracker.h"
+#include "lines/LineMonitor.h"
 
 #include <gtest/gtest.h>
 
@@ -48,12 +51,16 @@ TEST(FocusMeasureTest, MeasuresTheBrightestUnsaturatedStarOrTheOneClicked) {
     const TestStar bright{300.6, 200.3, 2.5, 150};
     const TestStar faint{500.2, 400.8, 1.5, 60};
     const TestStar hotPixel{200.0, 300.0, 0.2, 220};
+    // A faint star, 20 above the sky, far from a corner glowing ten times as bright.
+    const TestStar glowing{420.3, 300.6, 1.5, 20};
     struct Case {
         const char* what;
         std::vector<TestStar> stars;
         std::optional<QPointF> click;
         std::optional<TestStar> measured; // nothing: "no star"
         bool saturated;
+        double glow = 0; // in the corner, with a sky gradient and hot pixels
+        bool binned = false;
     };
     const std::vector<Case> cases = {
         {"sky only", {}, {}, {}, false},
@@ -71,22 +78,32 @@ TEST(FocusMeasureTest, MeasuresTheBrightestUnsaturatedStarOrTheOneClicked) {
          saturated,
          true},
         {"a click on empty sky finds none", {bright, faint}, QPointF(50, 420), {}, false},
+        {"the glow is no star", {glowing}, {}, glowing, false, 200},
+        {"the glow is no star in a binned frame", {glowing}, {}, glowing, false, 200, true},
+        {"a faint glow is no star either", {glowing}, {}, glowing, false, 20, true},
+        {"a click in the glow finds none", {glowing}, QPointF(12, 10), {}, false, 200},
     };
     FocusMeasure measure;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const AcquiredFrame frame = StarFrame(c.stars);
+        const AcquiredFrame frame =
+            c.glow > 0 ? GlowFrame(c.stars, c.glow, c.binned) : StarFrame(c.stars);
         const auto star = c.click ? measure.measure(frame, *c.click) : measure.measure(frame);
         ASSERT_EQ(star.has_value(), c.measured.has_value());
         if (!star) {
             continue;
         }
+        // A binned frame's doubled lines move a star by up to half a line and widen it.
+        const double diameter = DiameterPerSigma * c.measured->sigma;
         EXPECT_NEAR(star->centre.x(), c.measured->x, 0.5);
-        EXPECT_NEAR(star->centre.y(), c.measured->y, 0.5);
+        EXPECT_NEAR(star->centre.y(), c.measured->y, c.binned ? 1 : 0.5);
         EXPECT_EQ(star->saturated, c.saturated);
-        EXPECT_NEAR(star->fwhm, DiameterPerSigma * c.measured->sigma,
-                    0.1 * DiameterPerSigma * c.measured->sigma)
-            << "a saturated star is sized by its wings";
+        if (c.binned) {
+            EXPECT_NEAR(star->hfd, diameter, 0.3 * diameter);
+        } else {
+            EXPECT_NEAR(star->fwhm, diameter, 0.1 * diameter)
+                << "a saturated star is sized by its wings";
+        }
     }
 }
 
@@ -207,5 +224,69 @@ TEST(FocusMeasureTest, AFocusRunKeepsItsStarAndFindsTheSmallestHfdAtFocus) {
         } else {
             EXPECT_GT(hfds[i], hfds[i - 1]) << "rising past focus, frame " << i;
         }
+    }
+}
+
+// The simulated camera's own long exposures: the amplifier glows in a corner and a nebula
+// lies near the middle, and neither is ever measured as the star.
+TEST(FocusMeasureTest, TheSimulatedCamerasLongExposuresAreMeasuredOnAStar) {
+    LineMonitor lines;
+    SimulatedCamera camera(lines);
+    FocusMeasure measure;
+    for (const auto readout : {SimulatedCamera::Readout::Binned, SimulatedCamera::Readout::Full}) {
+        for (int i = 0; i < 3; ++i) {
+            AcquiredFrame frame = camera.render({readout, 2000, true});
+            if (readout == SimulatedCamera::Readout::Binned) {
+                frame = LinesDoubled(std::move(frame));
+            }
+            const auto star = measure.measure(frame);
+            ASSERT_TRUE(star.has_value());
+            EXPECT_LT(star->hfd, 10) << "at " << star->centre.x() << ", " << star->centre.y();
+        }
+    }
+}
+
+// A star followed through a focus run keeps its place while it is gone: a neighbour within the
+// pick radius does not take it, the star is taken again when it comes back, and only five
+// frames without it, or a click, change the star.
+TEST(FocusMeasureTest, TheFollowedStarKeepsItsPlaceWhileItIsGone) {
+    const TestStar followed{300.5, 220.5, 2.0, 150};
+    const TestStar neighbour{315.5, 228.5, 1.5, 80}; // 17 px away
+    const TestStar other{500.5, 100.5, 1.5, 60};
+    struct Step {
+        std::vector<TestStar> stars;
+        std::optional<QPointF> click;
+        std::optional<TestStar> measured; // nothing: "no star"
+        int starNumber;
+    };
+    const std::vector<Step> steps = {
+        {{followed, neighbour}, {}, followed, 1},
+        {{neighbour}, {}, {}, 1}, // a cloud: gone for four frames
+        {{neighbour}, {}, {}, 1},
+        {{neighbour}, {}, {}, 1},
+        {{neighbour}, {}, {}, 1},
+        {{followed, neighbour}, {}, followed, 1}, // back: the same star
+        {{neighbour, other}, {}, {}, 1},          // gone for five frames
+        {{neighbour, other}, {}, {}, 1},
+        {{neighbour, other}, {}, {}, 1},
+        {{neighbour, other}, {}, {}, 1},
+        {{neighbour, other}, {}, neighbour, 2}, // the brightest one now
+        {{neighbour, other}, QPointF(497, 104), other, 3},
+    };
+    FocusTracker tracker;
+    std::uint32_t seed = 1;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "frame " << i);
+        const Step& step = steps[i];
+        if (step.click) {
+            tracker.pick(*step.click);
+        }
+        const auto star = tracker.next(StarFrame(step.stars, 30, 2, seed++));
+        ASSERT_EQ(star.has_value(), step.measured.has_value());
+        if (star) {
+            EXPECT_NEAR(star->centre.x(), step.measured->x, 0.5);
+            EXPECT_NEAR(star->centre.y(), step.measured->y, 0.5);
+        }
+        EXPECT_EQ(tracker.starNumber(), step.starNumber);
     }
 }

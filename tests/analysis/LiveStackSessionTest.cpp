@@ -8,8 +8,8 @@
 #include "analysis/FitsPicture.h"
 #include "analysis/LiveStackSession.h"
 
+#include <QRegularExpression>
 #include <QTimeZone>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -95,11 +95,12 @@ TEST_F(LiveStackSessionTest, TheQualityGateRefusesEachFaultyFrameForItsFault) {
     };
     const std::vector<FieldStar> few(stars.begin(), stars.begin() + 3);
     const Row rows[] = {
+        // The third is too near the edge to be measured.
         {"too few stars to be the reference",
          few,
          {},
          30,
-         "frame 1 refused: 3 stars found, 6 needed to be the reference"},
+         "frame 1 refused: 2 stars found, 6 needed to be the reference"},
         {"good: the reference", stars, {}, 30, ""},
         {"good", stars, {3, -2, 0.3}, 30, ""},
         {"thin cloud", stars, {1, 1, 0, 1, 0.2}, 30, "frame 4 refused: star flux 2"},
@@ -117,7 +118,8 @@ TEST_F(LiveStackSessionTest, TheQualityGateRefusesEachFaultyFrameForItsFault) {
         const QString lines = Lines(view);
         if (*row.line == 0) {
             EXPECT_FALSE(lines.contains(QStringLiteral("refused"))) << lines.toStdString();
-            EXPECT_TRUE(view.figures.contains(QStringLiteral("matched, flux 1")))
+            EXPECT_TRUE(view.figures.contains(
+                QRegularExpression(QStringLiteral("matched, flux (9[5-9]|10[0-5]) %"))))
                 << view.figures.toStdString();
         } else {
             EXPECT_TRUE(lines.contains(QString::fromLatin1(row.line))) << lines.toStdString();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -52,6 +53,36 @@ inline AcquiredFrame StarFrame(const std::vector<TestStar>& stars, double sky = 
             return light;
         },
         sky, noise, seed);
+}
+
+// A webcam's binned frame as the program shows it: each line read out once, then doubled.
+inline AcquiredFrame LinesDoubled(AcquiredFrame frame) {
+    for (int row = 0; row + 1 < AcquiredFrame::Height; row += 2) {
+        std::memcpy(frame.storedRow(row + 1), frame.storedRow(row), AcquiredFrame::RowBytes);
+    }
+    return frame;
+}
+
+// A long exposure's troubles around `stars`: the amplifier's glow in the top left corner,
+// `glow` above the sky there and fading over 80 pixels, a sky 10 levels brighter on the right
+// than on the left, and a few hot pixels.
+inline AcquiredFrame GlowFrame(const std::vector<TestStar>& stars, double glow, bool binned,
+                               std::uint32_t seed = 1) {
+    constexpr int HotPixels[][2] = {{40, 400}, {200, 60}, {333, 222}, {600, 450}, {500, 100}};
+    AcquiredFrame frame = SkyFrame(
+        [&](int x, int y) {
+            double light = glow * std::exp(-std::hypot(x, y) / 80) + 10.0 * x / 640;
+            for (const TestStar& s : stars) {
+                const double r2 = (x - s.x) * (x - s.x) + (y - s.y) * (y - s.y);
+                light += s.amplitude * std::exp(-r2 / (2 * s.sigma * s.sigma));
+            }
+            for (const auto& hot : HotPixels) {
+                light += x == hot[0] && y == hot[1] ? 200 : 0;
+            }
+            return light;
+        },
+        20, 3, seed);
+    return binned ? LinesDoubled(std::move(frame)) : frame;
 }
 
 // A seeing-limited star: light falling as (1 + r^2 / alpha^2)^-beta, `amplitude` at the centre.

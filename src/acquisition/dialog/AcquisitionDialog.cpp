@@ -3,6 +3,7 @@
 
 #include "acquisition/FrameBmp.h"
 #include "acquisition/dialog/FocusAidPanel.h"
+#include "acquisition/dialog/StarMarks.h"
 #include "analysis/DisplayStretch.h"
 #include "platform/Errors.h"
 
@@ -318,6 +319,9 @@ void AcquisitionDialog::showPreview(const AcquiredFrame& frame) {
     focusAid_->showMeasurement(picture, star);
     if (stretchBox_->isChecked()) {
         picture = DisplayStretch::apply(std::move(picture), DisplayStretch::automatic(frame));
+    }
+    if (star) {
+        StarMarks::draw(picture, *star, focus_.measure().others());
     }
     preview_->setPixmap(QPixmap::fromImage(picture));
     pacer_.shown(start, now());
