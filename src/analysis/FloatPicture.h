@@ -5,10 +5,18 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
 namespace lumenvale {
+
+// The median of `values`, the upper middle one of an even count; reorders them. Not empty.
+template <typename T> T MiddleValue(std::vector<T>& values) {
+    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
 
 struct FloatPicture {
     int width = 0;

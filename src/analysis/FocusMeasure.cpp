@@ -1,6 +1,8 @@
 // Finding and measuring the focus star.
 #include "analysis/FocusMeasure.h"
 
+#include "analysis/FloatPicture.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -377,9 +379,7 @@ double FocusMeasure::clippedRingMean(double cx, double cy, double inner, double 
     if (ringValues_.size() < MinRingPixels) {
         return finder_.skyAt(int(cx), int(cy));
     }
-    const auto middle = ringValues_.begin() + std::ptrdiff_t(ringValues_.size() / 2);
-    std::nth_element(ringValues_.begin(), middle, ringValues_.end());
-    const double median = *middle;
+    const double median = MiddleValue(ringValues_);
     // The frame's own noise sets the clip: a neighbour in the ring widens no spread of the ring.
     const double limit = ClipSigmas * noise_;
     double kept = 0;

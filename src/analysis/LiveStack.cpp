@@ -1,6 +1,7 @@
 // Calibration, registration, resampling and the rejecting running mean.
 #include "analysis/LiveStack.h"
 
+#include "analysis/FloatPicture.h"
 #include "analysis/MasterDark.h"
 #include "analysis/MasterFlat.h"
 
@@ -30,9 +31,7 @@ float ValueNoise(const FloatPicture& picture) {
     if (differences.empty()) {
         return 1;
     }
-    const auto middle = differences.begin() + std::ptrdiff_t(differences.size() / 2);
-    std::nth_element(differences.begin(), middle, differences.end());
-    return std::max(0.5F, float(*middle * 1.4826 / std::sqrt(2.0)));
+    return std::max(0.5F, float(MiddleValue(differences) * 1.4826 / std::sqrt(2.0)));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Median combining, finding the hot pixels against their surroundings, and calibrating a light.
 #include "analysis/MasterDark.h"
 
+#include "analysis/FloatPicture.h"
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -19,11 +21,9 @@ MasterDark::MasterDark(FloatPicture dark) : dark_(std::move(dark)) {
     for (std::size_t i = 0; i < excess.size(); i += 7) {
         spread.push_back(std::abs(excess[i]));
     }
-    const auto middle = spread.begin() + std::ptrdiff_t(spread.size() / 2);
-    std::nth_element(spread.begin(), middle, spread.end());
     // A median of several 8-bit frames is often perfectly flat; a hot pixel must still stand
     // clearly above the one grey level the frames are counted in.
-    const float noise = std::max(0.5F, *middle * 1.4826F);
+    const float noise = std::max(0.5F, MiddleValue(spread) * 1.4826F);
     for (std::size_t i = 0; i < excess.size(); ++i) {
         if (excess[i] > float(HotSigma) * noise) {
             hot_.push_back(i);

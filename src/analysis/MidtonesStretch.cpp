@@ -1,6 +1,8 @@
 // Statistics from a sample of the picture, and the stretch through a fine table.
 #include "analysis/MidtonesStretch.h"
 
+#include "analysis/FloatPicture.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -32,14 +34,11 @@ MidtonesStretch::Levels MidtonesStretch::automatic(const FloatPicture& picture) 
             low = std::min(low, v);
         }
     }
-    auto middle = sample.begin() + std::ptrdiff_t(sample.size() / 2);
-    std::nth_element(sample.begin(), middle, sample.end());
-    const double median = *middle;
+    const double median = MiddleValue(sample);
     for (float& v : sample) {
         v = std::abs(v - float(median));
     }
-    std::nth_element(sample.begin(), middle, sample.end());
-    const double deviation = *middle * 1.4826;
+    const double deviation = MiddleValue(sample) * 1.4826;
     levels.white = std::max<double>(high, median + 1);
     levels.black = std::clamp(median - ShadowsClipSigma * deviation, double(low), median);
     const double span = levels.white - levels.black;

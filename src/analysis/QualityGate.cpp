@@ -16,12 +16,7 @@ namespace {
 constexpr int SkyStep = 4;
 
 double Median(std::vector<double>& values) {
-    if (values.empty()) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
-    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
+    return values.empty() ? std::numeric_limits<double>::quiet_NaN() : MiddleValue(values);
 }
 
 } // namespace

@@ -53,12 +53,6 @@ std::size_t At(int x, int y, int width) {
     return std::size_t(y) * std::size_t(width) + std::size_t(x);
 }
 
-float Median(std::vector<float>& values) {
-    const auto middle = values.begin() + std::ptrdiff_t(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
-
 // Where a pixel falls between the centres of the blocks along one direction, `blocks` blocks
 // of `size` pixels.
 struct Between {
@@ -161,17 +155,17 @@ void StarFinder::estimateSky() {
                     scratch_.push_back(grey[At(x, y, width_)]);
                 }
             }
-            const float median = Median(scratch_);
+            const float median = MiddleValue(scratch_);
             for (float& v : scratch_) {
                 v = std::abs(v - median);
             }
             blockSky_[At(bx, by, blocksX_)] = median;
-            spreads.push_back(Median(scratch_));
+            spreads.push_back(MiddleValue(scratch_));
         }
     }
     // The median absolute deviation of normal noise is 0.6745 sigma; a sky without noise at all
     // still has the rounding of its values.
-    noise_ = std::max(0.5, 1.4826 * double(Median(spreads)));
+    noise_ = std::max(0.5, 1.4826 * double(MiddleValue(spreads)));
 }
 
 double StarFinder::skyAt(int x, int y) const {
@@ -414,7 +408,7 @@ bool StarFinder::compact(const StarPatch& star) {
         if (side.size() < MinSidePixels) {
             continue;
         }
-        const double level = Median(side);
+        const double level = MiddleValue(side);
         darkest = judged == 0 ? level : std::min(darkest, level);
         brightest = judged == 0 ? level : std::max(brightest, level);
         ++judged;
@@ -422,9 +416,9 @@ bool StarFinder::compact(const StarPatch& star) {
     double uneven = judged >= 2 ? brightest - darkest : 0;
     double around = 0;
     if (!near_.empty()) {
-        around = Median(near_);
+        around = MiddleValue(near_);
         if (scratch_.size() >= MinSidePixels) {
-            uneven = std::max(uneven, std::abs(around - Median(scratch_)));
+            uneven = std::max(uneven, std::abs(around - MiddleValue(scratch_)));
         }
     } else {
         around = skyAt(int(cx), int(cy));
