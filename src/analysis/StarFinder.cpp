@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 namespace lumenvale {
 
@@ -183,7 +184,7 @@ void StarFinder::findPeaks() {
     const int w = width_;
     const int h = height_;
     // 3 x 3 sums: the rows of three first, then three of those.
-    // Only the inside is written and read: the edge rows and columns of the sums stay zero.
+    // Only the inside of the rows of three is written and read.
     scratch_.resize(grey.size());
     for (int y = 0; y < h; ++y) {
         const float* g = grey.data() + At(0, y, w);
@@ -192,14 +193,16 @@ void StarFinder::findPeaks() {
             r[x] = g[x - 1] + g[x] + g[x + 1];
         }
     }
+    // The edge has no sums: lower than any, so no patch reaches it, even on a sky below zero.
+    constexpr float Edge = std::numeric_limits<float>::lowest();
     box_.resize(grey.size());
-    std::fill_n(box_.begin(), w, 0.0F);
-    std::fill_n(box_.end() - w, w, 0.0F);
+    std::fill_n(box_.begin(), w, Edge);
+    std::fill_n(box_.end() - w, w, Edge);
     for (int y = 1; y < h - 1; ++y) {
         const float* above = scratch_.data() + At(0, y - 1, w);
         float* b = box_.data() + At(0, y, w);
-        b[0] = 0;
-        b[w - 1] = 0;
+        b[0] = Edge;
+        b[w - 1] = Edge;
         for (int x = 1; x < w - 1; ++x) {
             b[x] = above[x] + above[x + w] + above[x + 2 * w];
         }

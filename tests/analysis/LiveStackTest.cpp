@@ -9,6 +9,7 @@
 #include "analysis/LiveStack.h"
 #include "analysis/MasterDark.h"
 #include "analysis/MasterFlat.h"
+#include "analysis/StarFinder.h"
 
 #include <QImage>
 #include <gtest/gtest.h>
@@ -73,6 +74,23 @@ TEST(LiveStackTest, RecoversShiftAndRotationToAFifthOfAPixelOverTheFrame) {
                 0.2)
                 << "corner " << x << ", " << y;
         }
+    }
+}
+
+// A dark taken warmer than the lights leaves their sky below zero once subtracted: the same
+// stars are found, and no patch of light runs off the picture's edge.
+TEST(LiveStackTest, StarsAreFoundOnASkyBelowZero) {
+    const FloatPicture light = StarField(Stars(), {}, 30, 2, 1);
+    FloatPicture subtracted = light;
+    for (float& v : subtracted.values) {
+        v -= 45;
+    }
+    const std::vector<StarPoint> stars = StarFinder::find(light, LiveStack::MaxStars);
+    const std::vector<StarPoint> found = StarFinder::find(subtracted, LiveStack::MaxStars);
+    ASSERT_EQ(found.size(), stars.size());
+    for (std::size_t i = 0; i < stars.size(); ++i) {
+        EXPECT_NEAR(found[i].x, stars[i].x, 1e-3);
+        EXPECT_NEAR(found[i].y, stars[i].y, 1e-3);
     }
 }
 
