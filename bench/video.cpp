@@ -7,6 +7,7 @@
 // Prints "name value" lines: video_dropped_frames ... for the first, video_roi60_... for the
 // second.
 #include "BenchFigures.h"
+#include "EmulatedWebcamPreload.h"
 
 #include "acquisition/LibV4l2Calls.h"
 #include "acquisition/WebcamStream.h"
@@ -18,7 +19,6 @@
 #include <QTimer>
 
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -111,14 +111,7 @@ int record(const std::filesystem::path& dir, const char* name, int fps, QSize re
 } // namespace
 
 int main(int argc, char** argv) {
-#ifdef LUMENVALE_EMULATED_WEBCAM
-    // The emulated webcam must be preloaded before any library opens a device.
-    if (dlsym(RTLD_DEFAULT, "emucam_configure") == nullptr &&
-        std::filesystem::exists(LUMENVALE_EMULATED_WEBCAM) && getenv("LD_PRELOAD") == nullptr) {
-        setenv("LD_PRELOAD", LUMENVALE_EMULATED_WEBCAM, 1);
-        execv("/proc/self/exe", argv);
-    }
-#endif
+    PreloadEmulatedWebcam(argv);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;

@@ -23,21 +23,11 @@ SerFileOutput::~SerFileOutput() {
 }
 
 int SerFileOutput::append(const std::uint8_t* bytes, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd_, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        if (written == 0) {
-            return ENOSPC;
-        }
-        bytes += written;
-        size -= std::size_t(written);
+    const int error = writeAt(end_, bytes, size);
+    if (error == 0) {
+        end_ += size;
     }
-    return 0;
+    return error;
 }
 
 int SerFileOutput::writeAt(std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
@@ -63,8 +53,8 @@ int SerFileOutput::truncate(std::uint64_t size) {
     if (::ftruncate(fd_, off_t(size)) != 0) {
         return errno;
     }
-    // Appends continue from the new end.
-    return ::lseek(fd_, off_t(size), SEEK_SET) < 0 ? errno : 0;
+    end_ = size;
+    return 0;
 }
 
 int SerFileOutput::close() {

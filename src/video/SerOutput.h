@@ -37,6 +37,7 @@ public:
 
 private:
     int fd_ = -1;
+    std::uint64_t end_ = 0; // where appends go
 };
 
 } // namespace lumenvale
