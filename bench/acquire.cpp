@@ -9,6 +9,7 @@
 // and the time that applying takes (the median of 10 openings, each setting every value anew).
 // Prints "name value" lines.
 #include "BenchFigures.h"
+#include "EmulatedWebcamPreload.h"
 #include "SimulatedDesk.h"
 
 #include "acquisition/AcquisitionLibrary.h"
@@ -357,15 +358,8 @@ int webcamCase(const std::filesystem::path& root, const KeptCameraSettings* kept
 } // namespace
 
 int main(int argc, char** argv) {
-#ifdef LUMENVALE_EMULATED_WEBCAM
-    // The webcam case runs on the emulated webcam, which must be preloaded before any library
-    // of ours opens a device: the program starts itself again with it.
-    if (dlsym(RTLD_DEFAULT, "emucam_configure") == nullptr &&
-        std::filesystem::exists(LUMENVALE_EMULATED_WEBCAM) && getenv("LD_PRELOAD") == nullptr) {
-        setenv("LD_PRELOAD", LUMENVALE_EMULATED_WEBCAM, 1);
-        execv("/proc/self/exe", argv);
-    }
-#endif
+    // The webcam case runs on the emulated webcam.
+    PreloadEmulatedWebcam(argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;

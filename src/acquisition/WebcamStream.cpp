@@ -421,6 +421,7 @@ void WebcamStream::drain() {
             frame.bytesUsed =
                 std::min<std::size_t>(buffer.bytesused, buffers_[buffer.index].length);
             frame.startUs = frameStart(buffer);
+            frame.sequence = buffer.sequence;
             frame.intact = isIntact(buffer);
             listener_->frameArrived(frame);
         } else {

@@ -35,6 +35,8 @@ public:
         // When the frame began on the sensor, in CLOCK_MONOTONIC microseconds, when the driver
         // stamps its buffers on that clock.
         std::optional<std::int64_t> startUs;
+        // The driver's count of the frames it filled: a gap is frames the camera dropped.
+        std::uint32_t sequence = 0;
         // Not flagged as an error and as long as a whole picture (a JPEG with its end marker).
         bool intact = true;
     };

@@ -33,4 +33,8 @@ private:
     std::vector<std::uint8_t> pixels_;
 };
 
+// The grey level a colour pixel shows as, wherever the program turns colour into mono:
+// 0.299 R + 0.587 G + 0.114 B, rounded.
+std::uint8_t Luminance(std::uint8_t r, std::uint8_t g, std::uint8_t b);
+
 } // namespace lumenvale

@@ -1,15 +1,11 @@
 // Splitting the frame into colour planes, or reducing it to its luminance.
 #include "indi/FitsPlanes.h"
 
+#include "frames/AcquiredFrame.h"
+
 #include <QByteArray>
 
-#include <cmath>
-
 namespace lumenvale {
-
-std::uint8_t FitsPlanes::Luminance(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-    return std::uint8_t(std::lround(0.299 * r + 0.587 * g + 0.114 * b));
-}
 
 bool FitsPlanes::fill(const QImage& picture, bool mono, std::uint8_t* buffer, std::size_t size) {
     if (picture.width() != Width || picture.height() != Height || buffer == nullptr ||

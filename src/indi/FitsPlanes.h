@@ -15,9 +15,6 @@ struct FitsPlanes {
     static constexpr int Height = 480;
     static constexpr std::size_t PlaneBytes = std::size_t(Width) * Height;
 
-    // 0.299 R + 0.587 G + 0.114 B, rounded.
-    static std::uint8_t Luminance(std::uint8_t r, std::uint8_t g, std::uint8_t b);
-
     // Fills `buffer` with the three planes (or, `mono`, the one plane of luminance); false
     // when the picture is not 640 x 480 or the buffer is too small.
     static bool fill(const QImage& picture, bool mono, std::uint8_t* buffer, std::size_t size);
