@@ -7,13 +7,14 @@ running one are refused; Abort ends an exposure at once with a readout and sends
 A Dark frame is a Light one by its lines; a Mono frame is the luminance of the colour one. A
 second client that comes and goes during a sequence disturbs neither it nor its client, and a
 getProperties is answered with each property once. The live video runs before and after an
-exposure, which gets the exposure frame. The webcam's own controls are properties, set on the
+exposure, which gets the exposure frame, and libindi's recorder (Ekos' record button) keeps it
+in a SER video the tests' own reader accepts. The webcam's own controls are properties, set on the
 camera and kept in the configuration. No property is ever updated before its definition.
 The driver's working folder, with its frames, is gone from its temporary directory after each
 way the driver lets the camera go or ends: DISCONNECT, the server closing the driver's input,
 SIGTERM, and SIGKILL (the server's way of stopping a driver).
 
-Usage: indi_driver.py DRIVER EMULATOR.so TWO_CLIENTS [--keep]
+Usage: indi_driver.py DRIVER EMULATOR.so TWO_CLIENTS SER_CHECK [--keep]
 Exit status: 0 passed, 1 failed, 77 indiserver is not installed.
 """
 
@@ -191,6 +192,31 @@ def check_video(server):
     blobs.close()
 
 
+def check_recording(server, ser_check, scratch):
+    """Ekos' record button: libindi's recorder takes ten frames of the driver's live video to
+    a SER file, which the tests' own reader accepts: mono, 640 x 480, one increasing UTC time a
+    frame."""
+    folder = os.path.join(scratch, "video")
+    os.makedirs(folder)
+    server.setprop(f"RECORD_FILE.RECORD_FILE_DIR={folder}")
+    server.setprop("RECORD_FILE.RECORD_FILE_NAME=planet")
+    server.setprop("RECORD_OPTIONS.RECORD_FRAME_TOTAL=10")
+    server.setprop("RECORD_STREAM.RECORD_FRAME_ON=On")
+    deadline = time.monotonic() + 30
+    while server.getprop("RECORD_STREAM.RECORD_OFF") != "On":
+        expect(time.monotonic() < deadline, "the recording of ten frames did not end")
+        time.sleep(0.2)
+    videos = [os.path.join(root, name) for root, _, names in os.walk(folder)
+              for name in names if name.endswith(".ser")]
+    expect(len(videos) == 1, f"recorded videos: {videos}")
+    result = subprocess.run([ser_check, videos[0]], capture_output=True, text=True, timeout=60)
+    expect(result.returncode == 0, f"the video: {result.stdout.strip()} {result.stderr.strip()}")
+    fields = dict(item.split("=") for item in result.stdout.split())
+    expect(fields == {"frames": "10", "width": str(W), "height": str(H), "depth": "8",
+                      "colour": "0", "trailer": "increasing"}, f"the video: {fields}")
+    server.setprop("CCD_VIDEO_STREAM.STREAM_OFF=On")
+
+
 # The emulated webcam's controls as the Image Adjustments tab offers them.
 GAIN, AUTO_EXPOSURE, EXPOSURE = "V4L2_CTRL_00980913", "V4L2_CTRL_009A0901", "V4L2_CTRL_009A0902"
 # A number, a menu, a tick box, an integer menu, a button and the frame rate.
@@ -325,7 +351,7 @@ def check_endings(driver, emulator, scratch):
         expect_tidy(server, f"{how}, then the server's end")
 
 
-def run(driver, emulator, two_clients, scratch):
+def run(driver, emulator, two_clients, ser_check, scratch):
     server = Server(driver, emulator, scratch)
     try:
         messages = server.messages
@@ -398,6 +424,7 @@ def run(driver, emulator, two_clients, scratch):
         check_frame_kinds(server, scratch)
         check_clients(server, two_clients)
         check_video(server)
+        check_recording(server, ser_check, scratch)
         check_adjustments(server, driver, emulator, scratch)
         check_serial_lines(server)
         expect(not messages.undefined_updates,
@@ -409,7 +436,7 @@ def run(driver, emulator, two_clients, scratch):
 
 def main():
     args = [a for a in sys.argv[1:] if a != "--keep"]
-    if len(args) != 3:
+    if len(args) != 4:
         print(__doc__)
         return 1
     missing = tools_missing()
@@ -418,7 +445,7 @@ def main():
         return 77
     scratch = tempfile.mkdtemp(prefix="indi-driver-")
     try:
-        run(args[0], args[1], args[2], scratch)
+        run(args[0], args[1], args[2], args[3], scratch)
         check_endings(args[0], args[1], scratch)
     except Failure as failure:
         print(f"FAILED: {failure}\n(scratch directory kept: {scratch})")

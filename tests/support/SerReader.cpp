@@ -51,7 +51,9 @@ std::optional<SerFile> ReadSer(const std::filesystem::path& path, std::string& w
         std::size_t(ser.width) * std::size_t(ser.height) * planes * (ser.depth > 8 ? 2 : 1);
     const std::size_t count = std::size_t(ser.frameCount);
     const std::size_t framesEnd = HeaderBytes + frameBytes * count;
-    if (ser.fileId != "LUCAM-RECORDER" || frameBytes == 0 || ser.frameCount < 0 ||
+    // The file's id is the writer's name ("LUCAM-RECORDER", libindi's "INDI-RECORDER"): the
+    // stackers read any.
+    if (frameBytes == 0 || ser.frameCount < 0 ||
         (bytes.size() != framesEnd && bytes.size() != framesEnd + 8 * count)) {
         why = "id \"" + ser.fileId + "\", " + std::to_string(ser.frameCount) + " frames of " +
               std::to_string(frameBytes) + " bytes, file of " + std::to_string(bytes.size());

@@ -303,6 +303,7 @@ TEST(VideoWebcamTest, RecordsTheFramesAndTimesTheCameraSent) {
         std::string why;
         const auto ser = ReadSer(path, why);
         ASSERT_TRUE(ser) << why;
+        EXPECT_EQ(ser->fileId, "LUCAM-RECORDER");
         EXPECT_EQ(ser->luId, 0);
         EXPECT_EQ(ser->colourId, c.mono ? 0 : 100);
         EXPECT_EQ(ser->littleEndian, 1);
