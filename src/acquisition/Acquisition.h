@@ -2,9 +2,13 @@
 // through a modal dialog, and choose the image source.
 #pragma once
 
+#include "frames/AcquiredFrame.h"
+
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 class QWidget;
@@ -50,6 +54,31 @@ public:
     // Builds the acquisition dialog `parent` will own ahead of a run, for the same reason:
     // its building must not land inside the first exposure. Harmless when already built.
     virtual void prepareDialog(QWidget* /*parent*/) {}
+
+    // One picture of the live video: when it began on the sensor (CLOCK_MONOTONIC
+    // microseconds, when the camera says) and the camera's number for it.
+    struct VideoPicture {
+        const AcquiredFrame& frame;
+        std::optional<std::int64_t> startUs;
+        std::uint32_t sequence = 0;
+    };
+    using VideoHandler = std::function<void(const VideoPicture&)>;
+    // Live video for the Video window: the chosen camera streams and hands each picture to
+    // `onPicture` as it comes, until stopVideo(); an acquisition in between takes the stream
+    // and gives it back. Says why when the source has no video; `onFailure` says why the
+    // stream ended (the camera unplugged).
+    virtual std::optional<QString>
+    startVideo(const VideoHandler& /*onPicture*/,
+               const std::function<void(const QString&)>& /*onFailure*/) {
+        return QStringLiteral("This source has no live video.");
+    }
+    virtual void stopVideo() {}
+    // While a video is being recorded no capture may take the camera, and the other way round.
+    void setRecordingVideo(bool recording) { recordingVideo_ = recording; }
+    bool recordingVideo() const { return recordingVideo_; }
+
+private:
+    bool recordingVideo_ = false;
 };
 
 } // namespace lumenvale

@@ -28,6 +28,7 @@ AcquisitionLibrary::AcquisitionLibrary(LineMonitor& lines, const Clock& clock, V
 }
 
 AcquisitionLibrary::~AcquisitionLibrary() {
+    stopVideo();
     lines_.unsubscribe(linesSubscription_);
     delete dialog_.data();
     stream_.close();
@@ -184,7 +185,79 @@ void AcquisitionLibrary::openSource() {
 
 void AcquisitionLibrary::closeSource() {
     rememberTimestamps();
-    stream_.close();
+    if (!video_) {
+        stream_.close();
+    }
+}
+
+// Hands the stream's pictures, converted, to the Video window.
+class AcquisitionLibrary::VideoListener : public WebcamStream::Listener {
+public:
+    VideoListener(WebcamStream& stream, VideoHandler onPicture,
+                  std::function<void(const QString&)> onFailure)
+        : stream_(stream), onPicture_(std::move(onPicture)), onFailure_(std::move(onFailure)) {}
+    void frameArrived(const WebcamStream::Frame& frame) override {
+        if (frame.intact && stream_.convert(frame, picture_)) {
+            onPicture_({picture_, frame.startUs, frame.sequence});
+        }
+    }
+    // The handler may end the video, and this listener with it.
+    void streamFailed(const SourceFailure& failure) override { failed(failure.reason); }
+    void failed(const QString& why) {
+        const auto onFailure = onFailure_;
+        onFailure(why);
+    }
+
+private:
+    WebcamStream& stream_;
+    VideoHandler onPicture_;
+    std::function<void(const QString&)> onFailure_;
+    AcquiredFrame picture_;
+};
+
+std::optional<QString>
+AcquisitionLibrary::startVideo(const VideoHandler& onPicture,
+                               const std::function<void(const QString&)>& onFailure) {
+    stopVideo();
+    const std::optional<Webcam> webcam = chosenWebcam();
+    if (!webcam) {
+        return config().source == AcquisitionConfig::Source::Simulated
+                   ? QStringLiteral("The simulated camera has no live video: choose a webcam "
+                                    "under Settings > Source.")
+                   : QStringLiteral("No webcam was found.");
+    }
+    if (const auto failure = stream_.open(webcam->path, webcam->name)) {
+        defaultDevice_.reset();
+        return failure->reason;
+    }
+    video_ = std::make_unique<VideoListener>(stream_, onPicture, onFailure);
+    stream_.setListener(video_.get());
+    return std::nullopt;
+}
+
+void AcquisitionLibrary::stopVideo() {
+    if (video_ && stream_.listener() == video_.get()) {
+        stream_.setListener(nullptr);
+    }
+    video_.reset();
+}
+
+void AcquisitionLibrary::resumeVideo() {
+    if (!video_) {
+        return;
+    }
+    if (!stream_.isOpen()) {
+        const std::optional<Webcam> webcam = chosenWebcam();
+        const auto failure =
+            webcam ? stream_.open(webcam->path, webcam->name) : std::optional<SourceFailure>();
+        if (!webcam || failure) {
+            const QString why = failure ? failure->reason : QStringLiteral("No webcam was found.");
+            std::unique_ptr<VideoListener> ended = std::move(video_);
+            ended->failed(why);
+            return;
+        }
+    }
+    stream_.setListener(video_.get());
 }
 
 void AcquisitionLibrary::rememberTimestamps() {
@@ -233,6 +306,7 @@ std::int32_t AcquisitionLibrary::TWAIN_AcquireToFilename(QWidget* parent,
     if (result == AcquireNoSource) {
         defaultDevice_.reset();
     }
+    resumeVideo();
     return result;
 }
 
@@ -266,6 +340,11 @@ std::int32_t AcquisitionLibrary::TWAIN_SelectImageSource(QWidget* parent) {
     config_ = std::move(chosen);
     defaultDevice_.reset();
     // Another camera (or the same one with other settings) starts afresh at the next command.
+    if (video_) {
+        std::unique_ptr<VideoListener> ended = std::move(video_);
+        stream_.setListener(nullptr);
+        ended->failed(QStringLiteral("Another source was chosen."));
+    }
     closeSource();
     return config_->save(configFile()) ? AcquireOk : AcquireWriteFailed;
 }

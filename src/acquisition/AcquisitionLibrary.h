@@ -44,8 +44,14 @@ public:
     std::int32_t TWAIN_SelectImageSource(QWidget* parent) override;
 
     void openSource() override;
+    // Leaves a webcam that streams live video open.
     void closeSource() override;
     void prepareDialog(QWidget* parent) override;
+    // From the chosen webcam; the simulated camera has no video.
+    std::optional<QString>
+    startVideo(const VideoHandler& onPicture,
+               const std::function<void(const QString&)>& onFailure) override;
+    void stopVideo() override;
 
     // The source choice in force (read from its file on first use).
     const AcquisitionConfig& config();
@@ -95,6 +101,8 @@ private:
     void rememberTimestamps();
     // Sets the opening camera up as its settings are kept.
     void applyKeptSettings(WebcamStream& stream);
+    // The live video takes the stream back after an acquisition had it.
+    void resumeVideo();
     void keepConfig();
     void showPanel(QWidget* parent, CameraSettings& settings, const QString& name);
 
@@ -116,6 +124,8 @@ private:
     std::int64_t lastWriteUs_ = 0;
     std::int64_t acquisitionStartUs_ = std::numeric_limits<std::int64_t>::max();
     QString notice_;
+    class VideoListener;
+    std::unique_ptr<VideoListener> video_; // while the live video runs
 };
 
 } // namespace lumenvale

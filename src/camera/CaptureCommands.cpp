@@ -65,7 +65,7 @@ CaptureCommands::CaptureCommands(CaptureState& state, const Settings& settings, 
       panel_(panel), viewer_(viewer), workDir_(std::move(workDir)) {}
 
 void CaptureCommands::focus() {
-    if (state_.CaptureBusy == 1) {
+    if (state_.CaptureBusy == 1 || videoRecording()) {
         return;
     }
     state_.CaptureBusy = 1;
@@ -91,6 +91,15 @@ void CaptureCommands::hires() {
     runSequence(Mode::Hires);
 }
 
+bool CaptureCommands::videoRecording() {
+    if (!services_.acquisition.recordingVideo()) {
+        return false;
+    }
+    services_.messages.MsgBox(QStringLiteral("A video is being recorded: stop it in the Video "
+                                             "window before taking frames."));
+    return true;
+}
+
 void CaptureCommands::stop() {
     if (state_.CaptureBusy != 1) {
         return;
@@ -109,7 +118,7 @@ void CaptureCommands::endSoon() {
 }
 
 void CaptureCommands::runSequence(Mode mode) {
-    if (state_.CaptureBusy == 1) {
+    if (state_.CaptureBusy == 1 || videoRecording()) {
         return;
     }
     state_.CaptureBusy = 1;

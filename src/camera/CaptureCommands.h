@@ -47,6 +47,8 @@ public:
 
 private:
     enum class Mode { Binned, Hires };
+    // A video being recorded keeps the camera: said, and nothing starts.
+    bool videoRecording();
     struct RunEnd; // thrown to end a run; carries the message for the user, if any
 
     void runSequence(Mode mode);

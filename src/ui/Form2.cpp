@@ -65,6 +65,7 @@ void Form2::build() {
     Camera = named(menuBar()->addMenu(QStringLiteral("Camera")), "Camera");
     Control = named(Camera->addAction(QStringLiteral("Control")), "Control");
     LiveStack = named(Camera->addAction(QStringLiteral("Live stack")), "LiveStack");
+    Video = named(Camera->addAction(QStringLiteral("Video")), "Video");
     About = named(menuBar()->addMenu(QStringLiteral("About")), "About");
     Version = named(About->addAction(QStringLiteral("Version")), "Version");
 
@@ -74,6 +75,7 @@ void Form2::build() {
     connect(SettingsCommand, &QAction::triggered, this, &Form2::settingsRequested);
     connect(Control, &QAction::triggered, this, &Form2::showControl);
     connect(LiveStack, &QAction::triggered, this, &Form2::liveStackRequested);
+    connect(Video, &QAction::triggered, this, &Form2::videoRequested);
     connect(Version, &QAction::triggered, this, &Form2::showVersion);
 
     resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());

@@ -47,6 +47,8 @@ signals:
     void controlRequested();
     // Camera > Live stack: the Live stack window is to be shown.
     void liveStackRequested();
+    // Camera > Video: the Video window is to be shown.
+    void videoRequested();
     // The window is closing (Exit or its close box): the other windows are to close too.
     void closing();
 
@@ -77,6 +79,7 @@ private:
     QMenu* Camera = nullptr;
     QAction* Control = nullptr;
     QAction* LiveStack = nullptr;
+    QAction* Video = nullptr;
     QMenu* About = nullptr;
     QAction* Version = nullptr;
 };

@@ -8,6 +8,7 @@
 #include "ui/Form3.h"
 #include "ui/LiveStackWindow.h"
 #include "ui/ProgramPictures.h"
+#include "ui/VideoWindow.h"
 
 #include <QApplication>
 #include <QFont>
@@ -32,6 +33,7 @@ Program::Program(Services& services, FileDialogs& dialogs, std::filesystem::path
                      [this] { showControl(); });
     QObject::connect(viewer_.get(), &Form2::liveStackRequested, viewer_.get(),
                      [this] { showLiveStack(); });
+    QObject::connect(viewer_.get(), &Form2::videoRequested, viewer_.get(), [this] { showVideo(); });
     QObject::connect(viewer_.get(), &Form2::settingsRequested, viewer_.get(),
                      [this] { showSettings(); });
     // Closing the viewer closes the Control window; a command still running there ends
@@ -44,6 +46,9 @@ Program::Program(Services& services, FileDialogs& dialogs, std::filesystem::path
         closeSettings();
         if (liveStack_) {
             liveStack_->close();
+        }
+        if (video_) {
+            video_->close();
         }
     });
 }
@@ -85,6 +90,20 @@ void Program::showLiveStack() {
     liveStack_->show();
     liveStack_->raise();
     liveStack_->activateWindow();
+}
+
+void Program::showVideo() {
+    if (ending_) {
+        return;
+    }
+    if (!video_) {
+        video_ = std::make_unique<VideoWindow>(services_.acquisition, state_.capture, [this] {
+            return std::pair{state_.settings.SaveDir, control_ ? control_->Text4() : QString()};
+        });
+    }
+    video_->show();
+    video_->raise();
+    video_->activateWindow();
 }
 
 void Program::showSettings() {

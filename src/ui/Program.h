@@ -15,6 +15,7 @@ class Form1;
 class Form2;
 class Form3;
 class LiveStackWindow;
+class VideoWindow;
 struct Services;
 
 class Program {
@@ -35,6 +36,8 @@ public:
     Form1* control() { return control_.get(); }
     // The Live stack window once Camera > Live stack has created it, else null.
     LiveStackWindow* liveStack() { return liveStack_.get(); }
+    // The Video window once Camera > Video has created it, else null.
+    VideoWindow* video() { return video_.get(); }
     // The Settings window while it is open, else null.
     Form3* settings() { return settingsOpen_ ? settings_.get() : nullptr; }
 
@@ -46,6 +49,8 @@ private:
 
     // Camera > Live stack: the window, created the first time, shown and brought forward.
     void showLiveStack();
+    // Camera > Video: the window, created the first time, shown and brought forward.
+    void showVideo();
 
     // Settings: a new Settings window after every close (its load steps run again), else the
     // open one brought forward.
@@ -62,6 +67,7 @@ private:
     std::unique_ptr<Form2> viewer_;
     // Before the Control window, so that it outlives the capture commands that tell it of runs.
     std::unique_ptr<LiveStackWindow> liveStack_;
+    std::unique_ptr<VideoWindow> video_;
     // After the viewer, so that it goes first: it shows its frames in the viewer.
     std::unique_ptr<Form1> control_;
     // The last Settings window; a closed one stays until the next Settings command replaces

@@ -72,6 +72,20 @@ TEST_F(FocusCommandTest, CancellingIsSilentButAFailingSourceIsReported) {
     EXPECT_EQ(rig.state.CaptureBusy, 0);
 }
 
+// The Video window's recording keeps the camera: no command writes a line or acquires, and
+// each says why.
+TEST_F(FocusCommandTest, AVideoBeingRecordedKeepsEveryCommandFromStarting) {
+    rig.services.acquisition.setRecordingVideo(true);
+    rig.commands.focus();
+    rig.commands.binned();
+    rig.commands.hires();
+    EXPECT_TRUE(rig.services.acquisition.calls.empty());
+    EXPECT_TRUE(rig.states().empty());
+    EXPECT_EQ(rig.state.CaptureBusy, 0);
+    ASSERT_EQ(rig.services.messages.texts.size(), 3);
+    EXPECT_TRUE(rig.services.messages.texts[0].contains(QStringLiteral("video is being recorded")));
+}
+
 TEST_F(FocusCommandTest, IsBusyWhileItsDialogIsOpenOtherCommandsWaitButStopActs) {
     rig.state.FramesRemaining = 4;
     rig.state.ExposureMs = 900;

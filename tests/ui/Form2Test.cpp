@@ -63,7 +63,7 @@ TEST_F(Form2Test, MenuBarHasTheNamedItemsAndCaptions) {
     } menus[] = {
         {"File", {{"Open", "Open"}, {"Save", "Save As"}, {"Exit", "Exit"}}},
         {"Settings", {}},
-        {"Camera", {{"Control", "Control"}, {"LiveStack", "Live stack"}}},
+        {"Camera", {{"Control", "Control"}, {"LiveStack", "Live stack"}, {"Video", "Video"}}},
         {"About", {{"Version", "Version"}}},
     };
     const QList<QAction*> top = window_->menuBar()->actions();
