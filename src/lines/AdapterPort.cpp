@@ -24,12 +24,14 @@ int AdapterPort::InitializeWinIo() {
     }
     open_ = true;
     // Opening may move the outputs (a tty raises RTS and DTR): they follow the state at once.
-    const int result = applyState(state_);
+    shown_.reset();
+    const int result = applyState(state_, shown_);
     if (result < 0) {
         lastError_ = "Setting the lines of " + what_ + " failed: " + std::strerror(-result) + ".";
         closeIfOpen();
         return 0;
     }
+    shown_ = state_;
     lastError_.clear();
     writeError_.clear();
     return 1;
@@ -40,9 +42,11 @@ int AdapterPort::SetPortVal(std::uint32_t /*port*/, std::uint32_t value, std::ui
     int written = 0;
     if (!open_) {
         writeError_ = what_ + " is not open";
-    } else if (const int result = applyState(state_); result < 0) {
+    } else if (const int result = applyState(state_, shown_); result < 0) {
+        shown_.reset();
         writeError_ = "writing to " + what_ + " failed: " + std::strerror(-result);
     } else {
+        shown_ = state_;
         writeError_.clear();
         written = 1;
     }

@@ -97,7 +97,10 @@ std::string GpioLines::openDevice() {
     return {};
 }
 
-int GpioLines::applyState(std::uint8_t state) {
+int GpioLines::applyState(std::uint8_t state, std::optional<std::uint8_t> shown) {
+    if (shown && levels(*shown) == levels(state)) {
+        return 0;
+    }
     return calls_.setValues(handle_, levels(state));
 }
 

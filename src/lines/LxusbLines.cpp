@@ -72,7 +72,10 @@ int LxusbLines::send(std::uint8_t report) {
     return result == static_cast<int>(sizeof data) ? 0 : -EIO;
 }
 
-int LxusbLines::applyState(std::uint8_t state) {
+int LxusbLines::applyState(std::uint8_t state, std::optional<std::uint8_t> shown) {
+    if (shown && report(*shown) == report(state)) {
+        return 0;
+    }
     return send(report(state));
 }
 

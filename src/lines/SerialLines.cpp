@@ -49,7 +49,7 @@ std::string SerialLines::openDevice() {
     return {};
 }
 
-int SerialLines::applyState(std::uint8_t state) {
+int SerialLines::applyState(std::uint8_t state, std::optional<std::uint8_t> shown) {
     int set = 0;
     int clear = 0;
     int breakRequest = 0;
@@ -59,6 +59,9 @@ int SerialLines::applyState(std::uint8_t state) {
             continue;
         }
         const bool on = mapping_.level(i, state);
+        if (shown && mapping_.level(i, *shown) == on) {
+            continue;
+        }
         if (out.name == "RTS") {
             (on ? set : clear) |= TIOCM_RTS;
         } else if (out.name == "DTR") {

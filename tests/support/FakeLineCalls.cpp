@@ -28,6 +28,7 @@ int FakeLineDevice::failure(const std::string& call) const {
 }
 
 int FakeLineDevice::beginWrite() {
+    ++requests;
     if (writeTime.count() > 0) {
         std::this_thread::sleep_for(writeTime);
     }

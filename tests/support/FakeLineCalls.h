@@ -35,6 +35,7 @@ struct FakeLineDevice {
 
     unsigned outputs = 0;
     std::vector<Change> history; // one entry per write that took effect
+    int requests = 0;            // writes asked of the device, whether or not they took effect
     std::vector<std::string> calls;
 
 protected:
