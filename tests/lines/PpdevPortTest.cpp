@@ -122,6 +122,8 @@ const Calls UpToClaim{"open /dev/parport0", "excl 7", "claim 7", "close 7"};
 const FailureCase Failures[] = {
     {"OpenMissing", "open", ENOENT, "No parallel port", OpenOnly},
     {"OpenNoDevice", "open", ENODEV, "No parallel port", OpenOnly},
+    {"OpenMissingLeadsToTheOtherAdapters", "open", ENOENT,
+     "instead: choose it under Settings > Source > Camera lines", OpenOnly},
     {"OpenNoAccess", "open", EACCES, "lp group", OpenOnly},
     {"OpenNotPermitted", "open", EPERM, "lp group", OpenOnly},
     {"OpenBusy", "open", EBUSY, "in use by another program", OpenOnly},
