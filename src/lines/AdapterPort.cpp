@@ -40,19 +40,21 @@ int AdapterPort::InitializeWinIo() {
 int AdapterPort::SetPortVal(std::uint32_t /*port*/, std::uint32_t value, std::uint8_t /*size*/) {
     state_ = static_cast<std::uint8_t>(value & 0xffU);
     int written = 0;
+    bool moved = true;
     if (!open_) {
         writeError_ = what_ + " is not open";
     } else if (const int result = applyState(state_, shown_); result < 0) {
         shown_.reset();
         writeError_ = "writing to " + what_ + " failed: " + std::strerror(-result);
     } else {
+        moved = result > 0;
         shown_ = state_;
         writeError_.clear();
         written = 1;
     }
     // Stamped after the call has returned: a USB round trip takes a millisecond or more, and
     // the exposure is what the camera got.
-    lines_.publish({clock_.timeGetTime(), state_, clock_.monotonicUs()});
+    lines_.publish({clock_.timeGetTime(), state_, clock_.monotonicUs(), moved});
     return written;
 }
 

@@ -38,7 +38,8 @@ public:
 protected:
     // Empty on success, else the reason in words for the user; leaves nothing open on failure.
     virtual std::string openDevice() = 0;
-    // Sets the outputs for `state`: 0, or minus an errno value. `shown` is the state the
+    // Sets the outputs for `state`: the number of requests sent (0 when the outputs already
+    // showed it), or minus an errno value. `shown` is the state the
     // outputs are known to show: only the outputs that differ between the two are sent, since
     // each request is a USB round trip the camera's timing pays for. Without it (just opened,
     // or after a failed write, when the device may show anything) every output is sent.

@@ -49,7 +49,8 @@ int FtdiLines::applyState(std::uint8_t state, std::optional<std::uint8_t> shown)
     if (shown && pins(*shown) == pins(state)) {
         return 0;
     }
-    return calls_.write(handle_, pins(state));
+    const int result = calls_.write(handle_, pins(state));
+    return result < 0 ? result : 1;
 }
 
 bool FtdiLines::closeDevice() {

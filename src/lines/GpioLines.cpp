@@ -101,7 +101,8 @@ int GpioLines::applyState(std::uint8_t state, std::optional<std::uint8_t> shown)
     if (shown && levels(*shown) == levels(state)) {
         return 0;
     }
-    return calls_.setValues(handle_, levels(state));
+    const int result = calls_.setValues(handle_, levels(state));
+    return result < 0 ? result : 1;
 }
 
 bool GpioLines::closeDevice() {

@@ -76,7 +76,8 @@ int LxusbLines::applyState(std::uint8_t state, std::optional<std::uint8_t> shown
     if (shown && report(*shown) == report(state)) {
         return 0;
     }
-    return send(report(state));
+    const int result = send(report(state));
+    return result < 0 ? result : 1;
 }
 
 bool LxusbLines::closeDevice() {

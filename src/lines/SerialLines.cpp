@@ -71,16 +71,20 @@ int SerialLines::applyState(std::uint8_t state, std::optional<std::uint8_t> show
         }
     }
     int result = 0;
+    int sent = 0;
     if (set != 0) {
         result = calls_.ioctl(fd_, TIOCMBIS, &set);
+        ++sent;
     }
     if (result >= 0 && clear != 0) {
         result = calls_.ioctl(fd_, TIOCMBIC, &clear);
+        ++sent;
     }
     if (result >= 0 && breakRequest != 0) {
         result = calls_.ioctl(fd_, static_cast<unsigned long>(breakRequest), nullptr);
+        ++sent;
     }
-    return result < 0 ? result : 0;
+    return result < 0 ? result : sent;
 }
 
 bool SerialLines::closeDevice() {
