@@ -45,7 +45,10 @@ int AdapterPort::SetPortVal(std::uint32_t /*port*/, std::uint32_t value, std::ui
         writeError_ = what_ + " is not open";
     } else if (const int result = applyState(state_, shown_); result < 0) {
         shown_.reset();
-        writeError_ = "writing to " + what_ + " failed: " + std::strerror(-result);
+        writeError_ = -result == ENODEV || !present()
+                          ? "writing to " + what_ + " failed: " + std::strerror(ENODEV) +
+                                " (it was unplugged)"
+                          : "writing to " + what_ + " failed: " + std::strerror(-result);
     } else {
         moved = result > 0;
         shown_ = state_;

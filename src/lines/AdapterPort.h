@@ -46,6 +46,9 @@ protected:
     virtual int applyState(std::uint8_t state, std::optional<std::uint8_t> shown) = 0;
     // True when the device closed cleanly.
     virtual bool closeDevice() = 0;
+    // False when the device is gone from the bus; asked after a failed write, since a USB
+    // library may give any error code for an adapter pulled out.
+    virtual bool present() { return true; }
 
     // The last state written (0 before any write): what the outputs show once open.
     std::uint8_t state() const { return state_; }

@@ -60,4 +60,8 @@ bool FtdiLines::closeDevice() {
     return result >= 0;
 }
 
+bool FtdiLines::present() {
+    return calls_.present(handle_);
+}
+
 } // namespace lumenvale

@@ -26,6 +26,7 @@ protected:
     std::string openDevice() override;
     int applyState(std::uint8_t state, std::optional<std::uint8_t> shown) override;
     bool closeDevice() override;
+    bool present() override;
 
 private:
     FtdiCalls& calls_;

@@ -87,4 +87,10 @@ bool LxusbLines::closeDevice() {
     return sent >= 0 && closed >= 0;
 }
 
+bool LxusbLines::present() {
+    const auto devices = calls_.enumerate(Vendor, Product);
+    return std::any_of(devices.begin(), devices.end(),
+                       [&](const HidDevice& d) { return d.path == device_; });
+}
+
 } // namespace lumenvale

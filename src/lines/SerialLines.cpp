@@ -93,4 +93,8 @@ bool SerialLines::closeDevice() {
     return result >= 0;
 }
 
+bool SerialLines::present() {
+    return calls_.exists(device_.c_str());
+}
+
 } // namespace lumenvale

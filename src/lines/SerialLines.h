@@ -25,6 +25,7 @@ protected:
     // modem lines), TXD through TIOCSBRK and TIOCCBRK when it follows a data line.
     int applyState(std::uint8_t state, std::optional<std::uint8_t> shown) override;
     bool closeDevice() override;
+    bool present() override;
 
 private:
     TtyCalls& calls_;
