@@ -52,7 +52,6 @@ TEST_P(OneFrameRunTest, WritesTheWholeLineHistoryAndEndsReadyForTheNext) {
     const auto history = r.services.lines.history();
     ASSERT_EQ(history.size(), c.states.size());
     EXPECT_GE(history[2].tick - history[1].tick, SettleMs);
-    EXPECT_GE(r.exposureSeen(), 50);
     // The exposure counts from the write that put the camera's lines into it: the exposure
     // state's, or the settle write when the mapping carries the two states alike.
     std::size_t entered = 4;
@@ -60,12 +59,12 @@ TEST_P(OneFrameRunTest, WritesTheWholeLineHistoryAndEndsReadyForTheNext) {
         --entered;
     }
     EXPECT_EQ(entered, c.serial ? 2U : 4U);
+    EXPECT_GE(TickDiff(history[5].tick, history[entered].tick), 50);
     if (!c.hires) {
         EXPECT_GE(TickDiff(r.state.ExposureStart, history[entered].tick), 0);
         if (c.serial) {
             EXPECT_EQ(r.state.ExposureStart, history[entered].tick);
         }
-        EXPECT_GE(TickDiff(history[5].tick, history[entered].tick), 50);
     }
 
     std::vector<std::string> files{(r.dir / "temp.bmp").string()};
