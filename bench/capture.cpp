@@ -5,6 +5,7 @@
 // and GPIO adapter on its fake device with every write taking 1 ms as a USB round trip does,
 // lines_<adapter>_exposure_error_ms: over 5 binned frames of 1 s, the median of the readout
 // write minus the exposure-state write minus 1000, as the fake device's own clock saw them.
+// "--load N" runs N spinning processes beside all of it.
 #include "SimulatedDesk.h"
 
 #ifdef LUMENVALE_FAKE_LINES
@@ -24,11 +25,15 @@
 #include "lines/CameraStates.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace lumenvale;
@@ -54,6 +59,36 @@ double Median(std::vector<double> values) {
     const std::size_t mid = values.size() / 2;
     return values.size() % 2 == 1 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
 }
+
+// Processes that do nothing but spin until this one is done with them.
+class BusyProcesses {
+public:
+    explicit BusyProcesses(int count) {
+        for (int i = 0; i < count; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                volatile unsigned long turns = 0;
+                for (;;) {
+                    turns = turns + 1;
+                }
+            }
+            if (pid > 0) {
+                pids_.push_back(pid);
+            }
+        }
+    }
+    ~BusyProcesses() {
+        for (const pid_t pid : pids_) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    BusyProcesses(const BusyProcesses&) = delete;
+    BusyProcesses& operator=(const BusyProcesses&) = delete;
+
+private:
+    std::vector<pid_t> pids_;
+};
 
 #ifdef LUMENVALE_FAKE_LINES
 void AdapterExposureErrors() {
@@ -111,8 +146,18 @@ int main(int argc, char** argv) {
     bench::PrintedMessages& messages = desk.messages;
 
     // "--live-stack": the same runs with the Live stack window open, stacking every frame on
-    // its own thread; the figures must not move.
-    const bool liveStack = argc > 1 && std::strcmp(argv[1], "--live-stack") == 0;
+    // its own thread; the figures must not move. "--load N": N processes spinning beside the
+    // runs, as other work on a busy machine.
+    bool liveStack = false;
+    int loadProcesses = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--live-stack") == 0) {
+            liveStack = true;
+        } else if (std::strcmp(argv[i], "--load") == 0 && i + 1 < argc) {
+            loadProcesses = std::atoi(argv[++i]);
+        }
+    }
+    const BusyProcesses load(loadProcesses);
     LiveStackWindow stackWindow(work, [&] { return std::pair{std::string(), QString()}; });
     if (liveStack) {
         stackWindow.show();
@@ -174,6 +219,7 @@ int main(int argc, char** argv) {
     }
 
     std::printf("live_stack %d\n", liveStack ? 1 : 0);
+    std::printf("load %d\n", loadProcesses);
     std::printf("binned_frames %zu\n", starts.size());
     std::printf("hires_frames %zu\n", hiresFramesSeen);
     std::printf("saved_files %zu\n", saved);

@@ -14,6 +14,7 @@
 #include "camera/Services.h"
 #include "frames/FrameSteps.h"
 #include "frames/SequenceSave.h"
+#include "lines/LineMonitor.h"
 #include "platform/Clock.h"
 #include "platform/Errors.h"
 #include "platform/FileSystemObject.h"
@@ -23,6 +24,7 @@
 #include "settings/Settings.h"
 
 #include <exception>
+#include <optional>
 #include <utility>
 
 namespace lumenvale {
@@ -70,7 +72,16 @@ void CaptureCommands::focus() {
     }
     state_.CaptureBusy = 1;
     services_.acquisition.openSource();
+    lines_.clearWriteFailure();
     lines_.writePulse();
+    if (!lines_.writeFailure().empty()) {
+        // The camera never got its frame start: what the dialog would show is not a frame.
+        state_.CaptureBusy = 0;
+        services_.messages.MsgBox(
+            QStringLiteral("The camera lines failed: %1. The focus frame was not taken.")
+                .arg(QString::fromStdString(lines_.writeFailure())));
+        return;
+    }
     // No readout timer: the user confirms or cancels the dialog, and the lines stay at 0x37.
     const std::int32_t result =
         services_.acquisition.TWAIN_AcquireToFilename(panel_.hwnd(), path(TempFile).string());
@@ -257,6 +268,17 @@ void CaptureCommands::exposeFrame(int frame, std::int16_t readoutSelect) {
     lines_.writeExposureState(panel_.Check4());
     checkLines(frame);
     state_.ExposureStart = services_.clock.timeGetTime();
+    // The camera integrates from the write that put its lines into the exposure. Where the
+    // mapping carries the settle and exposure states alike (the serial default with Amp on),
+    // the exposure-state write moves nothing and that moment is an earlier write's: counting
+    // from it gives the camera the time asked for, not that plus a few USB round trips.
+    constexpr std::size_t SettleAndExposureWrites = 3;
+    if (!services_.lines.lastMoved(1)) {
+        if (const std::optional<LineWrite> entered =
+                services_.lines.lastMoved(SettleAndExposureWrites)) {
+            state_.ExposureStart = entered->tick;
+        }
+    }
     state_.ReadoutSelect = readoutSelect;
     state_.TimerPhase = 0;
 

@@ -28,10 +28,6 @@ constexpr std::uint32_t MaxDataOffset = 255; // the steps read only its low byte
 constexpr std::uint16_t FrameBitsPerPixel = 24;
 constexpr std::uint32_t Uncompressed = 0; // BI_RGB
 
-std::string SystemReason(int error) {
-    return std::system_category().message(error);
-}
-
 std::uint32_t Le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);

@@ -21,10 +21,18 @@ void ExposureLines::reset() {
 }
 
 void ExposureLines::onWrite(const LineWrite& write) {
+    if (write.state == LineSettled) {
+        movedUs_.reset();
+    }
+    if (write.moved) {
+        movedUs_ = write.monotonicUs;
+    }
     if (sinceSettled_ == 0) {
-        // The exposure state (0x30 or 0x34): the light starts to count from here.
-        startUs_ = write.monotonicUs;
-        startUtc_ = QDateTime::currentDateTimeUtc();
+        // The exposure state (0x30 or 0x34): the light starts to count from here, or from the
+        // earlier write that already put the camera's lines where this one leaves them.
+        startUs_ = movedUs_.value_or(write.monotonicUs);
+        startUtc_ = QDateTime::currentDateTimeUtc().addMSecs(
+            -static_cast<qint64>((write.monotonicUs - *startUs_) / 1000));
         readoutUs_.reset();
         sinceSettled_ = 1;
     } else if (sinceSettled_ == 1 && !readoutUs_ &&

@@ -1,5 +1,6 @@
 // The exposure as the camera lines measured it: from the exposure-state write that follows the
-// settle states to the first readout write after it, with the wall-clock time of its start.
+// settle states (or, when that write moved no output, the last one since the settle state that
+// did) to the first readout write after it, with the wall-clock time of its start.
 #pragma once
 
 #include "lines/LineMonitor.h"
@@ -34,6 +35,9 @@ private:
     // Writes seen since the settle states 0x14, 0x34: the next one is the exposure state.
     int sinceSettled_ = -1;
     std::uint8_t previous_ = 0;
+    // The last write since the settle state that moved an output: where the exposure state
+    // moves nothing, the camera's exposure began there.
+    std::optional<std::int64_t> movedUs_;
     std::optional<std::int64_t> startUs_;
     std::optional<std::int64_t> readoutUs_;
     QDateTime startUtc_;

@@ -401,7 +401,8 @@ bool LumenvaleCcd::Connect() {
     rig_ = std::move(rig);
     workDir_ = std::move(workDir);
     LOGF_INFO("Camera lines on %s (%s, %s) open; frames from %s.", PortT[0].text,
-              LineAdapterTitle(choice->adapter), FormatLineMapping(choice->mapping).c_str(),
+              LineAdapterTitle(choice->adapter),
+              DescribeLineMapping(choice->adapter, choice->mapping).c_str(),
               chosenCamera().path.empty() ? "the simulated camera" : chosenCamera().path.c_str());
     return true;
 }

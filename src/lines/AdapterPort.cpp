@@ -24,12 +24,14 @@ int AdapterPort::InitializeWinIo() {
     }
     open_ = true;
     // Opening may move the outputs (a tty raises RTS and DTR): they follow the state at once.
-    const int result = applyState(state_);
+    shown_.reset();
+    const int result = applyState(state_, shown_);
     if (result < 0) {
         lastError_ = "Setting the lines of " + what_ + " failed: " + std::strerror(-result) + ".";
         closeIfOpen();
         return 0;
     }
+    shown_ = state_;
     lastError_.clear();
     writeError_.clear();
     return 1;
@@ -38,17 +40,24 @@ int AdapterPort::InitializeWinIo() {
 int AdapterPort::SetPortVal(std::uint32_t /*port*/, std::uint32_t value, std::uint8_t /*size*/) {
     state_ = static_cast<std::uint8_t>(value & 0xffU);
     int written = 0;
+    bool moved = true;
     if (!open_) {
         writeError_ = what_ + " is not open";
-    } else if (const int result = applyState(state_); result < 0) {
-        writeError_ = "writing to " + what_ + " failed: " + std::strerror(-result);
+    } else if (const int result = applyState(state_, shown_); result < 0) {
+        shown_.reset();
+        writeError_ = -result == ENODEV || !present()
+                          ? "writing to " + what_ + " failed: " + std::strerror(ENODEV) +
+                                " (it was unplugged)"
+                          : "writing to " + what_ + " failed: " + std::strerror(-result);
     } else {
+        moved = result > 0;
+        shown_ = state_;
         writeError_.clear();
         written = 1;
     }
     // Stamped after the call has returned: a USB round trip takes a millisecond or more, and
     // the exposure is what the camera got.
-    lines_.publish({clock_.timeGetTime(), state_, clock_.monotonicUs()});
+    lines_.publish({clock_.timeGetTime(), state_, clock_.monotonicUs(), moved});
     return written;
 }
 

@@ -6,6 +6,7 @@
 #include "lines/PortIo.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace lumenvale {
@@ -37,10 +38,17 @@ public:
 protected:
     // Empty on success, else the reason in words for the user; leaves nothing open on failure.
     virtual std::string openDevice() = 0;
-    // Sets the outputs for `state`: 0, or minus an errno value.
-    virtual int applyState(std::uint8_t state) = 0;
+    // Sets the outputs for `state`: the number of requests sent (0 when the outputs already
+    // showed it), or minus an errno value. `shown` is the state the
+    // outputs are known to show: only the outputs that differ between the two are sent, since
+    // each request is a USB round trip the camera's timing pays for. Without it (just opened,
+    // or after a failed write, when the device may show anything) every output is sent.
+    virtual int applyState(std::uint8_t state, std::optional<std::uint8_t> shown) = 0;
     // True when the device closed cleanly.
     virtual bool closeDevice() = 0;
+    // False when the device is gone from the bus; asked after a failed write, since a USB
+    // library may give any error code for an adapter pulled out.
+    virtual bool present() { return true; }
 
     // The last state written (0 before any write): what the outputs show once open.
     std::uint8_t state() const { return state_; }
@@ -53,6 +61,7 @@ private:
     std::string what_;
     bool open_ = false;
     std::uint8_t state_ = 0;
+    std::optional<std::uint8_t> shown_;
     std::string lastError_;
     std::string writeError_;
 };

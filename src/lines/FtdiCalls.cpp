@@ -101,6 +101,23 @@ int LibFtdiCalls::write(int handle, unsigned char pins) {
     return result < 0 ? TransferError(result) : 0;
 }
 
+bool LibFtdiCalls::present(int handle) {
+    // A standard GET_STATUS request: libusb says LIBUSB_ERROR_NO_DEVICE for a chip that left.
+    ftdi_context* ftdi = Context(contexts_, handle);
+    if (ftdi == nullptr || ftdi->usb_dev == nullptr) {
+        return false;
+    }
+    constexpr unsigned TimeoutMs = 500;
+    unsigned char status[2] = {};
+    const auto requestType = static_cast<std::uint8_t>(unsigned{LIBUSB_ENDPOINT_IN} |
+                                                       unsigned{LIBUSB_REQUEST_TYPE_STANDARD} |
+                                                       unsigned{LIBUSB_RECIPIENT_DEVICE});
+    const int result =
+        libusb_control_transfer(ftdi->usb_dev, requestType, LIBUSB_REQUEST_GET_STATUS, 0, 0, status,
+                                sizeof status, TimeoutMs);
+    return result != LIBUSB_ERROR_NO_DEVICE;
+}
+
 int LibFtdiCalls::close(int handle) {
     void*& context = contexts_.at(static_cast<std::size_t>(handle));
     if (context == nullptr) {

@@ -27,6 +27,9 @@ public:
     virtual int setBitmode(int handle, unsigned char outputMask, unsigned char mode) = 0;
     virtual int write(int handle, unsigned char pins) = 0;
     virtual int close(int handle) = 0;
+    // False when the chip is gone from the bus. libftdi 1.5 answers -1 to any failed write,
+    // so a write cannot tell a chip pulled out from one that failed otherwise.
+    virtual bool present(int handle) = 0;
 };
 
 // libftdi1 on libusb.
@@ -42,6 +45,7 @@ public:
     int setBitmode(int handle, unsigned char outputMask, unsigned char mode) override;
     int write(int handle, unsigned char pins) override;
     int close(int handle) override;
+    bool present(int handle) override;
 
 private:
     std::vector<void*> contexts_; // a handle is an index; closed ones hold nullptr

@@ -45,8 +45,12 @@ std::string FtdiLines::openDevice() {
     return {};
 }
 
-int FtdiLines::applyState(std::uint8_t state) {
-    return calls_.write(handle_, pins(state));
+int FtdiLines::applyState(std::uint8_t state, std::optional<std::uint8_t> shown) {
+    if (shown && pins(*shown) == pins(state)) {
+        return 0;
+    }
+    const int result = calls_.write(handle_, pins(state));
+    return result < 0 ? result : 1;
 }
 
 bool FtdiLines::closeDevice() {
@@ -54,6 +58,10 @@ bool FtdiLines::closeDevice() {
     const int result = calls_.close(handle_);
     handle_ = -1;
     return result >= 0;
+}
+
+bool FtdiLines::present() {
+    return calls_.present(handle_);
 }
 
 } // namespace lumenvale

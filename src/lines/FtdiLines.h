@@ -24,8 +24,9 @@ public:
 
 protected:
     std::string openDevice() override;
-    int applyState(std::uint8_t state) override;
+    int applyState(std::uint8_t state, std::optional<std::uint8_t> shown) override;
     bool closeDevice() override;
+    bool present() override;
 
 private:
     FtdiCalls& calls_;

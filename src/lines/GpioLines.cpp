@@ -97,8 +97,12 @@ std::string GpioLines::openDevice() {
     return {};
 }
 
-int GpioLines::applyState(std::uint8_t state) {
-    return calls_.setValues(handle_, levels(state));
+int GpioLines::applyState(std::uint8_t state, std::optional<std::uint8_t> shown) {
+    if (shown && levels(*shown) == levels(state)) {
+        return 0;
+    }
+    const int result = calls_.setValues(handle_, levels(state));
+    return result < 0 ? result : 1;
 }
 
 bool GpioLines::closeDevice() {

@@ -22,7 +22,7 @@ public:
 
 protected:
     std::string openDevice() override;
-    int applyState(std::uint8_t state) override;
+    int applyState(std::uint8_t state, std::optional<std::uint8_t> shown) override;
     bool closeDevice() override;
 
 private:

@@ -101,6 +101,14 @@ std::string FormatLineMapping(const LineMapping& mapping) {
     return text;
 }
 
+std::string DescribeLineMapping(LineAdapter adapter, const LineMapping& mapping) {
+    if (mapping.outputs.empty()) {
+        return "data lines D0 to D7 as written";
+    }
+    return (mapping == DefaultLineMapping(adapter) ? "the default mapping " : "the mapping ") +
+           FormatLineMapping(mapping);
+}
+
 std::optional<LineMapping> ParseLineMapping(const std::string& text) {
     LineMapping mapping;
     std::istringstream words(text);

@@ -53,6 +53,9 @@ LineMapping DefaultLineMapping(LineAdapter adapter);
 
 // "RTS=!D0 DTR=!D2 TXD=-": one output a word, "!" for inverted, "-" for none.
 std::string FormatLineMapping(const LineMapping& mapping);
+// The mapping in use, for a message: "the default mapping RTS=!D0 DTR=!D2 TXD=-", "the
+// mapping RTS=D0 DTR=D1", and for the parallel port "data lines D0 to D7 as written".
+std::string DescribeLineMapping(LineAdapter adapter, const LineMapping& mapping);
 // The text of FormatLineMapping; nullopt when a word does not read as one.
 std::optional<LineMapping> ParseLineMapping(const std::string& text);
 

@@ -25,6 +25,16 @@ void LineMonitor::publish(const LineWrite& write) {
     }
 }
 
+std::optional<LineWrite> LineMonitor::lastMoved(std::size_t within) const {
+    std::size_t seen = 0;
+    for (auto it = history_.rbegin(); it != history_.rend() && seen < within; ++it, ++seen) {
+        if (it->moved) {
+            return *it;
+        }
+    }
+    return std::nullopt;
+}
+
 std::vector<std::uint8_t> LineMonitor::states() const {
     std::vector<std::uint8_t> out;
     out.reserve(history_.size());

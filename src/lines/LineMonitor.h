@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace lumenvale {
@@ -16,6 +17,9 @@ struct LineWrite {
     // The same moment in CLOCK_MONOTONIC microseconds: a webcam frame is matched to the readout
     // write by the driver's timestamps, which are finer than the millisecond tick.
     std::int64_t monotonicUs = 0;
+    // False for a write an adapter did not send because its outputs already showed the state
+    // (two states the mapping carries alike): the camera saw nothing at that moment.
+    bool moved = true;
 };
 
 class LineMonitor {
@@ -32,6 +36,8 @@ public:
     std::vector<LineWrite> history() const { return {history_.begin(), history_.end()}; }
     std::vector<std::uint8_t> states() const;
     void clearHistory() { history_.clear(); }
+    // The latest of the last `within` writes that moved an output, if any did.
+    std::optional<LineWrite> lastMoved(std::size_t within) const;
 
     static constexpr std::size_t HistoryLimit = 4096;
 

@@ -72,8 +72,12 @@ int LxusbLines::send(std::uint8_t report) {
     return result == static_cast<int>(sizeof data) ? 0 : -EIO;
 }
 
-int LxusbLines::applyState(std::uint8_t state) {
-    return send(report(state));
+int LxusbLines::applyState(std::uint8_t state, std::optional<std::uint8_t> shown) {
+    if (shown && report(*shown) == report(state)) {
+        return 0;
+    }
+    const int result = send(report(state));
+    return result < 0 ? result : 1;
 }
 
 bool LxusbLines::closeDevice() {
@@ -81,6 +85,12 @@ bool LxusbLines::closeDevice() {
     const int closed = calls_.close(handle_);
     handle_ = -1;
     return sent >= 0 && closed >= 0;
+}
+
+bool LxusbLines::present() {
+    const auto devices = calls_.enumerate(Vendor, Product);
+    return std::any_of(devices.begin(), devices.end(),
+                       [&](const HidDevice& d) { return d.path == device_; });
 }
 
 } // namespace lumenvale

@@ -33,9 +33,10 @@ public:
 
 protected:
     std::string openDevice() override;
-    int applyState(std::uint8_t state) override;
+    int applyState(std::uint8_t state, std::optional<std::uint8_t> shown) override;
     // Puts the LED out; the camera bits keep their state.
     bool closeDevice() override;
+    bool present() override;
 
 private:
     int send(std::uint8_t report);

@@ -20,8 +20,12 @@ std::string OpenFailure(const std::string& device, int error) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
+        // Most machines today have no parallel port: the way on is another adapter.
         return "No parallel port was found (" + device +
-               " is missing: is the parport_pc kernel module loaded?).";
+               " is missing: is the parport_pc kernel module loaded?). The camera lines can be "
+               "carried by a USB-serial adapter, an LXUSB box, an FTDI chip or GPIO lines "
+               "instead: choose it under Settings > Source > Camera lines (in the INDI driver, "
+               "the Camera lines setting of the Connection tab).";
     case EACCES:
     case EPERM:
         return "Permission denied on " + device +

@@ -29,4 +29,8 @@ int KernelPpdevSyscalls::close(int fd) {
     return ::close(fd) < 0 ? -errno : 0;
 }
 
+bool KernelPpdevSyscalls::exists(const char* path) {
+    return ::access(path, F_OK) == 0;
+}
+
 } // namespace lumenvale

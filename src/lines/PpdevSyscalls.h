@@ -10,6 +10,9 @@ public:
     virtual int open(const char* path, int flags) = 0;
     virtual int ioctl(int fd, unsigned long request, void* argument) = 0;
     virtual int close(int fd) = 0;
+    // Whether a device node is there: a USB adapter pulled out takes its node with it, while
+    // its calls fail with whatever error the driver gives.
+    virtual bool exists(const char* path) = 0;
 };
 
 // The calls straight to the kernel.
@@ -18,6 +21,7 @@ public:
     int open(const char* path, int flags) override;
     int ioctl(int fd, unsigned long request, void* argument) override;
     int close(int fd) override;
+    bool exists(const char* path) override;
 };
 
 } // namespace lumenvale

@@ -49,7 +49,7 @@ std::string SerialLines::openDevice() {
     return {};
 }
 
-int SerialLines::applyState(std::uint8_t state) {
+int SerialLines::applyState(std::uint8_t state, std::optional<std::uint8_t> shown) {
     int set = 0;
     int clear = 0;
     int breakRequest = 0;
@@ -59,6 +59,9 @@ int SerialLines::applyState(std::uint8_t state) {
             continue;
         }
         const bool on = mapping_.level(i, state);
+        if (shown && mapping_.level(i, *shown) == on) {
+            continue;
+        }
         if (out.name == "RTS") {
             (on ? set : clear) |= TIOCM_RTS;
         } else if (out.name == "DTR") {
@@ -68,22 +71,30 @@ int SerialLines::applyState(std::uint8_t state) {
         }
     }
     int result = 0;
+    int sent = 0;
     if (set != 0) {
         result = calls_.ioctl(fd_, TIOCMBIS, &set);
+        ++sent;
     }
     if (result >= 0 && clear != 0) {
         result = calls_.ioctl(fd_, TIOCMBIC, &clear);
+        ++sent;
     }
     if (result >= 0 && breakRequest != 0) {
         result = calls_.ioctl(fd_, static_cast<unsigned long>(breakRequest), nullptr);
+        ++sent;
     }
-    return result < 0 ? result : 0;
+    return result < 0 ? result : sent;
 }
 
 bool SerialLines::closeDevice() {
     const int result = calls_.close(fd_);
     fd_ = -1;
     return result >= 0;
+}
+
+bool SerialLines::present() {
+    return calls_.exists(device_.c_str());
 }
 
 } // namespace lumenvale

@@ -23,8 +23,9 @@ protected:
     std::string openDevice() override;
     // RTS and DTR through TIOCMBIS and TIOCMBIC (never TIOCMSET, which would touch the other
     // modem lines), TXD through TIOCSBRK and TIOCCBRK when it follows a data line.
-    int applyState(std::uint8_t state) override;
+    int applyState(std::uint8_t state, std::optional<std::uint8_t> shown) override;
     bool closeDevice() override;
+    bool present() override;
 
 private:
     TtyCalls& calls_;

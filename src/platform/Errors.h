@@ -1,9 +1,11 @@
 // The errors the program raises instead of ending: each says what failed and, for files, which.
 #pragma once
 
+#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 namespace lumenvale {
 
@@ -21,5 +23,12 @@ private:
     std::filesystem::path file_;
     std::string reason_;
 };
+
+// The system's words for an errno value; a full disk is said plainly, so the user knows what
+// to free rather than reading "No space left on device" about a device.
+inline std::string SystemReason(int error) {
+    const std::string words = std::generic_category().message(error);
+    return error == ENOSPC ? "the disk is full (" + words + ")" : words;
+}
 
 } // namespace lumenvale

@@ -4,9 +4,13 @@
 #include "platform/Errors.h"
 #include "platform/SafeWrite.h"
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QString>
+
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -30,14 +34,18 @@ void SavePicture(const QImage& picture, const fs::path& file) {
     if (picture.isNull()) {
         throw FileError(file, "there is no picture to save");
     }
-    WriteFileSafely(file, [&](const fs::path& temp) {
-        // RGB888 makes the BMP writer produce 24 bits per pixel.
-        const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
-        QImageWriter writer(QString::fromStdString(temp.string()), "bmp");
-        if (!writer.write(rgb)) {
-            throw FileError(temp, "cannot write picture: " + writer.errorString().toStdString());
-        }
-    });
+    // Encoded in memory and written by the safe write: Qt's writer reports a failed file write
+    // as "Unknown error", where the system's reason (a full disk) is what the user needs.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    // RGB888 makes the BMP writer produce 24 bits per pixel.
+    QImageWriter writer(&buffer, "bmp");
+    if (!writer.write(picture.convertToFormat(QImage::Format_RGB888))) {
+        throw FileError(file, "cannot encode the picture: " + writer.errorString().toStdString());
+    }
+    WriteFileSafely(file,
+                    std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 } // namespace lumenvale

@@ -19,10 +19,6 @@ namespace lumenvale {
 
 namespace {
 
-std::string SystemReason(int error) {
-    return std::generic_category().message(error);
-}
-
 // Where the content goes: a symbolic link is followed to the file it names, so the link stays
 // a link. A link to nowhere names the file that is to be created.
 fs::path ResolveLinks(const fs::path& target) {
@@ -102,15 +98,26 @@ std::optional<std::string> ReadWhole(const fs::path& file) {
     return bytes;
 }
 
+// Straight to the system, so a failure keeps its errno (a full disk says so).
 void WriteBytes(const fs::path& file, std::string_view bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
         throw FileError(file, "cannot create file: " + SystemReason(errno));
     }
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-        throw FileError(file, "write failed (disk full?)");
+    while (!bytes.empty()) {
+        const ssize_t put = ::write(fd, bytes.data(), bytes.size());
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            const int error = put < 0 ? errno : ENOSPC;
+            ::close(fd);
+            throw FileError(file, "cannot write: " + SystemReason(error));
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+    if (::close(fd) != 0) {
+        throw FileError(file, "cannot write: " + SystemReason(errno));
     }
 }
 

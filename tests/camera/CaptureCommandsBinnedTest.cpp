@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace lumenvale::test {
@@ -28,21 +30,42 @@ struct HistoryCase {
     bool hires;
     std::int16_t ampOff;
     States states;
+    bool serial = false; // on the serial adapter's default mapping
 };
 
 class OneFrameRunTest : public ::testing::TestWithParam<HistoryCase> {};
 
 TEST_P(OneFrameRunTest, WritesTheWholeLineHistoryAndEndsReadyForTheNext) {
     const HistoryCase& c = GetParam();
-    CaptureRig r;
+    CaptureRig r(CaptureRig::Camera::Scripted, {}, c.serial);
     r.panel.check4 = c.ampOff;
+    // Time passes between the write that moved the lines and the ones that did not, so a
+    // start taken at the exposure-state write would show.
+    r.services.lines.subscribe([](const LineWrite& write) {
+        if (!write.moved) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    });
     c.hires ? r.commands.hires() : r.commands.binned();
 
     EXPECT_EQ(r.states(), c.states);
     const auto history = r.services.lines.history();
     ASSERT_EQ(history.size(), c.states.size());
     EXPECT_GE(history[2].tick - history[1].tick, SettleMs);
-    EXPECT_GE(r.exposureSeen(), 50);
+    // The exposure counts from the write that put the camera's lines into it: the exposure
+    // state's, or the settle write when the mapping carries the two states alike.
+    std::size_t entered = 4;
+    while (entered > 2 && !history[entered].moved) {
+        --entered;
+    }
+    EXPECT_EQ(entered, c.serial ? 2U : 4U);
+    EXPECT_GE(TickDiff(history[5].tick, history[entered].tick), 50);
+    if (!c.hires) {
+        EXPECT_GE(TickDiff(r.state.ExposureStart, history[entered].tick), 0);
+        if (c.serial) {
+            EXPECT_EQ(r.state.ExposureStart, history[entered].tick);
+        }
+    }
 
     std::vector<std::string> files{(r.dir / "temp.bmp").string()};
     if (c.hires) {
@@ -71,6 +94,8 @@ const HistoryCase Histories[] = {
     {"BinnedAmpOff", false, 1, {0x27, 0x37, 0x14, 0x34, 0x30, 0x37}},
     {"Hires", true, 0, {0x27, 0x37, 0x14, 0x34, 0x34, 0x35, 0x37}},
     {"HiresAmpOff", true, 1, {0x27, 0x37, 0x14, 0x34, 0x30, 0x35, 0x37}},
+    // RTS rises at 0x14; 0x34 moves no modem line.
+    {"BinnedOnTheSerialDefault", false, 0, {0x27, 0x37, 0x14, 0x34, 0x34, 0x37}, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(BothRuns, OneFrameRunTest, ::testing::ValuesIn(Histories),
@@ -453,6 +478,7 @@ struct LinesFailureCase {
     const char* name;
     int writesBeforeFailure; // six line writes a frame: the second frame's start, or readout
     std::size_t acquisitions;
+    bool focus = false; // a Focus frame instead of a run of three
 };
 
 class LinesFailureTest : public ::testing::TestWithParam<LinesFailureCase> {};
@@ -464,6 +490,14 @@ TEST_P(LinesFailureTest, AFailedLineWriteEndsTheRunWithoutKeepingItsFrame) {
     r.panel.check5 = 1;
     r.services.port.open = true;
     r.services.port.writesBeforeFailure = c.writesBeforeFailure;
+    if (c.focus) {
+        r.commands.focus();
+        EXPECT_EQ(r.services.acquisition.calls.size(), c.acquisitions);
+        EXPECT_EQ(r.state.CaptureBusy, 0);
+        r.expectOneMessage(
+            {"writing to the test adapter failed: No such device", "focus frame was not taken"});
+        return;
+    }
     r.commands.binned();
 
     EXPECT_EQ(r.services.acquisition.calls.size(), c.acquisitions);
@@ -476,7 +510,8 @@ TEST_P(LinesFailureTest, AFailedLineWriteEndsTheRunWithoutKeepingItsFrame) {
 
 INSTANTIATE_TEST_SUITE_P(Writes, LinesFailureTest,
                          ::testing::Values(LinesFailureCase{"AtTheFrameStart", 6, 1},
-                                           LinesFailureCase{"AtTheReadout", 11, 2}),
+                                           LinesFailureCase{"AtTheReadout", 11, 2},
+                                           LinesFailureCase{"AtAFocusFrame", 1, 0, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "support/FakeControlPanel.h"
+#include "support/FakeLineCalls.h"
 #include "support/FakeV4l2Device.h"
 #include "support/FakeViewer.h"
 #include "support/FrameFixtures.h"
@@ -14,6 +15,7 @@
 #include "camera/CaptureState.h"
 #include "camera/ExposureTiming.h"
 #include "camera/LineStates.h"
+#include "lines/LinePorts.h"
 #include "settings/Settings.h"
 
 #include <QByteArray>
@@ -22,6 +24,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -37,9 +40,13 @@ struct CaptureRig {
         Simulated, // the real acquisition library, on its simulated camera (no webcam seen)
     };
 
-    explicit CaptureRig(Camera camera = Camera::Scripted, SimulatedCamera::Drift drift = {})
+    // `serial`: the lines on the serial adapter with its default mapping, opened, on a fake
+    // tty whose requests take a USB round trip; else on the recording port.
+    explicit CaptureRig(Camera camera = Camera::Scripted, SimulatedCamera::Drift drift = {},
+                        bool serial = false)
         : dir(tmp.path().toStdString()), library(MakeLibrary(camera, dir, services, drift)),
-          wired{services.clock,    services.lines, services.port,
+          serialPort(serial ? OpenSerial(devices, services) : nullptr),
+          wired{services.clock,    services.lines, port(),
                 services.timers,   services.keys,  services.pump,
                 services.messages, services.files, Source(library, services)},
           commands(state, settings, wired, lines, timing, panel, viewer, dir) {
@@ -119,6 +126,15 @@ struct CaptureRig {
                                                     options);
     }
 
+    static std::unique_ptr<PortIo> OpenSerial(FakeLineDevices& devices, TestServices& services) {
+        devices.tty.writeTime = std::chrono::milliseconds(1);
+        auto port = MakeLinePort({LineAdapter::Serial, FakeLineDevices::path(LineAdapter::Serial),
+                                  DefaultLineMapping(LineAdapter::Serial)},
+                                 services.lines, services.clock, devices.calls);
+        EXPECT_EQ(port->InitializeWinIo(), 1) << port->lastError();
+        return port;
+    }
+    PortIo& port() { return serialPort ? *serialPort : services.port; }
     static Acquisition& Source(std::unique_ptr<AcquisitionLibrary>& library,
                                TestServices& services) {
         return library ? static_cast<Acquisition&>(*library) : services.acquisition;
@@ -145,10 +161,12 @@ struct CaptureRig {
     std::filesystem::path dir;
     TestServices services;
     std::unique_ptr<AcquisitionLibrary> library; // only on the simulated camera
+    FakeLineDevices devices;
+    std::unique_ptr<PortIo> serialPort;
     Services wired;
     CaptureState state;
     Settings settings;
-    CameraLines lines{services.port, state, services.messages};
+    CameraLines lines{port(), state, services.messages};
     ExposureTiming timing{state, wired, lines};
     FakeControlPanel panel;
     FakeViewer viewer;

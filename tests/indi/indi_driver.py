@@ -163,8 +163,12 @@ def check_video(server):
     server.setprop("CONNECTION.DISCONNECT=On")
     server.wait_state("CONNECTION", "Idle")
     server.setprop("WEBCAM.VIDEO_0=On")
+    mark = server.messages.mark()
     server.setprop("CONNECTION.CONNECT=On")
     server.wait_state("CONNECTION", "Ok")
+    # The connect message names the mapping in use, the adapter's default one too.
+    server.messages.wait_for(r"Camera lines on \S+ \([^,]+, (data lines D0 to D7 as written|"
+                             r"the default mapping|the mapping) ?[^)]*\) open", start=mark)
     server.setprop("CCD_CAPTURE_FORMAT.INDI_MONO=On")
     blobs = BlobClient(server.port)
     mark = server.messages.mark()

@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -88,7 +89,21 @@ struct HistoryCase {
     unsigned afterOpening; // with state 0 on the lines
     Outputs outputs;       // after each state
     GpioRoute route = GpioRoute::Direct;
+    int reopenBefore = -1; // closes and opens the adapter again before this write
 };
+
+// The requests a write sends: none when no output changes (a USB round trip each, on the
+// camera's time); else one per changed modem line at most on a tty, one report, byte or request
+// on the others.
+bool RequestsFit(LineAdapter adapter, unsigned before, unsigned after, int requests) {
+    if (before == after) {
+        return requests == 0;
+    }
+    if (adapter == LineAdapter::Serial) {
+        return requests >= 1 && requests <= std::popcount(before ^ after);
+    }
+    return requests == 1;
+}
 
 class LineAdapterHistoryTest : public ::testing::TestWithParam<HistoryCase> {};
 
@@ -101,9 +116,17 @@ TEST_P(LineAdapterHistoryTest, OutputsFollowTheirDataLinesFromTheMomentOfOpening
     EXPECT_EQ(device.outputs, c.afterOpening);
 
     Outputs seen;
-    for (const std::uint8_t state : c.states) {
-        EXPECT_EQ(port->SetPortVal(888, state, 1), 1);
+    for (std::size_t i = 0; i < c.states.size(); ++i) {
+        if (static_cast<int>(i) == c.reopenBefore) {
+            ASSERT_EQ(port->ShutdownWinIo(), 1);
+            ASSERT_EQ(port->InitializeWinIo(), 1) << port->lastError();
+        }
+        const unsigned before = device.outputs;
+        const int requests = device.requests;
+        EXPECT_EQ(port->SetPortVal(888, c.states[i], 1), 1);
         seen.push_back(device.outputs);
+        EXPECT_TRUE(RequestsFit(c.adapter, before, device.outputs, device.requests - requests))
+            << "write " << i << " sent " << device.requests - requests << " requests";
     }
     EXPECT_EQ(seen, c.outputs);
     EXPECT_EQ(rig.monitor.states(), c.states) << "every write is published";
@@ -125,6 +148,16 @@ const HistoryCase SerialHistories[] = {
      Hires,
      B,
      {R | D | B, R | D, 0, 0, 0, R, R | D}},
+    // Amp on, the exposure-state write moves no modem line; a tty raises RTS and DTR again
+    // when opened, so the state is set whole once it is.
+    {"AmpOnTwiceAndReopened",
+     LineAdapter::Serial,
+     "",
+     {0x27, 0x37, 0x14, 0x34, 0x34, 0x37, 0x37},
+     R | D,
+     {0, 0, R, R, R, 0, 0},
+     GpioRoute::Direct,
+     6},
 };
 INSTANTIATE_TEST_SUITE_P(Serial, LineAdapterHistoryTest, ::testing::ValuesIn(SerialHistories),
                          CaseName);
@@ -145,6 +178,14 @@ const HistoryCase LxusbHistories[] = {
      Hires,
      0x24,
      {0x2F, 0x2B, 0x28, 0x38, 0x38, 0x29, 0x2B}},
+    {"SameStateTwiceAndReopened",
+     LineAdapter::Lxusb,
+     "",
+     {0x27, 0x27, 0x37, 0x37},
+     0x20,
+     {0x2B, 0x2B, 0x2F, 0x2F},
+     GpioRoute::Direct,
+     3},
 };
 INSTANTIATE_TEST_SUITE_P(Lxusb, LineAdapterHistoryTest, ::testing::ValuesIn(LxusbHistories),
                          CaseName);
@@ -158,6 +199,14 @@ const HistoryCase FtdiHistories[] = {
      Hires,
      0x01,
      {0x02, 0x02, 0x01, 0x01, 0x01, 0x03, 0x02}},
+    {"SameStateTwiceAndReopened",
+     LineAdapter::Ftdi,
+     "",
+     {0x27, 0x27, 0x37, 0x37},
+     0,
+     {0x27, 0x27, 0x37, 0x37},
+     GpioRoute::Direct,
+     3},
 };
 INSTANTIATE_TEST_SUITE_P(Ftdi, LineAdapterHistoryTest, ::testing::ValuesIn(FtdiHistories),
                          CaseName);
@@ -186,6 +235,14 @@ const HistoryCase GpioHistories[] = {
      Hires,
      Gpio({5}),
      {Gpio({6}), Gpio({6}), Gpio({5}), Gpio({5}), Gpio({5}), 0, Gpio({6})}},
+    {"SameStateTwiceAndReopened",
+     LineAdapter::Gpio,
+     "",
+     {0x27, 0x27, 0x37, 0x37},
+     0,
+     {Pulse, Pulse, Readout, Readout},
+     GpioRoute::Direct,
+     3},
 };
 INSTANTIATE_TEST_SUITE_P(Gpio, LineAdapterHistoryTest, ::testing::ValuesIn(GpioHistories),
                          CaseName);
@@ -275,22 +332,38 @@ INSTANTIATE_TEST_SUITE_P(Libgpiod2, LineAdapterRefusalTest,
                          ::testing::ValuesIn(ThroughLibgpiod2(Refusals)),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Whatever error its library gives (libftdi 1.5 answers -1, read as EIO, to a chip pulled out),
+// an adapter gone from the bus is said to be unplugged.
 TEST(LineAdapterTest, AnAdapterPulledOutSaysSoOnEveryWriteAndTheMonitorStillSeesThem) {
-    for (const auto& [adapter, route] : {std::pair{LineAdapter::Serial, GpioRoute::Direct},
-                                         {LineAdapter::Lxusb, GpioRoute::Direct},
-                                         {LineAdapter::Ftdi, GpioRoute::Direct},
-                                         {LineAdapter::Gpio, GpioRoute::Direct},
-                                         {LineAdapter::Gpio, GpioRoute::Libgpiod2}}) {
-        Rig rig(route);
-        auto port = rig.make(adapter);
+    struct Pulled {
+        LineAdapter adapter;
+        GpioRoute route;
+        int error;
+    };
+    for (const Pulled& p : {Pulled{LineAdapter::Serial, GpioRoute::Direct, ENODEV},
+                            Pulled{LineAdapter::Serial, GpioRoute::Direct, EIO},
+                            Pulled{LineAdapter::Lxusb, GpioRoute::Direct, ENODEV},
+                            Pulled{LineAdapter::Lxusb, GpioRoute::Direct, EPIPE},
+                            Pulled{LineAdapter::Ftdi, GpioRoute::Direct, ENODEV},
+                            Pulled{LineAdapter::Ftdi, GpioRoute::Direct, EIO},
+                            Pulled{LineAdapter::Gpio, GpioRoute::Direct, ENODEV},
+                            Pulled{LineAdapter::Gpio, GpioRoute::Libgpiod2, ENODEV}}) {
+        Rig rig(p.route);
+        auto port = rig.make(p.adapter);
         ASSERT_EQ(port->InitializeWinIo(), 1);
         EXPECT_EQ(port->SetPortVal(888, LinePulseStart, 1), 1);
-        rig.device(adapter).writesBeforeUnplug = 0;
-        EXPECT_EQ(port->SetPortVal(888, LineReadout, 1), 0);
-        EXPECT_NE(port->writeError().find("No such device"), std::string::npos)
-            << port->writeError();
-        EXPECT_NE(port->writeError().find(Rig::Device(adapter)), std::string::npos);
-        EXPECT_EQ(rig.monitor.states(), (States{LinePulseStart, LineReadout}));
+        rig.device(p.adapter).writesBeforeUnplug = 0;
+        rig.device(p.adapter).unplugError = p.error;
+        // A write that changes an output meets the unplugged device; after that the outputs
+        // are unknown, so the same state again is sent whole and fails too.
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(port->SetPortVal(888, LineSettled, 1), 0);
+            EXPECT_NE(port->writeError().find("No such device (it was unplugged)"),
+                      std::string::npos)
+                << port->writeError();
+            EXPECT_NE(port->writeError().find(Rig::Device(p.adapter)), std::string::npos);
+        }
+        EXPECT_EQ(rig.monitor.states(), (States{LinePulseStart, LineSettled, LineSettled}));
     }
 }
 
@@ -346,6 +419,12 @@ TEST(LineAdapterTest, MappingsReadBackAsWrittenAndNonsenseIsRefused) {
         EXPECT_EQ(ParseLineMapping(FormatLineMapping(mapping)), mapping);
     }
     EXPECT_EQ(FormatLineMapping(DefaultLineMapping(LineAdapter::Serial)), "RTS=!D0 DTR=!D2 TXD=-");
+    // The connect message names the mapping in use, the default one too.
+    EXPECT_EQ(DescribeLineMapping(LineAdapter::Serial, DefaultLineMapping(LineAdapter::Serial)),
+              "the default mapping RTS=!D0 DTR=!D2 TXD=-");
+    EXPECT_EQ(DescribeLineMapping(LineAdapter::Serial, *ParseLineMapping("RTS=D0 DTR=D1")),
+              "the mapping RTS=D0 DTR=D1");
+    EXPECT_EQ(DescribeLineMapping(LineAdapter::Parallel, {}), "data lines D0 to D7 as written");
     for (const char* bad : {"RTS", "=D0", "RTS=D8", "RTS=!", "RTS=X0"}) {
         EXPECT_FALSE(ParseLineMapping(bad)) << bad;
     }

@@ -29,6 +29,7 @@ public:
 // Records the calls by name; a call listed in `failures` returns minus that errno.
 class FakeSyscalls : public PpdevSyscalls {
 public:
+    bool exists(const char* /*path*/) override { return true; }
     int open(const char* path, int flags) override {
         calls.push_back(std::string("open ") + path);
         openFlags = flags;
@@ -122,6 +123,8 @@ const Calls UpToClaim{"open /dev/parport0", "excl 7", "claim 7", "close 7"};
 const FailureCase Failures[] = {
     {"OpenMissing", "open", ENOENT, "No parallel port", OpenOnly},
     {"OpenNoDevice", "open", ENODEV, "No parallel port", OpenOnly},
+    {"OpenMissingLeadsToTheOtherAdapters", "open", ENOENT,
+     "instead: choose it under Settings > Source > Camera lines", OpenOnly},
     {"OpenNoAccess", "open", EACCES, "lp group", OpenOnly},
     {"OpenNotPermitted", "open", EPERM, "lp group", OpenOnly},
     {"OpenBusy", "open", EBUSY, "in use by another program", OpenOnly},

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -49,12 +50,15 @@ TEST_F(SafeWriteTest, FailureKeepsTheOldFileLeavesNoTemporaryAndNamesTheTarget) 
     const auto target = dir / "config.dat";
     WriteFileSafely(target, std::string_view("old"));
 
-    for (int kind = 0; kind < 3; ++kind) {
+    for (int kind = 0; kind < 4; ++kind) {
         try {
             WriteFileSafely(target, [&](const fs::path& temp) {
                 std::ofstream(temp) << "half of the new";
                 if (kind == 0) {
                     throw FileError(temp, "disk full");
+                }
+                if (kind == 3) {
+                    throw FileError(temp, "cannot write: " + SystemReason(ENOSPC));
                 }
                 if (kind == 1) {
                     throw std::runtime_error("encoder failed");
@@ -65,6 +69,9 @@ TEST_F(SafeWriteTest, FailureKeepsTheOldFileLeavesNoTemporaryAndNamesTheTarget) 
         } catch (const FileError& e) {
             EXPECT_EQ(e.file(), target);
             EXPECT_NE(std::string(e.what()).find(target.string()), std::string::npos);
+            if (kind == 3) {
+                EXPECT_EQ(e.reason(), "cannot write: the disk is full (No space left on device)");
+            }
         } catch (int) {
             EXPECT_EQ(kind, 2) << "anything else passes through unchanged";
         }

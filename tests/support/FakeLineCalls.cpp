@@ -28,11 +28,12 @@ int FakeLineDevice::failure(const std::string& call) const {
 }
 
 int FakeLineDevice::beginWrite() {
+    ++requests;
     if (writeTime.count() > 0) {
         std::this_thread::sleep_for(writeTime);
     }
-    if (writesBeforeUnplug >= 0 && writes_ >= writesBeforeUnplug) {
-        return -ENODEV;
+    if (unplugged()) {
+        return -unplugError;
     }
     ++writes_;
     return 0;
@@ -92,8 +93,12 @@ int FakeTty::close(int /*fd*/) {
     return 0;
 }
 
+bool FakeTty::exists(const char* /*path*/) {
+    return !unplugged();
+}
+
 std::vector<HidDevice> FakeHid::enumerate(std::uint16_t v, std::uint16_t p) {
-    if ((v != 0 && v != vendor) || (p != 0 && p != product)) {
+    if (unplugged() || (v != 0 && v != vendor) || (p != 0 && p != product)) {
         return {};
     }
     return {{path, vendor, product, "LX0001", "LXUSB"}};
@@ -154,6 +159,10 @@ int FakeFtdi::write(int /*handle*/, unsigned char pins) {
 int FakeFtdi::close(int /*handle*/) {
     calls.emplace_back("close");
     return 0;
+}
+
+bool FakeFtdi::present(int /*handle*/) {
+    return !unplugged();
 }
 
 int FakeGpio::open(const char* chipPath) {

@@ -11,6 +11,7 @@
 #include "lines/LinePorts.h"
 #include "lines/PpdevSyscalls.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -28,13 +29,17 @@ struct FakeLineDevice {
 
     // A call named here ("open", "write", "ioctl", "request", ...) fails with this errno.
     std::map<std::string, int> failures;
-    // Writes after this many fail with ENODEV, as when the adapter is pulled out; -1 never.
+    // Writes after this many fail with unplugError, as when the adapter is pulled out; -1
+    // never. Once pulled out the device is gone from the bus.
     int writesBeforeUnplug = -1;
+    int unplugError = ENODEV; // libftdi 1.5 gives -1 for any failure, which reads EIO
+    bool unplugged() const { return writesBeforeUnplug >= 0 && writes_ >= writesBeforeUnplug; }
     // Each write takes this long (the fake blocks).
     std::chrono::microseconds writeTime{0};
 
     unsigned outputs = 0;
     std::vector<Change> history; // one entry per write that took effect
+    int requests = 0;            // writes asked of the device, whether or not they took effect
     std::vector<std::string> calls;
 
 protected:
@@ -56,6 +61,7 @@ public:
     int open(const char* path, int flags) override;
     int ioctl(int fd, unsigned long request, void* argument) override;
     int close(int fd) override;
+    bool exists(const char* path) override;
 };
 
 // An LXUSB box at /dev/hidraw3 (or `path`): outputs is the last report byte.
@@ -82,6 +88,7 @@ public:
     int setBitmode(int handle, unsigned char outputMask, unsigned char mode) override;
     int write(int handle, unsigned char pins) override;
     int close(int handle) override;
+    bool present(int handle) override;
 };
 
 // A 28-line gpiochip: outputs has bit n set when line n is high. `holders` says who holds a
