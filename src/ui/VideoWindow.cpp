@@ -23,8 +23,9 @@ namespace lumenvale {
 
 namespace {
 
-// The picture is shown this often at most; the recording takes every frame.
-constexpr int RefreshMs = 66;
+// The picture is shown this often at most, as often as the fastest webcam sends one; the
+// recording takes every frame whatever the window shows.
+constexpr int RefreshMs = 33;
 constexpr int HistogramHeight = 64;
 
 QImage HistogramPicture(const std::array<int, 256>& counts, int peak) {

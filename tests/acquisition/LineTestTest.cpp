@@ -48,8 +48,9 @@ TEST_F(LineTestTest, StepsThroughEveryStateNamingEachThenCloses) {
     for (const auto& change : ftdi.history) {
         pins.push_back(change.outputs);
     }
-    // The state at opening, then the seven states.
-    EXPECT_EQ(pins, (std::vector<unsigned>{0x00, 0x00, 0x27, 0x37, 0x14, 0x34, 0x30, 0x35}));
+    // The state at opening, then the seven states; the first, 0x00, changes no output and
+    // sends no byte.
+    EXPECT_EQ(pins, (std::vector<unsigned>{0x00, 0x27, 0x37, 0x14, 0x34, 0x30, 0x35}));
     ASSERT_EQ(reports.size(), 8);
     EXPECT_EQ(reports[1], QStringLiteral("0x27: frame start, first half (D0 D1 D2 D5)"));
     EXPECT_TRUE(reports[7].startsWith(QStringLiteral("Line test done")));
