@@ -3,6 +3,7 @@
 // frames of the 320 x 240 region clicked in a SER file of the save directory, and the camera
 // stays open for the video while the Control window lets its source go.
 #include "support/SerReader.h"
+#include "support/WindowControls.h"
 #include "support/emulated_webcam/EmulatedWebcamControl.h"
 
 #include "acquisition/AcquisitionLibrary.h"
@@ -34,12 +35,6 @@ template <typename Done> bool waitFor(Done done) {
     return done();
 }
 
-template <typename T> T& child(QWidget& window, const char* name) {
-    T* found = window.findChild<T*>(QLatin1String(name));
-    EXPECT_NE(found, nullptr) << name;
-    return *found;
-}
-
 } // namespace
 
 TEST(VideoWindowTest, RecordsTheRegionClickedFromTheWebcamsLiveVideo) {
@@ -64,16 +59,16 @@ TEST(VideoWindowTest, RecordsTheRegionClickedFromTheWebcamsLiveVideo) {
     VideoWindow window(library, capture, [&] { return std::pair{saveDir, QStringLiteral("jup")}; });
     window.show();
     ASSERT_TRUE(waitFor([&] { return window.session().picture().has_value(); }))
-        << child<QLabel>(window, "VideoMessage").text().toStdString();
+        << Control<QLabel>(window, "VideoMessage")->text().toStdString();
     library.closeSource(); // what the Control window does as it closes
     EXPECT_TRUE(library.webcamStream().isOpen()) << "the video keeps its camera";
 
-    QTest::mouseClick(&child<QLabel>(window, "VideoPicture"), Qt::LeftButton, {}, QPoint(100, 90));
-    child<QComboBox>(window, "VideoRegion").setCurrentIndex(1);
-    child<QSpinBox>(window, "VideoFrames").setValue(10);
-    QTest::mouseClick(&child<QPushButton>(window, "VideoRecord"), Qt::LeftButton);
+    QTest::mouseClick(Control<QLabel>(window, "VideoPicture"), Qt::LeftButton, {}, QPoint(100, 90));
+    Control<QComboBox>(window, "VideoRegion")->setCurrentIndex(1);
+    Control<QSpinBox>(window, "VideoFrames")->setValue(10);
+    QTest::mouseClick(Control<QPushButton>(window, "VideoRecord"), Qt::LeftButton);
     ASSERT_TRUE(window.session().recording())
-        << child<QLabel>(window, "VideoMessage").text().toStdString();
+        << Control<QLabel>(window, "VideoMessage")->text().toStdString();
     ASSERT_TRUE(waitFor([&] { return !window.session().recording(); }));
     window.close();
     EXPECT_FALSE(library.webcamStream().listener() != nullptr) << "the stream let go";
