@@ -1,10 +1,12 @@
 // The message pump on Qt's event loop.
 #include "platform/MessagePump.h"
 
-#include <QAbstractEventDispatcher>
+#include "platform/KernelTimer.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QTimer>
+
+#include <chrono>
 
 namespace lumenvale {
 
@@ -17,11 +19,10 @@ void QtMessagePump::waitForEvents(int timeoutMs) {
         DoEvents();
         return;
     }
-    // A precise single-shot timer is the wake-up; any window event wakes the loop earlier.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(timeoutMs);
+    // The wake-up is a kernel timer, due to the microsecond, and one of this call's own: a
+    // handler run meanwhile may wait in turn. Any window event wakes the loop earlier.
+    KernelTimer wake([] {});
+    wake.startOnce(std::chrono::milliseconds(timeoutMs));
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 

@@ -1,11 +1,11 @@
-// Window timers on QTimer.
+// Window timers on the kernel's timers.
 #include "platform/WindowTimers.h"
 
-#include <QTimer>
-#include <QWidget>
+#include "platform/KernelTimer.h"
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 
 namespace lumenvale {
 
@@ -14,22 +14,20 @@ WindowTimers::~WindowTimers() = default;
 
 std::uintptr_t WindowTimers::SetTimer(QWidget* window, std::uintptr_t id, unsigned intervalMs,
                                       TimerProc proc) {
-    auto timer = std::make_unique<QTimer>();
-    timer->setTimerType(Qt::PreciseTimer);
-    timer->setInterval(static_cast<int>(intervalMs));
     // WM_TIMER, as the callback has always been told.
     constexpr unsigned TimerMessage = 0x0113;
-    const QTimer* self = timer.get();
-    QObject::connect(
-        timer.get(), &QTimer::timeout, [this, self, window, id, proc = std::move(proc)] {
-            const auto now = std::chrono::steady_clock::now().time_since_epoch();
-            firing_.push_back(self);
-            proc(window, TimerMessage, id,
-                 static_cast<std::uint32_t>(
-                     std::chrono::duration_cast<std::chrono::milliseconds>(now).count()));
-            firing_.pop_back();
-        });
-    timer->start();
+    // The callback knows its own timer, which exists only once the callback does.
+    auto self = std::make_shared<const KernelTimer*>(nullptr);
+    auto timer = std::make_unique<KernelTimer>([this, self, window, id, proc = std::move(proc)] {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        firing_.push_back(*self);
+        proc(window, TimerMessage, id,
+             static_cast<std::uint32_t>(
+                 std::chrono::duration_cast<std::chrono::milliseconds>(now).count()));
+        firing_.pop_back();
+    });
+    *self = timer.get();
+    timer->start(std::chrono::milliseconds(intervalMs));
     KillTimer(window, id);
     timers_[{window, id}] = std::move(timer);
     return id;
@@ -41,7 +39,7 @@ bool WindowTimers::KillTimer(QWidget* window, std::uintptr_t id) {
         freeRetired();
         return false;
     }
-    std::unique_ptr<QTimer> timer = std::move(it->second);
+    std::unique_ptr<KernelTimer> timer = std::move(it->second);
     timers_.erase(it);
     timer->stop();
     // Freed now, not when the main loop next runs: a capture run kills a timer for every
@@ -55,7 +53,7 @@ bool WindowTimers::KillTimer(QWidget* window, std::uintptr_t id) {
 }
 
 void WindowTimers::freeRetired() {
-    std::erase_if(retired_, [this](const std::unique_ptr<QTimer>& timer) {
+    std::erase_if(retired_, [this](const std::unique_ptr<KernelTimer>& timer) {
         return std::find(firing_.begin(), firing_.end(), timer.get()) == firing_.end();
     });
 }

@@ -2,8 +2,6 @@
 // and delivered only while an event loop runs on the user-interface thread.
 #pragma once
 
-#include <QObject>
-
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -11,10 +9,11 @@
 #include <utility>
 #include <vector>
 
-class QTimer;
 class QWidget;
 
 namespace lumenvale {
+
+class KernelTimer;
 
 using TimerProc =
     std::function<void(QWidget* window, unsigned message, std::uintptr_t id, std::uint32_t time)>;
@@ -26,8 +25,8 @@ public:
     WindowTimers(const WindowTimers&) = delete;
     WindowTimers& operator=(const WindowTimers&) = delete;
 
-    // Starts (or restarts) the timer `id` of `window`, ticking every `intervalMs` (a precise
-    // timer; 0 and 1 both mean "as soon as possible"). Returns `id`.
+    // Starts (or restarts) the timer `id` of `window`, ticking every `intervalMs` to within the
+    // event loop's own delay (0: on every turn of the loop). Returns `id`.
     std::uintptr_t SetTimer(QWidget* window, std::uintptr_t id, unsigned intervalMs,
                             TimerProc proc);
     // Stops the timer; false when there was none.
@@ -41,9 +40,9 @@ public:
 private:
     void freeRetired();
 
-    std::map<std::pair<QWidget*, std::uintptr_t>, std::unique_ptr<QTimer>> timers_;
-    std::vector<std::unique_ptr<QTimer>> retired_;
-    std::vector<const QTimer*> firing_; // timers whose callback is running, innermost last
+    std::map<std::pair<QWidget*, std::uintptr_t>, std::unique_ptr<KernelTimer>> timers_;
+    std::vector<std::unique_ptr<KernelTimer>> retired_;
+    std::vector<const KernelTimer*> firing_; // timers whose callback is running, innermost last
 };
 
 } // namespace lumenvale
