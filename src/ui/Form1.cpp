@@ -213,7 +213,16 @@ void Form1::setProgressMax(float max) {
 }
 
 void Form1::setProgressValue(float value) {
-    ProgressBar1->setValue(BarNumber(value, ProgressBar1->minimum(), ProgressBar1->maximum()));
+    const int bar = BarNumber(value, ProgressBar1->minimum(), ProgressBar1->maximum());
+    if (bar == ProgressBar1->value()) {
+        return;
+    }
+    // Painted by the event loop with the window's next update, not on the spot as the bar
+    // would paint itself: the bar is reset between an exposure's end and its readout, where a
+    // paint would lengthen the exposure.
+    ProgressBar1->setUpdatesEnabled(false);
+    ProgressBar1->setValue(bar);
+    ProgressBar1->setUpdatesEnabled(true);
 }
 
 void Form1::handle(void (CaptureCommands::*command)()) {
