@@ -267,17 +267,17 @@ void CaptureCommands::exposeFrame(int frame, std::int16_t readoutSelect) {
     lines_.writeSettled();
     lines_.writeExposureState(panel_.Check4());
     checkLines(frame);
-    state_.ExposureStart = services_.clock.timeGetTime();
-    // The camera integrates from the write that put its lines into the exposure. Where the
-    // mapping carries the settle and exposure states alike (the serial default with Amp on),
-    // the exposure-state write moves nothing and that moment is an earlier write's: counting
-    // from it gives the camera the time asked for, not that plus a few USB round trips.
+    // The exposure is timed from the sending of the write that put the camera's lines into
+    // it. A USB adapter's write returns a round trip after it was sent, and so will the
+    // readout's: from sending to sending, the camera gets the time asked for, not that plus a
+    // round trip. Where the mapping carries the settle and exposure states alike (the serial
+    // default with Amp on), the exposure-state write moves nothing and the moment is an earlier
+    // write's. On the parallel port a write takes no time.
     constexpr std::size_t SettleAndExposureWrites = 3;
-    if (!services_.lines.lastMoved(1)) {
-        if (const std::optional<LineWrite> entered =
-                services_.lines.lastMoved(SettleAndExposureWrites)) {
-            state_.ExposureStart = entered->tick;
-        }
+    state_.ExposureStart = services_.clock.timeGetTime();
+    if (const std::optional<LineWrite> entered =
+            services_.lines.lastMoved(SettleAndExposureWrites)) {
+        state_.ExposureStart = TickAdd(entered->tick, -entered->sendingMs);
     }
     state_.ReadoutSelect = readoutSelect;
     state_.TimerPhase = 0;

@@ -39,6 +39,7 @@ int AdapterPort::InitializeWinIo() {
 
 int AdapterPort::SetPortVal(std::uint32_t /*port*/, std::uint32_t value, std::uint8_t /*size*/) {
     state_ = static_cast<std::uint8_t>(value & 0xffU);
+    const std::int32_t sent = clock_.timeGetTime();
     int written = 0;
     bool moved = true;
     if (!open_) {
@@ -57,7 +58,8 @@ int AdapterPort::SetPortVal(std::uint32_t /*port*/, std::uint32_t value, std::ui
     }
     // Stamped after the call has returned: a USB round trip takes a millisecond or more, and
     // the exposure is what the camera got.
-    lines_.publish({clock_.timeGetTime(), state_, clock_.monotonicUs(), moved});
+    const std::int32_t tick = clock_.timeGetTime();
+    lines_.publish({tick, state_, clock_.monotonicUs(), moved, TickDiff(tick, sent)});
     return written;
 }
 

@@ -20,6 +20,9 @@ struct LineWrite {
     // False for a write an adapter did not send because its outputs already showed the state
     // (two states the mapping carries alike): the camera saw nothing at that moment.
     bool moved = true;
+    // How long the adapter's call took, in ticks: a USB adapter's write returns a round trip
+    // after it was sent, and `tick` minus this is the tick it was sent at.
+    std::int32_t sendingMs = 0;
 };
 
 class LineMonitor {
