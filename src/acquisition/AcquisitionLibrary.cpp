@@ -275,7 +275,7 @@ void AcquisitionLibrary::prepareDialog(QWidget* parent) {
         // Laid out, polished and given its window now rather than at its first showing.
         dialog_->ensurePolished();
         dialog_->adjustSize();
-        dialog_->winId();
+        dialog_->createWindow();
         dialog_->setNotices([this] { return takeNotice(); });
     }
 }

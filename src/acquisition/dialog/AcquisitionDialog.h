@@ -50,6 +50,12 @@ public:
 
     void reject() override;
 
+    // Gives the dialog its window now rather than at its first showing. Not by winId(): that
+    // marks the dialog native, and Qt then gives every widget of the window it belongs to (the
+    // Control window) a native window of its own, each one more to tell of every modal
+    // showing and to paint.
+    void createWindow() { create(); }
+
     // Whether the user left the live picture stretched.
     bool stretch() const;
 
