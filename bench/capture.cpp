@@ -5,7 +5,9 @@
 // and GPIO adapter on its fake device with every write taking 1 ms as a USB round trip does,
 // lines_<adapter>_exposure_error_ms: over 5 binned frames of 1 s, the median of the readout
 // write minus the exposure-state write minus 1000, as the fake device's own clock saw them.
-// "--load N" runs N spinning processes beside all of it.
+// "--load N" runs N spinning processes beside all of it. machine_stalls: the times the whole
+// machine stopped for more than 20 ms (see StallWatch), and exposure_error_ms_max_unstalled the
+// worst binned exposure that none of them overlapped.
 #include "SimulatedDesk.h"
 
 #ifdef LUMENVALE_FAKE_LINES
@@ -25,6 +27,8 @@
 #include "lines/CameraStates.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -32,7 +36,9 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -88,6 +94,61 @@ public:
 
 private:
     std::vector<pid_t> pids_;
+};
+
+// A thread that sleeps 5 ms at a time and notes every gap of more than 20 ms between its
+// wake-ups. On a virtual machine whose host caps its CPU time, a guest whose cores are all
+// busy is stopped outright for up to a hundred milliseconds; an exposure that ends inside such
+// a stop runs long by it, whatever the program does. These figures tell such runs apart.
+class StallWatch {
+public:
+    // A stop, on the clock the line writes are stamped with (CLOCK_MONOTONIC milliseconds).
+    struct Stall {
+        std::int32_t from;
+        std::int32_t to;
+    };
+
+    explicit StallWatch(const Clock& clock)
+        : thread_([this, &clock] {
+              constexpr std::int32_t GapMs = 20;
+              std::int32_t last = clock.timeGetTime();
+              while (!done_) {
+                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                  const std::int32_t now = clock.timeGetTime();
+                  if (TickDiff(now, last) > GapMs) {
+                      const std::lock_guard<std::mutex> hold(mutex_);
+                      stalls_.push_back({last, now});
+                  }
+                  last = now;
+              }
+          }) {}
+    ~StallWatch() { stop(); }
+    StallWatch(const StallWatch&) = delete;
+    StallWatch& operator=(const StallWatch&) = delete;
+
+    void stop() {
+        done_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    std::vector<Stall> stalls() const {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        return stalls_;
+    }
+    // Whether a stop overlapped the time from `from` to `to`.
+    bool stalledWithin(std::int32_t from, std::int32_t to) const {
+        const std::lock_guard<std::mutex> hold(mutex_);
+        return std::any_of(stalls_.begin(), stalls_.end(), [&](const Stall& stall) {
+            return TickDiff(stall.to, from) > 0 && TickDiff(to, stall.from) > 0;
+        });
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    mutable std::mutex mutex_;
+    std::vector<Stall> stalls_;
+    std::thread thread_;
 };
 
 #ifdef LUMENVALE_FAKE_LINES
@@ -158,6 +219,7 @@ int main(int argc, char** argv) {
         }
     }
     const BusyProcesses load(loadProcesses);
+    StallWatch stalls(clock);
     LiveStackWindow stackWindow(work, [&] { return std::pair{std::string(), QString()}; });
     if (liveStack) {
         stackWindow.show();
@@ -194,13 +256,22 @@ int main(int argc, char** argv) {
         }
     }
     std::vector<double> exposureErrors;
+    // The worst exposure of those that no stop of the whole machine overlapped.
+    double unstalledMax = -1.0;
+    int framesInStalls = 0;
     std::vector<double> overheads;
     std::vector<double> settles;      // pulse end to the first state after the settle wait
     std::vector<double> afterReadout; // readout write to the end of the frame
     for (std::size_t k = 0; k < starts.size(); ++k) {
         const std::size_t i = starts[k];
         if (i + 5 < binned.size()) {
-            exposureErrors.push_back(TickDiff(binned[i + 5].tick, binned[i + 4].tick) - ExposureMs);
+            const double error = TickDiff(binned[i + 5].tick, binned[i + 4].tick) - ExposureMs;
+            exposureErrors.push_back(error);
+            if (stalls.stalledWithin(binned[i + 4].tick, binned[i + 5].tick)) {
+                ++framesInStalls;
+            } else {
+                unstalledMax = std::max(unstalledMax, error);
+            }
         }
         const std::int32_t end = k + 1 < starts.size() ? binned[starts[k + 1]].tick : binnedEnd;
         overheads.push_back(TickDiff(end, binned[i].tick) - ExposureMs);
@@ -232,6 +303,8 @@ int main(int argc, char** argv) {
                 exposureErrors.empty()
                     ? -1.0
                     : *std::max_element(exposureErrors.begin(), exposureErrors.end()));
+    std::printf("exposure_error_ms_max_unstalled %.1f\n", unstalledMax);
+    std::printf("frames_in_stalls %d\n", framesInStalls);
     std::printf("frame_overhead_ms %.1f\n", Median(overheads));
     std::printf("cpu_share %.3f\n", wallMs > 0 ? cpuMs / wallMs : -1.0);
     // Where a binned frame's overhead goes: the settle wait, and everything from the readout
@@ -241,5 +314,13 @@ int main(int argc, char** argv) {
 #ifdef LUMENVALE_FAKE_LINES
     AdapterExposureErrors();
 #endif
+    stalls.stop();
+    const std::vector<StallWatch::Stall> seen = stalls.stalls();
+    std::int32_t longest = 0;
+    for (const StallWatch::Stall& stall : seen) {
+        longest = std::max(longest, TickDiff(stall.to, stall.from));
+    }
+    std::printf("machine_stalls %zu\n", seen.size());
+    std::printf("machine_stall_ms_max %d\n", longest);
     return 0;
 }
