@@ -56,11 +56,11 @@ void KernelTimer::arm(std::chrono::microseconds due, std::chrono::microseconds p
             0, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(due).count())));
         return;
     }
-    itimerspec spec{};
+    itimerspec schedule{};
     // A zero value would disarm the timer: "at once" is the smallest time there is.
-    spec.it_value = ToTimespec(std::max(due, std::chrono::microseconds(1)));
-    spec.it_interval = ToTimespec(period);
-    timerfd_settime(fd_, 0, &spec, nullptr);
+    schedule.it_value = ToTimespec(std::max(due, std::chrono::microseconds(1)));
+    schedule.it_interval = ToTimespec(period);
+    timerfd_settime(fd_, 0, &schedule, nullptr);
 }
 
 void KernelTimer::stop() {

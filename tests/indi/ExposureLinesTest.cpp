@@ -11,71 +11,48 @@
 #include <QDateTime>
 
 #include <cstdint>
-#include <vector>
 
 namespace lumenvale {
 namespace {
 
-struct Write {
-    std::uint8_t state;
-    std::int64_t us;
-    bool moved;
-};
-
+// One frame's writes, from the frame start to the readout; the rows differ only in the
+// exposure state and in which of the settle and exposure writes moved an output.
 struct Case {
     const char* name;
-    std::vector<Write> frame; // from the frame start to the readout
-    std::int64_t startUs;     // where the camera's exposure began
+    std::uint8_t exposureState;
+    bool settleMoved;     // the second settle state, 0x34
+    bool exposureMoved;   // the exposure state
+    std::int64_t startUs; // where the camera's exposure began
 };
 
 TEST(ExposureLinesTest, CountsFromTheWriteThatMovedTheCameraIntoTheExposure) {
-    constexpr std::int64_t Readout = 2'010'000;
+    constexpr std::int64_t SettledUs = 101'000;
+    constexpr std::int64_t SettleUs = 102'000;
+    constexpr std::int64_t ExposureUs = 103'000;
+    constexpr std::int64_t ReadoutUs = 2'010'000;
     const Case cases[] = {
-        {"every write moves (parallel port, Amp off)",
-         {{LinePulseStart, 0, true},
-          {LineReadout, 1'000, true},
-          {LineSettled, 101'000, true},
-          {LineExposeAmpOn, 102'000, true},
-          {LineExposeAmpOff, 103'000, true},
-          {LineReadout, Readout, true}},
-         103'000},
-        {"the exposure state moves nothing (serial default, Amp on)",
-         {{LinePulseStart, 0, true},
-          {LineReadout, 1'000, true},
-          {LineSettled, 101'000, true},
-          {LineExposeAmpOn, 102'000, false},
-          {LineExposeAmpOn, 103'000, false},
-          {LineReadout, Readout, true}},
-         101'000},
-        {"the second settle state moved the lines last",
-         {{LinePulseStart, 0, true},
-          {LineReadout, 1'000, true},
-          {LineSettled, 101'000, true},
-          {LineExposeAmpOn, 102'000, true},
-          {LineExposeAmpOn, 103'000, false},
-          {LineReadout, Readout, true}},
-         102'000},
+        {"every write moves (parallel port, Amp off)", LineExposeAmpOff, true, true, ExposureUs},
+        {"the exposure state moves nothing (serial default, Amp on)", LineExposeAmpOn, false, false,
+         SettledUs},
+        {"the second settle state moved the lines last", LineExposeAmpOn, true, false, SettleUs},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LineMonitor lines;
         ExposureLines exposure(lines);
-        QDateTime before;
-        QDateTime after;
-        for (const Write& write : c.frame) {
-            const bool exposureState = &write == &c.frame[4];
-            if (exposureState) {
-                before = QDateTime::currentDateTimeUtc();
-            }
-            lines.publish({0, write.state, write.us, write.moved, 0});
-            if (exposureState) {
-                after = QDateTime::currentDateTimeUtc();
-            }
-        }
+        lines.publish({0, LinePulseStart, 0, true, 0});
+        lines.publish({0, LineReadout, 1'000, true, 0});
+        lines.publish({0, LineSettled, SettledUs, true, 0});
+        lines.publish({0, LineExposeAmpOn, SettleUs, c.settleMoved, 0});
+        const QDateTime before = QDateTime::currentDateTimeUtc();
+        lines.publish({0, c.exposureState, ExposureUs, c.exposureMoved, 0});
+        const QDateTime after = QDateTime::currentDateTimeUtc();
+        lines.publish({0, LineReadout, ReadoutUs, true, 0});
+
         ASSERT_TRUE(exposure.seconds().has_value());
-        EXPECT_DOUBLE_EQ(*exposure.seconds(), double(Readout - c.startUs) / 1e6);
+        EXPECT_DOUBLE_EQ(*exposure.seconds(), double(ReadoutUs - c.startUs) / 1e6);
         // DATE-OBS: the time of the exposure-state write less the time since the start.
-        const qint64 earlierMs = (c.frame[4].us - c.startUs) / 1000;
+        const qint64 earlierMs = (ExposureUs - c.startUs) / 1000;
         EXPECT_GE(exposure.startUtc(), before.addMSecs(-earlierMs - 1));
         EXPECT_LE(exposure.startUtc(), after.addMSecs(-earlierMs + 1));
     }
